@@ -1,0 +1,29 @@
+# Tandor File: `make run` starts the program, `make test` builds and runs every test.
+BUILD_DIR ?= build
+BUILD_TYPE ?= Release
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@bash scripts/run.sh $(BUILD_DIR)/bin/tandorfile
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@bash bench/run.sh $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR)

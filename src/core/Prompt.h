@@ -1,0 +1,44 @@
+#pragma once
+// The prompt service: every message box, question, text entry and file dialog of the program goes
+// through one object, so that tests can answer by script and read back every text shown. Non-visual
+// components talk to it through this interface only; the window layer installs the real one.
+#include <string>
+#include <vector>
+
+enum class TPromptIcon { None, Information, Warning, Error, Question };
+
+enum class TPromptButtons { Ok, OkCancel, YesNo, YesCancel, YesNoCancel, YesNoAllCancel, AbortRetryIgnore };
+
+enum class TPromptAnswer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Abort, Retry, Ignore };
+
+class IPromptService {
+ public:
+  virtual ~IPromptService() = default;
+
+  // A message box or question. `caption` is the window title, `text` may hold "\n".
+  virtual TPromptAnswer ShowMessage(const std::string& caption, const std::string& text, TPromptIcon icon,
+                                    TPromptButtons buttons) = 0;
+
+  // A one-line text entry. Returns false when cancelled; `value` holds the start text and the answer.
+  virtual bool AskText(const std::string& caption, const std::string& label, std::string& value, bool secret) = 0;
+
+  // File and folder dialogs. Empty results mean cancelled. `filter` uses Qt's syntax ("Zip (*.zip)").
+  virtual std::string OpenFileName(const std::string& caption, const std::string& folder,
+                                   const std::string& filter) = 0;
+  virtual std::vector<std::string> OpenFileNames(const std::string& caption, const std::string& folder,
+                                                 const std::string& filter) = 0;
+  virtual std::string SaveFileName(const std::string& caption, const std::string& folder,
+                                   const std::string& filter) = 0;
+  virtual std::string ChooseFolder(const std::string& caption, const std::string& folder) = 0;
+};
+
+// The service in force. Until one is installed, a silent one answers every question with its first
+// "negative" choice (Cancel/No/Ok) and never blocks: command-line tools and early start-up use it.
+IPromptService& Prompt();
+void SetPromptService(IPromptService* service);
+
+// Short forms of the common boxes.
+void ShowInfo(const std::string& text, const std::string& caption = "Tandor File");
+void ShowError(const std::string& text, const std::string& caption = "Tandor File");
+void ShowWarning(const std::string& text, const std::string& caption = "Tandor File");
+bool AskYesNo(const std::string& text, const std::string& caption = "Tandor File");

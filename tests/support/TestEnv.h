@@ -1,0 +1,36 @@
+#pragma once
+// Helpers shared by the tests: an isolated environment, temporary folders, files and peer tools.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testenv {
+
+// The private root made for this test process; HOME, XDG_*, TMPDIR and TANDOR_HOME point inside it.
+const std::filesystem::path& Root();
+
+// A fresh empty folder under Root().
+std::filesystem::path MakeTempDir(const std::string& hint = "t");
+
+// The folder holding the built program, engines and libraries.
+std::filesystem::path ProgramDir();
+// The shared sample data folder (RAR samples and the like).
+std::filesystem::path TestDataDir();
+
+void WriteFile(const std::filesystem::path& p, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& p);
+// Deterministic pseudo-random bytes; `compressible` mixes in text-like runs.
+std::string RandomBytes(size_t n, uint32_t seed, bool compressible = false);
+
+// Runs a shell command line; returns its exit status and (optionally) its standard output.
+int Run(const std::string& commandLine, std::string* output = nullptr);
+// Quotes one argument for the shell.
+std::string Quote(const std::string& s);
+// True when the named program is on PATH.
+bool HaveTool(const std::string& name);
+
+// Every regular file, folder and link under `dir`, relative, sorted ("a/", "a/b.txt", "l@").
+std::vector<std::string> ListTree(const std::filesystem::path& dir);
+
+}  // namespace testenv
