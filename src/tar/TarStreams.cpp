@@ -1,0 +1,156 @@
+#include "tar/TarStreams.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+std::string SystemErrorText(int err) { return std::strerror(err); }
+
+uint64_t TTarInput::Skip(uint64_t n) {
+  char buf[65536];
+  uint64_t done = 0;
+  while (done < n) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buf, n - done));
+    size_t got = Read(buf, want);
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+TFileInput::TFileInput(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw ETarError("Can't open " + path + ": " + SystemErrorText(errno));
+  struct stat st {};
+  if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+    size_ = st.st_size;
+    seekable_ = true;
+    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+}
+
+TFileInput::~TFileInput() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+size_t TFileInput::Read(void* buffer, size_t n) {
+  char* p = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::read(fd_, p + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw ETarError("Can't read " + path_ + ": " + SystemErrorText(errno));
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+    if (!seekable_) break;  // pipes deliver what they have
+  }
+  pos_ += static_cast<int64_t>(done);
+  return done;
+}
+
+uint64_t TFileInput::Skip(uint64_t n) {
+  if (!seekable_) return TTarInput::Skip(n);
+  uint64_t room = size_ > pos_ ? static_cast<uint64_t>(size_ - pos_) : 0;
+  uint64_t step = std::min(n, room);
+  if (::lseek(fd_, pos_ + static_cast<int64_t>(step), SEEK_SET) < 0)
+    throw ETarError("Can't seek in " + path_ + ": " + SystemErrorText(errno));
+  pos_ += static_cast<int64_t>(step);
+  return step;
+}
+
+bool TFileInput::Seek(int64_t offset) {
+  if (!seekable_) return false;
+  if (::lseek(fd_, offset, SEEK_SET) < 0) throw ETarError("Can't seek in " + path_ + ": " + SystemErrorText(errno));
+  pos_ = offset;
+  return true;
+}
+
+void WriteAllTo(int fd, const void* data, size_t n, const std::string& what) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      throw ETarError("Can't write " + what + ": " + SystemErrorText(errno));
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+TFileOutput::TFileOutput(const std::string& path, unsigned mode, size_t bufferSize) : path_(path) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd_ < 0) throw ETarError("Can't create " + path + ": " + SystemErrorText(errno));
+  buffer_.resize(bufferSize);
+}
+
+TFileOutput::~TFileOutput() {
+  if (fd_ >= 0) {
+    try {
+      Flush();
+    } catch (...) {
+    }
+    ::close(fd_);
+  }
+}
+
+void TFileOutput::WriteRaw(const void* data, size_t n) { WriteAllTo(fd_, data, n, path_); }
+
+void TFileOutput::Flush() {
+  if (used_ > 0) {
+    size_t n = used_;
+    used_ = 0;
+    WriteRaw(buffer_.data(), n);
+  }
+}
+
+void TFileOutput::Write(const void* data, size_t n) {
+  written_ += n;
+  if (used_ + n <= buffer_.size()) {
+    std::memcpy(buffer_.data() + used_, data, n);
+    used_ += n;
+    return;
+  }
+  Flush();
+  if (n >= buffer_.size()) {
+    WriteRaw(data, n);
+  } else {
+    std::memcpy(buffer_.data(), data, n);
+    used_ = n;
+  }
+}
+
+void TFileOutput::Close() {
+  if (fd_ < 0) return;
+  Flush();
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) throw ETarError("Can't close " + path_ + ": " + SystemErrorText(errno));
+}
+
+uint64_t TFileOutput::CopyFromFd(int fd, uint64_t n) {
+  if (fd_ < 0 || noKernelCopy_) return 0;
+  Flush();
+  uint64_t done = 0;
+  while (done < n) {
+    ssize_t r = ::copy_file_range(fd, nullptr, fd_, nullptr, static_cast<size_t>(std::min<uint64_t>(n - done, 1u << 30)), 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
+        noKernelCopy_ = true;
+        return 0;
+      }
+      throw ETarError("Can't write " + path_ + ": " + SystemErrorText(errno));
+    }
+    if (r == 0) break;
+    done += static_cast<uint64_t>(r);
+  }
+  written_ += done;
+  return done;
+}

@@ -1,0 +1,314 @@
+// The tar reader and writer: header layout, long names, huge sizes, and archives of the peer tools.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "TarTestUtil.h"
+#include "tar/TarLib.h"
+
+using namespace tartest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Block(const std::string& archive, size_t index) { return archive.substr(index * 512, 512); }
+
+struct TListed {
+  TTarDirRec rec;
+  std::string data;
+};
+
+std::vector<TListed> ReadAll(TTarArchive& ar) {
+  std::vector<TListed> out;
+  TTarDirRec rec;
+  while (ar.FindNext(rec)) {
+    TMemOutput mem;
+    ar.ExtractToStream(mem);
+    out.push_back({rec, mem.data});
+  }
+  return out;
+}
+
+std::vector<TListed> ReadAll(const fs::path& file) {
+  TTarArchive ar(file.string());
+  return ReadAll(ar);
+}
+
+}  // namespace
+
+TEST(TarHeader, LayoutOfASmallFile) {
+  fs::path dir = testenv::MakeTempDir("hdr");
+  testenv::WriteFile(dir / "src", "12345");
+  TMemOutput* mem = new TMemOutput;
+  {
+    TTarWriter w(mem, false);
+    w.Permissions = tpReadByOther | tpWriteByOther | tpExecuteByOther;  // mode 0o007
+    w.UserId = 0;
+    w.AddFile((dir / "src").string(), "a/b.txt");
+    w.Finalize();
+  }
+  const std::string& a = mem->data;
+  ASSERT_EQ(a.size(), 512u * 4);  // header, one data block, two end blocks
+  std::string h = Block(a, 0);
+  EXPECT_EQ(h.substr(0, 8), std::string("a/b.txt\0", 8));
+  EXPECT_EQ(h.substr(8, 92), std::string(92, '\0'));
+  EXPECT_EQ(h.substr(100, 8), std::string("     7 \0", 8));
+  EXPECT_EQ(h.substr(108, 8), std::string("     0 \0", 8));
+  EXPECT_EQ(h.substr(124, 12), "          5 ");
+  EXPECT_EQ(h[156], '0');
+  EXPECT_EQ(h.substr(257, 8), "ustar   ");
+  EXPECT_EQ(h.substr(345), std::string(167, '\0'));
+  EXPECT_EQ(tarheader::GetNumber(h.data() + 148, 8), tarheader::ChecksumOf(h.data()));
+  EXPECT_EQ(Block(a, 1), std::string("12345") + std::string(507, '\0'));
+  EXPECT_EQ(a.substr(1024), std::string(1024, '\0'));
+  delete mem;
+}
+
+TEST(TarHeader, NumbersOctalAndBase256) {
+  char f[12];
+  tarheader::PutNumber(f, 12, 0);
+  EXPECT_EQ(std::string(f, 12), "          0 ");
+  tarheader::PutNumber(f, 12, 077777777777LL);  // largest octal value of the field
+  EXPECT_EQ(std::string(f, 12), "77777777777 ");
+  const int64_t nineGiB = 9LL << 30;
+  tarheader::PutNumber(f, 12, nineGiB);
+  EXPECT_EQ(static_cast<unsigned char>(f[0]), 0x80);
+  EXPECT_EQ(tarheader::GetNumber(f, 12), nineGiB);
+  tarheader::PutNumber(f, 12, -86400);  // times before 1970
+  EXPECT_EQ(tarheader::GetNumber(f, 12), -86400);
+  char m[8];
+  tarheader::PutNumber(m, 8, 0777777);
+  EXPECT_EQ(std::string(m, 8), std::string("777777 \0", 8));
+  tarheader::PutNumber(m, 8, 2000000);  // owner ids beyond six digits are not cut
+  EXPECT_EQ(tarheader::GetNumber(m, 8), 2000000);
+  EXPECT_EQ(tarheader::GetNumber("0000644\0", 8), 0644);
+}
+
+TEST(TarHeader, HugeSizeFieldIsReadByPeers) {
+  // A header announcing 9 GiB, followed by a sparse hole instead of real data.
+  fs::path dir = testenv::MakeTempDir("huge");
+  fs::path file = dir / "huge.tar";
+  TTarDirRec rec;
+  rec.Name = "huge.bin";
+  rec.Size = 9LL << 30;
+  rec.ModTime = UnixToDateTime(1700000000);
+  rec.Permissions = tpReadByOwner | tpWriteByOwner;
+  rec.Magic = "ustar";
+  char block[512];
+  tarheader::Build(rec, block);
+  int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, block, 512), 512);
+  ASSERT_EQ(::ftruncate(fd, 512 + rec.Size + 1024), 0);
+  ::close(fd);
+  std::string gnu = Sh("tar -tvf " + testenv::Quote(file.string()) + " 2>&1");
+  EXPECT_NE(gnu.find("9663676416"), std::string::npos) << gnu;
+  std::string bsd = Sh("bsdtar -tvf " + testenv::Quote(file.string()) + " 2>&1");
+  EXPECT_NE(bsd.find("9663676416"), std::string::npos) << bsd;
+  TTarArchive ar(file.string());
+  TTarDirRec back;
+  ASSERT_TRUE(ar.FindNext(back));
+  EXPECT_EQ(back.Size, rec.Size);
+  EXPECT_TRUE(back.ChecksumOk);
+  EXPECT_FALSE(ar.FindNext(back));
+  EXPECT_FALSE(ar.Truncated());
+}
+
+TEST(TarHeader, NamesAtAndBeyondTheFieldWidth) {
+  fs::path dir = testenv::MakeTempDir("names");
+  testenv::WriteFile(dir / "f", "x");
+  std::string hundred(100, 'h');
+  std::string longName = std::string(150, 'L') + "/" + std::string(150, 'M') + ".txt";
+  std::string longLink = std::string(200, 'T');
+  auto* mem = new TMemOutput;
+  {
+    TTarWriter w(mem, true);
+    w.AddFile((dir / "f").string(), hundred);
+    w.AddFile((dir / "f").string(), longName);
+    TTarDirRec link;
+    link.Name = "l";
+    link.EntryKind = TTarEntryKind::SymbolicLink;
+    link.LinkName = longLink;
+    w.AddEntry(link, nullptr);
+    w.Finalize();
+    // The 100-byte name fills its field without a NUL.
+    EXPECT_EQ(mem->data.substr(0, 100), hundred);
+    EXPECT_EQ(mem->data[100], ' ');
+    TMemInput* in = new TMemInput(mem->data);
+    TTarArchive ar(in, true);
+    auto all = ReadAll(ar);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].rec.Name, hundred);
+    EXPECT_EQ(all[1].rec.Name, longName);
+    EXPECT_EQ(all[1].data, "x");
+    EXPECT_EQ(all[2].rec.LinkName, longLink);
+    EXPECT_EQ(all[2].rec.EntryKind, TTarEntryKind::SymbolicLink);
+    testenv::WriteFile(dir / "names.tar", mem->data);
+  }
+  std::string gnu = Sh("tar -tf " + testenv::Quote((dir / "names.tar").string()));
+  EXPECT_EQ(gnu, hundred + "\n" + longName + "\nl\n");
+  std::string bsd = Sh("bsdtar -tvf " + testenv::Quote((dir / "names.tar").string()));
+  EXPECT_NE(bsd.find(longName), std::string::npos);
+  EXPECT_NE(bsd.find("l -> " + longLink), std::string::npos) << bsd;
+}
+
+TEST(TarReader, EndsWithoutEndBlockAndSkipsDirectorySizes) {
+  TTarDirRec d;
+  d.Name = "dir/";
+  d.EntryKind = TTarEntryKind::Directory;
+  d.Size = 4096;  // a folder never has data blocks, whatever its size says
+  TTarDirRec f;
+  f.Name = "dir/f";
+  f.Size = 3;
+  std::string a(1536, '\0');
+  tarheader::Build(d, a.data());
+  tarheader::Build(f, a.data() + 512);
+  std::memcpy(a.data() + 1024, "abc", 3);
+  TTarArchive ar(new TMemInput(a), true);
+  auto all = ReadAll(ar);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[1].rec.Name, "dir/f");
+  EXPECT_EQ(all[1].data, "abc");
+  EXPECT_FALSE(ar.Truncated());
+  // Rewinding starts again at the first entry.
+  ar.Reset();
+  TTarDirRec rec;
+  ASSERT_TRUE(ar.FindNext(rec));
+  EXPECT_EQ(rec.Name, "dir/");
+  int64_t cur, total;
+  ar.GetFilePos(cur, total);
+  EXPECT_EQ(cur, 512);
+  EXPECT_EQ(total, 1536);
+}
+
+TEST(TarReader, TruncationAndBadChecksumAreVisible) {
+  TTarDirRec f;
+  f.Name = "f";
+  f.Size = 2000;
+  std::string a(512 + 1000, 'x');
+  tarheader::Build(f, a.data());
+  {
+    TTarArchive ar(new TMemInput(a), true);
+    TTarDirRec rec;
+    ASSERT_TRUE(ar.FindNext(rec));
+    TMemOutput mem;
+    EXPECT_THROW(ar.ExtractToStream(mem), ETarError);
+    EXPECT_TRUE(ar.Truncated());
+  }
+  {
+    std::string b = a.substr(0, 300);  // a header cut short
+    TTarArchive ar(new TMemInput(b), true);
+    TTarDirRec rec;
+    EXPECT_FALSE(ar.FindNext(rec));
+    EXPECT_TRUE(ar.Truncated());
+  }
+  {
+    std::string c = a;
+    c[0] = 'g';  // name changed after the checksum was computed
+    TTarArchive ar(new TMemInput(c), true);
+    TTarDirRec rec;
+    ASSERT_TRUE(ar.FindNext(rec));
+    EXPECT_FALSE(rec.ChecksumOk);
+  }
+}
+
+TEST(TarReader, ArchivesOfPeerTools) {
+  fs::path src = testenv::MakeTempDir("peersrc");
+  auto samples = MakeTree(src, true, true);
+  std::map<std::string, TSample> byName;
+  for (const auto& s : samples) byName[s.name] = s;
+  auto shortOnly = [&](const TSample& s) { return s.name.size() < 100 && s.data.size() < 100; };
+  std::string names, shortNames;
+  for (const auto& s : samples) {
+    if (s.name.find('/') == std::string::npos) names += " " + testenv::Quote(s.name);
+  }
+  for (const auto& s : samples)
+    if (shortOnly(s) && s.name.rfind("n", 0) != 0) shortNames += " " + testenv::Quote(s.name);
+
+  struct TCase {
+    std::string label, command;
+    bool longNames;
+  };
+  fs::path out = testenv::MakeTempDir("peers");
+  auto q = [&](const std::string& n) { return testenv::Quote((out / n).string()); };
+  std::string cdSrc = "cd " + testenv::Quote(src.string()) + " && ";
+  std::vector<TCase> cases = {
+      {"v7", cdSrc + "tar --format=v7 --no-recursion -cf " + q("v7.tar") + shortNames, false},
+      {"ustar", cdSrc + "tar --format=ustar -cf " + q("ustar.tar") + " docs Grüße", false},
+      {"gnu", cdSrc + "tar --format=gnu -cf " + q("gnu.tar") + names, true},
+      {"pax", cdSrc + "tar --format=pax -cf " + q("pax.tar") + names, true},
+      {"bsdtar", cdSrc + "bsdtar -cf " + q("bsdtar.tar") + names, true},
+      {"python", "python3 -c \"import tarfile,os,sys; os.chdir(sys.argv[1]); t=tarfile.open(sys.argv[2],'w',format=tarfile.PAX_FORMAT); [t.add(n) for n in sys.argv[3:]]; t.close()\" " +
+                     testenv::Quote(src.string()) + " " + q("python.tar") + names, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Sh(c.command);
+    fs::path file = out / (c.label + ".tar");
+    std::set<std::string> seen;
+    for (const auto& e : ReadAll(file)) {
+      EXPECT_TRUE(e.rec.ChecksumOk);
+      std::string name = e.rec.Name;
+      if (!name.empty() && name.back() == '/') name.pop_back();
+      auto it = byName.find(name);
+      ASSERT_NE(it, byName.end()) << name;
+      const TSample& s = it->second;
+      seen.insert(name);
+      EXPECT_EQ(DateTimeToUnix(e.rec.ModTime), s.mtime) << name;
+      if (s.kind == 'f') {
+        EXPECT_EQ(e.rec.EntryKind, TTarEntryKind::Regular) << name;
+        EXPECT_EQ(e.rec.Size, static_cast<int64_t>(s.data.size())) << name;
+        EXPECT_TRUE(e.data == s.data) << name;
+      } else if (s.kind == 'd') {
+        EXPECT_EQ(e.rec.EntryKind, TTarEntryKind::Directory) << name;
+      } else {
+        EXPECT_EQ(e.rec.EntryKind, TTarEntryKind::SymbolicLink) << name;
+        EXPECT_EQ(e.rec.LinkName, s.data) << name;
+      }
+    }
+    // Every entry the peer lists was seen by us.
+    std::string listing = Sh("tar -tf " + testenv::Quote(file.string()));
+    size_t lines = std::count(listing.begin(), listing.end(), '\n');
+    EXPECT_EQ(seen.size(), lines);
+    if (c.longNames) {
+      EXPECT_GT(lines, 12u);
+    }
+  }
+}
+
+TEST(TarWriter, PeersListAndExtractOurArchives) {
+  fs::path src = testenv::MakeTempDir("oursrc");
+  auto samples = MakeTree(src, true, true);
+  fs::path dir = testenv::MakeTempDir("ours");
+  fs::path ours = dir / "ours.tar";
+  {
+    TTarWriter w(ours.string());
+    for (const auto& s : samples) w.AddPath((src / s.name).string(), s.name);
+    w.Finalize();
+  }
+  // The same tree by GNU tar, in the same order.
+  std::string list;
+  for (const auto& s : samples) list += s.name + "\n";
+  testenv::WriteFile(dir / "list", list);
+  Sh("cd " + testenv::Quote(src.string()) + " && tar --format=gnu --no-recursion -cf " +
+     testenv::Quote((dir / "gnu.tar").string()) + " -T " + testenv::Quote((dir / "list").string()));
+  for (std::string tool : {"tar -tv --numeric-owner --full-time -f ", "bsdtar -tv --numeric-owner -f "}) {
+    SCOPED_TRACE(tool);
+    std::string a = Sh(tool + testenv::Quote(ours.string()) + " 2>&1");
+    std::string b = Sh(tool + testenv::Quote((dir / "gnu.tar").string()) + " 2>&1");
+    EXPECT_EQ(a, b);
+  }
+  fs::path x1 = testenv::MakeTempDir("x-gnu"), x2 = testenv::MakeTempDir("x-bsd");
+  Sh("tar -xf " + testenv::Quote(ours.string()) + " -C " + testenv::Quote(x1.string()));
+  Sh("bsdtar -xf " + testenv::Quote(ours.string()) + " -C " + testenv::Quote(x2.string()));
+  ExpectSameTree(src, x1);
+  ExpectSameTree(src, x2);
+  // An archive of three small files: three headers, three data blocks and the end blocks.
+  {
+    TTarWriter w((dir / "three.tar").string());
+    for (const char* n : {"docs/five.txt", "docs/block512.bin", "docs/empty.txt"}) w.AddFile((src / n).string(), n);
+  }
+  EXPECT_EQ(fs::file_size(dir / "three.tar"), 512u * (3 + 2) + 1024);
+}
