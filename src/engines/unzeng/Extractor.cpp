@@ -1,0 +1,783 @@
+#include "Extractor.h"
+
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <thread>
+#include <unordered_set>
+
+#include "Decoders.h"
+#include "Decryptor.h"
+#include "Destination.h"
+#include "OutputFile.h"
+#include "OutputName.h"
+#include "Wildcard.h"
+#include "ZipAttributes.h"
+#include "ZipCrypto.h"
+#include "ZipDirectory.h"
+#include "ZipFormat.h"
+#include "ZipNames.h"
+#include "ZipTime.h"
+
+namespace unzeng {
+
+namespace {
+
+using zipfmt::CentralEntry;
+using zipfmt::LocalInfo;
+
+constexpr size_t kStreamChunk = size_t(4) << 20;
+constexpr uint64_t kSymlinkMaxSize = 4096;
+
+uint64_t MemoryBudget() {
+  long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+  uint64_t phys = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : (uint64_t(1) << 31);
+  return std::clamp<uint64_t>(phys / 4, uint64_t(256) << 20, uint64_t(8) << 30);
+}
+
+// ZipCrypto as a decryption layer; the 12-byte header was consumed by the password check.
+class TZipCryptoDecryptor final : public TDecryptor {
+ public:
+  explicit TZipCryptoDecryptor(const zipfmt::ZipCrypto& keys) : keys_(keys) {}
+  void Decrypt(uint8_t* data, size_t n) override { keys_.Decrypt(data, n); }
+  size_t HeaderSize() const override { return zipfmt::kCryptHeaderSize; }
+
+ private:
+  zipfmt::ZipCrypto keys_;
+};
+
+enum class TJobStatus { Ok, Decode, Read, Write, Auth, Aborted, NoMemory };
+
+// One file (or test) handed to a worker.
+struct TJob {
+  size_t index = 0;
+  std::string name;  // entry name as shown in callbacks
+  uint64_t size = 0;
+  uint16_t method = 0;
+  bool lzmaEndMarker = false;
+  bool checkCrc = true;
+  uint32_t expectedCrc = 0;
+  std::unique_ptr<TDecryptor> decryptor;
+  uint64_t payloadStart = 0, payloadLen = 0, trailerLen = 0;
+  bool whole = false;
+  uint64_t memBytes = 0;
+  bool test = false;
+  std::shared_ptr<TDirHandle> dir;
+  std::string leaf, outName;
+  int mode = -1;
+  time_t mtime = 0;
+
+  std::atomic<uint64_t> done{0};
+  bool finished = false;  // guarded by the pool mutex
+  TJobStatus status = TJobStatus::Ok;
+  TDecodeStatus decodeStatus = TDecodeStatus::Ok;
+  std::string error;
+  uint32_t crc = 0;
+};
+
+class TPipeline {
+ public:
+  TPipeline(const zipfmt::InputFile& file, std::atomic<bool>& cancel) : file_(file), cancel_(cancel) {
+    unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { WorkerLoop(); });
+  }
+  ~TPipeline() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    workCv_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+
+  void Submit(TJob* job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(job);
+    }
+    workCv_.notify_one();
+  }
+
+  // Waits for `job`; `poll` runs every 50 ms while it is not finished.
+  template <class Poll>
+  void Wait(TJob* job, Poll poll) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!job->finished) {
+      if (doneCv_.wait_for(lock, std::chrono::milliseconds(50)) == std::cv_status::timeout && !job->finished) {
+        lock.unlock();
+        poll();
+        lock.lock();
+      }
+    }
+  }
+
+ private:
+  void WorkerLoop() {
+    for (;;) {
+      TJob* job;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workCv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        job = queue_.front();
+        queue_.pop_front();
+      }
+      Execute(*job);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job->finished = true;
+      }
+      doneCv_.notify_all();
+    }
+  }
+
+  void Execute(TJob& job);
+  bool RunWhole(TJob& job, TOutputFile* out);
+  bool RunStream(TJob& job, TOutputFile* out);
+
+  const zipfmt::InputFile& file_;
+  std::atomic<bool>& cancel_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable workCv_, doneCv_;
+  std::deque<TJob*> queue_;
+  bool stop_ = false;
+};
+
+void TPipeline::Execute(TJob& job) {
+  if (cancel_) {
+    job.status = TJobStatus::Aborted;
+    return;
+  }
+  TOutputFile out;
+  if (!job.test && !out.Create(job.dir->Fd(), job.leaf, job.error)) {
+    job.status = TJobStatus::Write;
+    return;
+  }
+  bool ok;
+  try {
+    ok = job.whole ? RunWhole(job, job.test ? nullptr : &out) : RunStream(job, job.test ? nullptr : &out);
+  } catch (const std::bad_alloc&) {
+    job.status = TJobStatus::NoMemory;
+    ok = false;
+  }
+  if (!ok) {
+    out.Discard();
+    return;
+  }
+  if (!job.test && !out.Finish(job.mode, job.mtime, job.error)) job.status = TJobStatus::Write;
+}
+
+bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
+  std::unique_ptr<uint8_t[]> in(new uint8_t[job.payloadLen + job.trailerLen + 1]);
+  if (!file_.ReadAt(job.payloadStart, in.get(), job.payloadLen + job.trailerLen)) {
+    job.status = TJobStatus::Read;
+    return false;
+  }
+  if (job.decryptor) {
+    job.decryptor->Decrypt(in.get(), job.payloadLen);
+    if (!job.decryptor->Authenticate(in.get() + job.payloadLen, job.trailerLen)) {
+      job.status = TJobStatus::Auth;
+      return false;
+    }
+  }
+  const uint8_t* data = in.get();
+  std::unique_ptr<uint8_t[]> decoded;
+  if (job.method == MethodStored) {
+    if (job.payloadLen != job.size) {
+      job.decodeStatus = job.payloadLen > job.size ? TDecodeStatus::TooLong : TDecodeStatus::TooShort;
+      job.status = TJobStatus::Decode;
+      return false;
+    }
+  } else {
+    decoded.reset(new uint8_t[job.size + 1]);
+    job.decodeStatus = DecodeWhole(job.method, in.get(), job.payloadLen, decoded.get(), job.size, job.lzmaEndMarker);
+    if (job.decodeStatus != TDecodeStatus::Ok) {
+      job.status = job.decodeStatus == TDecodeStatus::NoMemory ? TJobStatus::NoMemory : TJobStatus::Decode;
+      return false;
+    }
+    in.reset();
+    data = decoded.get();
+  }
+  job.crc = libdeflate_crc32(0, data, job.size);
+  if (out && !out->Write(data, job.size, job.error)) {
+    job.status = TJobStatus::Write;
+    return false;
+  }
+  job.done = job.size;
+  return true;
+}
+
+bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
+  auto dec = MakeStreamDecoder(job.method, job.size, job.lzmaEndMarker);
+  std::vector<uint8_t> inBuf(kStreamChunk), outBuf(kStreamChunk);
+  uint64_t pos = job.payloadStart, left = job.payloadLen, total = 0;
+  size_t inOff = 0, inHave = 0;
+  bool finished = false;
+  uint32_t crc = 0;
+  auto fail = [&](TJobStatus s, TDecodeStatus d = TDecodeStatus::Ok) {
+    job.status = s;
+    job.decodeStatus = d;
+    return false;
+  };
+  while (!finished) {
+    if (cancel_) return fail(TJobStatus::Aborted);
+    if (inOff == inHave && left > 0) {
+      size_t n = size_t(std::min<uint64_t>(kStreamChunk, left));
+      if (!file_.ReadAt(pos, inBuf.data(), n)) return fail(TJobStatus::Read);
+      if (job.decryptor) job.decryptor->Decrypt(inBuf.data(), n);
+      pos += n;
+      left -= n;
+      inOff = 0;
+      inHave = n;
+    }
+    bool inputEnd = left == 0;
+    size_t c = 0, p = 0;
+    TDecodeStatus st = dec->Step(inBuf.data() + inOff, inHave - inOff, c, outBuf.data(), outBuf.size(), p, inputEnd,
+                                 finished);
+    if (st != TDecodeStatus::Ok) return fail(st == TDecodeStatus::NoMemory ? TJobStatus::NoMemory : TJobStatus::Decode, st);
+    inOff += c;
+    if (p > 0) {
+      if (p > job.size - total) return fail(TJobStatus::Decode, TDecodeStatus::TooLong);
+      crc = libdeflate_crc32(crc, outBuf.data(), p);
+      if (out && !out->Write(outBuf.data(), p, job.error)) return fail(TJobStatus::Write);
+      total += p;
+      job.done = total;
+    }
+    if (!finished && c == 0 && p == 0 && inputEnd && inOff == inHave)
+      return fail(TJobStatus::Decode, total < job.size ? TDecodeStatus::TooShort : TDecodeStatus::BadData);
+  }
+  if (total != job.size) return fail(TJobStatus::Decode, TDecodeStatus::TooShort);
+  if (job.decryptor) {
+    // Bytes of the payload left after the stream end still count for the authentication code.
+    while (left > 0) {
+      size_t n = size_t(std::min<uint64_t>(kStreamChunk, left));
+      if (!file_.ReadAt(pos, inBuf.data(), n)) return fail(TJobStatus::Read);
+      job.decryptor->Decrypt(inBuf.data(), n);
+      pos += n;
+      left -= n;
+    }
+    uint8_t trailer[32];
+    if (job.trailerLen > sizeof trailer || !file_.ReadAt(pos, trailer, job.trailerLen)) return fail(TJobStatus::Read);
+    if (!job.decryptor->Authenticate(trailer, job.trailerLen)) return fail(TJobStatus::Auth);
+  }
+  job.crc = crc;
+  return true;
+}
+
+// A directory entry whose time and permissions are set once everything else is written.
+struct TFolderAttrs {
+  std::vector<std::string> dirs;
+  int mode = -1;
+  time_t mtime = 0;
+};
+
+class TExtraction {
+ public:
+  TExtraction(const TExtractOptions& o, TEngineEvents& e) : opt_(o), ev_(e) {}
+  int Run();
+
+ private:
+  enum class TPrep { Job, Skip, Stop };
+
+  // Reports now, or, while earlier files are still being written, after their reports.
+  bool Emit(std::function<bool()> call) {
+    if (collecting_ || inFlight_.empty()) return Check(call());
+    TItem note;
+    note.note = std::move(call);
+    inFlight_.push_back(std::move(note));
+    return true;
+  }
+  bool Msg(int code, const std::string& text) {
+    return Emit([this, code, text] { return ev_.Message(code, text); });
+  }
+  bool Skip(const std::string& name, int type) {
+    return Emit([this, name, type] { return ev_.Skipped(name, type, 0); });
+  }
+  bool Check(bool goOn) {
+    if (!goOn) cancel_ = true;
+    return goOn;
+  }
+  void SelectEntries(std::vector<size_t>& selected);
+  void MarkUnsafeRanges();
+  TPrep Prepare(size_t index, std::unique_ptr<TJob>& job);
+  TPrep PrepareTarget(size_t index, const TOutputName& name, std::shared_ptr<TDirHandle>& dir, time_t mtime);
+  TPrep ObtainDecryptor(size_t index, std::unique_ptr<TDecryptor>& dec);
+  bool TryPassword(size_t index, const std::string& pw, std::unique_ptr<TDecryptor>& dec);
+  void ExtractSymlink(size_t index, TJob& job, const TOutputName& name);
+  void Collect(std::unique_ptr<TJob> job);
+  void CollectFront();
+  void Drain();
+  void FinishFolders();
+  time_t EntryTime(const CentralEntry& e) const;
+
+  const TExtractOptions& opt_;
+  TEngineEvents& ev_;
+  zipfmt::InputFile file_;
+  zipfmt::CentralDirectory dir_;
+  std::vector<LocalInfo> local_;
+  std::vector<std::string> rangeError_;  // non-empty: the entry is refused
+  TDestination dest_;
+  std::atomic<bool> cancel_{false};
+  std::unique_ptr<TPipeline> pipeline_;
+  struct TItem {
+    std::unique_ptr<TJob> job;
+    std::function<bool()> note;
+  };
+  std::deque<TItem> inFlight_;
+  bool collecting_ = false;
+  uint64_t inFlightBytes_ = 0;
+  uint64_t budget_ = MemoryBudget();
+  std::unordered_set<std::string> written_;
+  std::vector<std::string> passwords_;
+  bool passwordCancelAll_ = false;
+  std::vector<TFolderAttrs> folders_;
+  int count_ = 0;
+};
+
+time_t TExtraction::EntryTime(const CentralEntry& e) const {
+  time_t t;
+  if (auto ut = zipfmt::FindExtra(e.extra, zipfmt::kExtraExtTime); ut && zipfmt::ReadExtTimeMtime(*ut, t)) return t;
+  return zipfmt::DosToUnix(e.dosDate, e.dosTime);
+}
+
+void TExtraction::SelectEntries(std::vector<size_t>& selected) {
+  std::vector<std::string> specs;
+  for (const auto& s : opt_.specs) {
+    std::string n = zipfmt::NormalizeEntryName(s);
+    if (!n.empty()) specs.push_back(n == "*.*" ? std::string("*") : n);
+  }
+  std::vector<bool> used(specs.size(), false);
+  for (size_t i = 0; i < dir_.entries.size(); ++i) {
+    if (specs.empty()) {
+      selected.push_back(i);
+      continue;
+    }
+    std::string name = zipfmt::NormalizeEntryName(dir_.entries[i].name);
+    bool hit = false;
+    for (size_t k = 0; k < specs.size(); ++k) {
+      const std::string& s = specs[k];
+      bool m = zipfmt::WildcardMatch(s, name) ||
+               (s.back() == '/' && !zipfmt::HasWildcards(s) && name.compare(0, s.size(), s) == 0);
+      if (m) {
+        used[k] = true;
+        hit = true;
+      }
+    }
+    if (hit) selected.push_back(i);
+  }
+  for (size_t k = 0; k < specs.size() && !cancel_; ++k)
+    if (!used[k]) Msg(ErrNoMatch, "caution: " + specs[k] + " not found in the archive");
+}
+
+// Entries whose local record cannot be read, lies outside the data area, or shares bytes with
+// another entry are refused.
+void TExtraction::MarkUnsafeRanges() {
+  size_t n = dir_.entries.size();
+  local_.assign(n, LocalInfo{});
+  rangeError_.assign(n, std::string());
+  std::vector<size_t> good;
+  for (size_t i = 0; i < n; ++i) {
+    std::string err;
+    if (!zipfmt::LocateEntryData(file_, dir_, dir_.entries[i], local_[i], err))
+      rangeError_[i] = err;
+    else
+      good.push_back(i);
+  }
+  std::sort(good.begin(), good.end(), [&](size_t a, size_t b) { return local_[a].headerStart < local_[b].headerStart; });
+  uint64_t reach = 0;
+  size_t reachOwner = 0;
+  for (size_t k = 0; k < good.size(); ++k) {
+    size_t i = good[k];
+    if (k > 0 && local_[i].headerStart < reach) {
+      std::string text = "its data overlaps the data of " + dir_.entries[reachOwner].name;
+      rangeError_[i] = text;
+      if (rangeError_[reachOwner].empty()) rangeError_[reachOwner] = "its data overlaps the data of " + dir_.entries[i].name;
+    }
+    if (k == 0 || local_[i].recordEnd > reach) {
+      reach = local_[i].recordEnd;
+      reachOwner = i;
+    }
+  }
+}
+
+bool TExtraction::TryPassword(size_t index, const std::string& pw, std::unique_ptr<TDecryptor>& dec) {
+  const CentralEntry& e = dir_.entries[index];
+  const LocalInfo& li = local_[index];
+  if (e.method == MethodAes) {
+    TAesInfo aes;
+    FindAesExtra(reinterpret_cast<const uint8_t*>(e.extra.data()), e.extra.size(), aes);
+    uint8_t header[18];
+    size_t n = AesSaltSize(aes.strength) + 2;
+    if (!file_.ReadAt(li.dataStart, header, n)) return false;
+    dec = MakeAesDecryptor(pw, aes.strength, header);
+    return dec != nullptr;
+  }
+  uint8_t header[zipfmt::kCryptHeaderSize];
+  if (!file_.ReadAt(li.dataStart, header, sizeof header)) return false;
+  zipfmt::ZipCrypto keys(pw);
+  uint8_t check = keys.ReadHeader(header);
+  bool match = check == uint8_t(e.crc32 >> 24);
+  if (!match && (e.flags & zipfmt::kFlagDataDescriptor)) match = check == uint8_t(e.dosTime >> 8);
+  if (!match) return false;
+  dec = std::make_unique<TZipCryptoDecryptor>(keys);
+  return true;
+}
+
+TExtraction::TPrep TExtraction::ObtainDecryptor(size_t index, std::unique_ptr<TDecryptor>& dec) {
+  const std::string& name = dir_.entries[index].name;
+  if (!opt_.password.empty() && TryPassword(index, opt_.password, dec)) return TPrep::Job;
+  for (const auto& pw : passwords_)
+    if (TryPassword(index, pw, dec)) return TPrep::Job;
+  uint32_t repeat = opt_.passwordReqCount;
+  while (repeat > 0 && !passwordCancelAll_) {
+    --repeat;
+    std::string pw;
+    bool cancelAll = false;
+    if (!Check(ev_.AskPassword(name, repeat, pw, cancelAll))) return TPrep::Stop;
+    if (cancelAll) passwordCancelAll_ = true;
+    if (pw.empty()) break;
+    if (TryPassword(index, pw, dec)) {
+      passwords_.insert(passwords_.begin(), pw);
+      return TPrep::Job;
+    }
+  }
+  Msg(ErrPassword, "skipping: " + name + "  incorrect password");
+  return TPrep::Skip;
+}
+
+// Opens the folder of the output, and decides about a file that is already there.
+TExtraction::TPrep TExtraction::PrepareTarget(size_t index, const TOutputName& name, std::shared_ptr<TDirHandle>& dir,
+                                              time_t mtime) {
+  const std::string& entryName = dir_.entries[index].name;
+  std::string err;
+  dir = dest_.Folder(name.dirs, true, err);
+  if (!dir) return Msg(ErrWrite, entryName + ": " + err) ? TPrep::Skip : TPrep::Stop;
+  std::string key = name.Text();
+  bool seen = written_.count(key) > 0;
+  if (seen) Drain();  // an earlier entry of the same name may still be writing
+  struct stat st;
+  bool exists = (seen || !dir->CreatedByUs()) && ::fstatat(dir->Fd(), name.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists) {
+    if (opt_.freshen && !opt_.update) return Skip(entryName, SkipNotOnDisk) ? TPrep::Skip : TPrep::Stop;
+    written_.insert(key);
+    return TPrep::Job;
+  }
+  if (S_ISDIR(st.st_mode)) return Msg(ErrWrite, entryName + ": a folder of that name is in the way") ? TPrep::Skip : TPrep::Stop;
+  bool newer = mtime > st.st_mtime + 1;
+  bool older = mtime < st.st_mtime;
+  if ((opt_.freshen || opt_.update) && !newer)
+    return Skip(entryName, SkipNotNewer) ? TPrep::Skip : TPrep::Stop;
+  bool overwrite = opt_.overwrite || opt_.freshen || opt_.update;
+  if (!Check(ev_.Overwrite(entryName, older, int(index), overwrite))) return TPrep::Stop;
+  if (!overwrite) return Skip(entryName, SkipExists) ? TPrep::Skip : TPrep::Stop;
+  // Replace by a new file: never write through a link or into another hard link's inode.
+  if (::unlinkat(dir->Fd(), name.leaf.c_str(), 0) != 0 && errno != ENOENT)
+    return Msg(ErrWrite, entryName + ": cannot replace the existing file: " + std::strerror(errno)) ? TPrep::Skip
+                                                                                                    : TPrep::Stop;
+  written_.insert(key);
+  return TPrep::Job;
+}
+
+TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job) {
+  const CentralEntry& e = dir_.entries[index];
+  const LocalInfo& li = local_[index];
+  const std::string& name = e.name;
+  if (!rangeError_[index].empty())
+    return Msg(ErrStructure, name + ": refused, invalid archive structure: " + rangeError_[index]) ? TPrep::Skip
+                                                                                                    : TPrep::Stop;
+  mode_t mode = zipfmt::UnixModeFromEntry(e.versionMadeBy, e.externalAttr, e.IsDirectory());
+  time_t mtime = EntryTime(e);
+  TOutputName out;
+  bool named = BuildOutputName(name, opt_.dirNames, out);
+  bool isDir = e.IsDirectory() || S_ISDIR(mode);
+  if (isDir) {
+    if (opt_.test || !opt_.dirNames || !named) return TPrep::Skip;
+    if (out.altered && !Msg(ErrWarning, name + ": unsafe path elements removed, created as " + out.Text() + "/"))
+      return TPrep::Stop;
+    std::string err;
+    if (!dest_.Folder(out.dirs, true, err)) return Msg(ErrWrite, name + ": " + err) ? TPrep::Skip : TPrep::Stop;
+    folders_.push_back({out.dirs, (e.versionMadeBy >> 8) == zipfmt::kHostUnix ? int(mode & 07777) : -1, mtime});
+    return TPrep::Skip;
+  }
+  if (!named) return Msg(ErrStructure, name + ": refused, the name leaves nothing to write") ? TPrep::Skip : TPrep::Stop;
+  if (out.altered && !opt_.test &&
+      !Msg(ErrWarning, name + ": unsafe path elements removed, written as " + out.Text()))
+    return TPrep::Stop;
+
+  job = std::make_unique<TJob>();
+  job->index = index;
+  job->name = name;
+  job->size = e.uncompressedSize;
+  job->method = e.method;
+  job->expectedCrc = e.crc32;
+  job->lzmaEndMarker = e.flags & 2;
+  job->test = opt_.test;
+  job->mtime = mtime;
+  job->mode = (e.versionMadeBy >> 8) == zipfmt::kHostUnix && (e.externalAttr >> 16) ? int(mode & 0777) : -1;
+  job->payloadStart = li.dataStart;
+  job->payloadLen = e.compressedSize;
+
+  if (e.flags & zipfmt::kFlagStrongEncryption)
+    return Msg(ErrUnsupported, "skipping: " + name + "  strong encryption is not supported") ? TPrep::Skip : TPrep::Stop;
+  bool encrypted = e.IsEncrypted();
+  if (e.method == MethodAes) {
+    TAesInfo aes;
+    if (!FindAesExtra(reinterpret_cast<const uint8_t*>(e.extra.data()), e.extra.size(), aes) || !encrypted)
+      return Msg(ErrStructure, name + ": refused, damaged WinZip AES information") ? TPrep::Skip : TPrep::Stop;
+    job->method = aes.method;
+    job->checkCrc = aes.vendorVersion != 2;
+  }
+  if (!MethodSupported(job->method))
+    return Msg(ErrUnsupported, "skipping: " + name + "  unsupported compression method " +
+                                   std::to_string(job->method) + " (" + MethodName(job->method) + ")")
+               ? TPrep::Skip
+               : TPrep::Stop;
+  if (encrypted) {
+    size_t header = e.method == MethodAes ? 0 : zipfmt::kCryptHeaderSize;
+    size_t trailer = 0;
+    if (e.method == MethodAes) {
+      TAesInfo aes;
+      FindAesExtra(reinterpret_cast<const uint8_t*>(e.extra.data()), e.extra.size(), aes);
+      header = AesSaltSize(aes.strength) + 2;
+      trailer = 10;
+    }
+    if (e.compressedSize < header + trailer)
+      return Msg(ErrStructure, name + ": refused, encrypted data is too short") ? TPrep::Skip : TPrep::Stop;
+    TPrep p = ObtainDecryptor(index, job->decryptor);
+    if (p != TPrep::Job) return p;
+    job->payloadStart += header;
+    job->payloadLen -= header + trailer;
+    job->trailerLen = trailer;
+  }
+
+  bool symlink = (e.versionMadeBy >> 8) == zipfmt::kHostUnix && S_ISLNK(mode);
+  if (symlink) {
+    ExtractSymlink(index, *job, out);
+    job.reset();
+    return TPrep::Skip;
+  }
+  uint64_t wholeBytes = job->payloadLen + job->trailerLen + (job->method == MethodStored ? 0 : job->size);
+  job->whole = wholeBytes <= budget_;
+  job->memBytes = job->whole ? wholeBytes : 2 * kStreamChunk;
+  if (!opt_.test) {
+    TPrep p = PrepareTarget(index, out, job->dir, mtime);
+    if (p != TPrep::Job) return p;
+    job->leaf = out.leaf;
+    job->outName = out.Text();
+  }
+  return TPrep::Job;
+}
+
+// A link is small: decoded here, checked and created in order.
+void TExtraction::ExtractSymlink(size_t index, TJob& job, const TOutputName& name) {
+  Drain();
+  const std::string& entryName = job.name;
+  if (job.size > kSymlinkMaxSize || job.payloadLen > kSymlinkMaxSize * 2) {
+    Msg(ErrStructure, entryName + ": refused, symbolic link target too long");
+    return;
+  }
+  std::vector<uint8_t> in(job.payloadLen + job.trailerLen + 1), target(job.size + 1);
+  if (!file_.ReadAt(job.payloadStart, in.data(), job.payloadLen + job.trailerLen)) {
+    Msg(ErrStructure, entryName + ": cannot read its data");
+    return;
+  }
+  if (job.decryptor) {
+    job.decryptor->Decrypt(in.data(), job.payloadLen);
+    if (!job.decryptor->Authenticate(in.data() + job.payloadLen, job.trailerLen)) {
+      Msg(ErrData, entryName + ": authentication failed (wrong password or damaged data)");
+      return;
+    }
+  }
+  TDecodeStatus st = DecodeWhole(job.method, in.data(), job.payloadLen, target.data(), job.size, job.lzmaEndMarker);
+  if (st != TDecodeStatus::Ok) {
+    Msg(st == TDecodeStatus::BadData ? ErrData : ErrStructure, entryName + ": " + DecodeStatusText(st));
+    return;
+  }
+  uint32_t crc = libdeflate_crc32(0, target.data(), job.size);
+  if (job.checkCrc && crc != job.expectedCrc) {
+    Msg(ErrData, entryName + ": CRC error");
+    return;
+  }
+  std::string link(reinterpret_cast<const char*>(target.data()), job.size);
+  if (!Check(ev_.NewFile(entryName, job.size))) return;
+  if (opt_.test) {
+    if (Check(ev_.Progress(job.size))) ++count_;
+    return;
+  }
+  std::shared_ptr<TDirHandle> dir;
+  std::string err;
+  dir = dest_.Folder(name.dirs, true, err);
+  size_t depth = 0;
+  if (!dir) {
+    Msg(ErrWrite, entryName + ": " + err);
+    return;
+  }
+  if (!dest_.DepthOf(*dir, depth) || !SymlinkTargetStaysInside(link, depth)) {
+    Msg(ErrStructure, entryName + ": refused, symbolic link to " + link + " would lead outside the destination");
+    return;
+  }
+  TPrep p = PrepareTarget(index, name, dir, job.mtime);
+  if (p != TPrep::Job) return;
+  if (::symlinkat(link.c_str(), dir->Fd(), name.leaf.c_str()) != 0) {
+    Msg(ErrWrite, entryName + ": cannot create the link: " + std::strerror(errno));
+    return;
+  }
+  timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = job.mtime;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  ::utimensat(dir->Fd(), name.leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  if (Check(ev_.Progress(job.size))) ++count_;
+}
+
+void TExtraction::Collect(std::unique_ptr<TJob> job) {
+  inFlightBytes_ -= job->memBytes;
+  bool goOn = !cancel_ && Check(ev_.NewFile(job->name, job->size));
+  uint64_t reported = 0;
+  pipeline_->Wait(job.get(), [&] {
+    uint64_t d = job->done.load();
+    if (goOn && d > reported) {
+      goOn = Check(ev_.Progress(d - reported));
+      reported = d;
+    }
+  });
+  auto removeOutput = [&] {
+    if (!job->test && job->dir) ::unlinkat(job->dir->Fd(), job->leaf.c_str(), 0);
+  };
+  if (cancel_) {
+    if (job->status == TJobStatus::Ok && job->checkCrc && job->crc != job->expectedCrc) removeOutput();
+    return;
+  }
+  const std::string& name = job->name;
+  switch (job->status) {
+    case TJobStatus::Ok: break;
+    case TJobStatus::Decode:
+      if (job->decodeStatus == TDecodeStatus::BadData)
+        Msg(ErrData, name + ": " + DecodeStatusText(job->decodeStatus) + (job->decryptor ? " (wrong password?)" : ""));
+      else if (job->decodeStatus == TDecodeStatus::NoMemory)
+        Msg(ErrNoMemory, name + ": not enough memory");
+      else
+        Msg(ErrStructure, name + ": refused, " + DecodeStatusText(job->decodeStatus));
+      return;
+    case TJobStatus::Read: Msg(ErrStructure, name + ": its data cannot be read (archive truncated?)"); return;
+    case TJobStatus::Write: Msg(ErrWrite, name + ": " + job->error); return;
+    case TJobStatus::Auth: Msg(ErrData, name + ": authentication failed (wrong password or damaged data)"); return;
+    case TJobStatus::NoMemory: Msg(ErrNoMemory, name + ": not enough memory"); return;
+    case TJobStatus::Aborted: return;
+  }
+  if (goOn && job->size > reported) goOn = Check(ev_.Progress(job->size - reported));
+  if (job->checkCrc && job->crc != job->expectedCrc) {
+    bool keep = true;
+    if (!Check(ev_.CrcError(name, job->crc, job->expectedCrc, keep))) {
+      removeOutput();
+      return;
+    }
+    char text[64];
+    snprintf(text, sizeof text, ": CRC error (found %08x, expected %08x)", job->crc, job->expectedCrc);
+    Msg(ErrData, name + text + (job->decryptor ? " (wrong password?)" : "") + (keep && !job->test ? ", file kept" : ""));
+    if (!keep) removeOutput();
+    return;
+  }
+  ++count_;
+}
+
+void TExtraction::CollectFront() {
+  TItem item = std::move(inFlight_.front());
+  inFlight_.pop_front();
+  collecting_ = true;
+  if (item.job)
+    Collect(std::move(item.job));
+  else if (!cancel_)
+    Check(item.note());
+  collecting_ = false;
+}
+
+void TExtraction::Drain() {
+  while (!inFlight_.empty()) CollectFront();
+}
+
+void TExtraction::FinishFolders() {
+  std::sort(folders_.begin(), folders_.end(),
+            [](const TFolderAttrs& a, const TFolderAttrs& b) { return a.dirs.size() > b.dirs.size(); });
+  for (const auto& f : folders_) {
+    std::string err;
+    auto dir = dest_.Folder(f.dirs, false, err);
+    if (!dir) continue;
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = f.mtime;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    ::futimens(dir->Fd(), times);
+    if (f.mode >= 0) ::fchmod(dir->Fd(), mode_t(SafePermissions(unsigned(f.mode))));
+  }
+}
+
+int TExtraction::Run() {
+  std::string err;
+  if (!file_.Open(opt_.archivePath, err)) {
+    Msg(ErrNotFound, "cannot open the archive " + opt_.archivePath + ": " + err);
+    return 0;
+  }
+  if (!zipfmt::ReadCentralDirectory(file_, dir_, err)) {
+    Msg(ErrStructure, "invalid archive structure in " + opt_.archivePath + ": " + err);
+    return 0;
+  }
+  MarkUnsafeRanges();
+  std::vector<size_t> selected;
+  SelectEntries(selected);
+  uint64_t files = 0, bytes = 0;
+  for (size_t i : selected)
+    if (!dir_.entries[i].IsDirectory()) {
+      ++files;
+      bytes += dir_.entries[i].uncompressedSize;
+    }
+  if (!cancel_) Check(ev_.TotalFiles(files));
+  if (!cancel_) Check(ev_.TotalSize(bytes));
+  if (!opt_.test && !cancel_ && !dest_.Open(opt_.baseDir, err)) {
+    Msg(ErrWrite, err);
+    cancel_ = true;
+  }
+  if (!cancel_) {
+    pipeline_ = std::make_unique<TPipeline>(file_, cancel_);
+    for (size_t i : selected) {
+      if (cancel_) break;
+      std::unique_ptr<TJob> job;
+      TPrep p = Prepare(i, job);
+      if (p == TPrep::Stop) break;
+      if (p != TPrep::Job) continue;
+      while (!inFlight_.empty() && (inFlight_.size() >= 64 || inFlightBytes_ + job->memBytes > budget_))
+        CollectFront();
+      inFlightBytes_ += job->memBytes;
+      pipeline_->Submit(job.get());
+      TItem item;
+      item.job = std::move(job);
+      inFlight_.push_back(std::move(item));
+    }
+    Drain();
+    pipeline_.reset();
+    if (!opt_.test) FinishFolders();
+  }
+  ev_.End();
+  return count_;
+}
+
+}  // namespace
+
+int RunExtraction(const TExtractOptions& options, TEngineEvents& events) {
+  TExtraction run(options, events);
+  return run.Run();
+}
+
+}  // namespace unzeng
