@@ -5,7 +5,10 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tandor File");
-  TTandorForm form;
+  QApplication::setApplicationDisplayName("Tandor File");
+  QStringList arguments = QApplication::arguments();
+  arguments.removeFirst();
+  TTandorForm form(arguments);
   form.show();
   return QApplication::exec();
 }

@@ -35,6 +35,8 @@ IPromptService& Prompt() {
 
 void SetPromptService(IPromptService* service) { gService.store(service, std::memory_order_release); }
 
+IPromptService* InstalledPromptService() { return gService.load(std::memory_order_acquire); }
+
 void ShowInfo(const std::string& text, const std::string& caption) {
   Prompt().ShowMessage(caption, text, TPromptIcon::Information, TPromptButtons::Ok);
 }

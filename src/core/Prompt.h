@@ -36,6 +36,8 @@ class IPromptService {
 // "negative" choice (Cancel/No/Ok) and never blocks: command-line tools and early start-up use it.
 IPromptService& Prompt();
 void SetPromptService(IPromptService* service);
+// The installed service, or nullptr while the silent one answers.
+IPromptService* InstalledPromptService();
 
 // Short forms of the common boxes.
 void ShowInfo(const std::string& text, const std::string& caption = "Tandor File");

@@ -1,0 +1,180 @@
+#include "app/PromptService.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <mutex>
+
+namespace {
+
+std::mutex gHookMutex;
+std::function<int(QDialog&, const char*)> gModalHook;
+std::function<void(bool)> gModalObserver;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Converts "Name|*.a;*.b|Other|*.c" (the program's filter texts) to Qt's "Name (*.a *.b);;Other (*.c)".
+QString QtFilter(const std::string& filter) {
+  if (filter.find('|') == std::string::npos) return Q(filter);
+  const QStringList parts = Q(filter).split('|');
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(';', ' ');
+    out << parts[i] + " (" + patterns + ")";
+  }
+  return out.join(";;");
+}
+
+void NotifyModal(bool open) {
+  std::function<void(bool)> observer;
+  {
+    std::lock_guard lock(gHookMutex);
+    observer = gModalObserver;
+  }
+  if (observer) observer(open);
+}
+
+}  // namespace
+
+void RunOnUiThread(const std::function<void()>& work) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || QThread::currentThread() == app->thread()) {
+    work();
+    return;
+  }
+  QMetaObject::invokeMethod(app, work, Qt::BlockingQueuedConnection);
+}
+
+TPromptService::TPromptService(QWidget* owner) : owner_(owner) {}
+
+void TPromptService::OnUiThread(const std::function<void()>& work) {
+  RunOnUiThread([&] {
+    NotifyModal(true);
+    work();
+    NotifyModal(false);
+  });
+}
+
+TPromptAnswer TPromptService::ShowMessage(const std::string& caption, const std::string& text, TPromptIcon icon,
+                                          TPromptButtons buttons) {
+  TPromptAnswer answer = TPromptAnswer::Cancel;
+  OnUiThread([&] {
+    QMessageBox box(owner_);
+    box.setWindowTitle(Q(caption));
+    box.setText(Q(text));
+    switch (icon) {
+      case TPromptIcon::Information: box.setIcon(QMessageBox::Information); break;
+      case TPromptIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+      case TPromptIcon::Error: box.setIcon(QMessageBox::Critical); break;
+      case TPromptIcon::Question: box.setIcon(QMessageBox::Question); break;
+      case TPromptIcon::None: break;
+    }
+    std::vector<std::pair<QAbstractButton*, TPromptAnswer>> map;
+    const auto add = [&](QMessageBox::StandardButton b, TPromptAnswer a) { map.emplace_back(box.addButton(b), a); };
+    switch (buttons) {
+      case TPromptButtons::Ok: add(QMessageBox::Ok, TPromptAnswer::Ok); break;
+      case TPromptButtons::OkCancel:
+        add(QMessageBox::Ok, TPromptAnswer::Ok);
+        add(QMessageBox::Cancel, TPromptAnswer::Cancel);
+        break;
+      case TPromptButtons::YesNo:
+        add(QMessageBox::Yes, TPromptAnswer::Yes);
+        add(QMessageBox::No, TPromptAnswer::No);
+        break;
+      case TPromptButtons::YesCancel:
+        add(QMessageBox::Yes, TPromptAnswer::Yes);
+        add(QMessageBox::Cancel, TPromptAnswer::Cancel);
+        break;
+      case TPromptButtons::YesNoCancel:
+        add(QMessageBox::Yes, TPromptAnswer::Yes);
+        add(QMessageBox::No, TPromptAnswer::No);
+        add(QMessageBox::Cancel, TPromptAnswer::Cancel);
+        break;
+      case TPromptButtons::YesNoAllCancel:
+        add(QMessageBox::Yes, TPromptAnswer::Yes);
+        add(QMessageBox::YesToAll, TPromptAnswer::YesToAll);
+        add(QMessageBox::No, TPromptAnswer::No);
+        add(QMessageBox::NoToAll, TPromptAnswer::NoToAll);
+        add(QMessageBox::Cancel, TPromptAnswer::Cancel);
+        break;
+      case TPromptButtons::AbortRetryIgnore:
+        add(QMessageBox::Abort, TPromptAnswer::Abort);
+        add(QMessageBox::Retry, TPromptAnswer::Retry);
+        add(QMessageBox::Ignore, TPromptAnswer::Ignore);
+        break;
+    }
+    box.exec();
+    answer = map.back().second;  // closing the box counts as its last (most cautious) button
+    for (const auto& [button, a] : map)
+      if (box.clickedButton() == button) answer = a;
+  });
+  return answer;
+}
+
+bool TPromptService::AskText(const std::string& caption, const std::string& label, std::string& value, bool secret) {
+  bool ok = false;
+  OnUiThread([&] {
+    const QString v = QInputDialog::getText(owner_, Q(caption), Q(label), secret ? QLineEdit::Password : QLineEdit::Normal,
+                                            Q(value), &ok);
+    if (ok) value = v.toStdString();
+  });
+  return ok;
+}
+
+std::string TPromptService::OpenFileName(const std::string& caption, const std::string& folder,
+                                         const std::string& filter) {
+  std::string r;
+  OnUiThread([&] { r = QFileDialog::getOpenFileName(owner_, Q(caption), Q(folder), QtFilter(filter)).toStdString(); });
+  return r;
+}
+
+std::vector<std::string> TPromptService::OpenFileNames(const std::string& caption, const std::string& folder,
+                                                       const std::string& filter) {
+  std::vector<std::string> r;
+  OnUiThread([&] {
+    for (const QString& f : QFileDialog::getOpenFileNames(owner_, Q(caption), Q(folder), QtFilter(filter)))
+      r.push_back(f.toStdString());
+  });
+  return r;
+}
+
+std::string TPromptService::SaveFileName(const std::string& caption, const std::string& folder,
+                                         const std::string& filter) {
+  std::string r;
+  OnUiThread([&] { r = QFileDialog::getSaveFileName(owner_, Q(caption), Q(folder), QtFilter(filter)).toStdString(); });
+  return r;
+}
+
+std::string TPromptService::ChooseFolder(const std::string& caption, const std::string& folder) {
+  std::string r;
+  OnUiThread([&] { r = QFileDialog::getExistingDirectory(owner_, Q(caption), Q(folder)).toStdString(); });
+  return r;
+}
+
+int ExecModal(QDialog& dialog, const char* name) {
+  std::function<int(QDialog&, const char*)> hook;
+  {
+    std::lock_guard lock(gHookMutex);
+    hook = gModalHook;
+  }
+  NotifyModal(true);
+  const int result = hook ? hook(dialog, name) : dialog.exec();
+  NotifyModal(false);
+  return result;
+}
+
+void SetModalHook(std::function<int(QDialog&, const char*)> hook) {
+  std::lock_guard lock(gHookMutex);
+  gModalHook = std::move(hook);
+}
+
+void SetModalObserver(std::function<void(bool)> observer) {
+  std::lock_guard lock(gHookMutex);
+  gModalObserver = std::move(observer);
+}

@@ -1,0 +1,176 @@
+#include "pages/common/FileList.h"
+
+#include <QDragEnterEvent>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QUrl>
+#include <algorithm>
+
+TFileListModel::TFileListModel(QStringList columns, QObject* parent)
+    : QAbstractTableModel(parent), columns_(std::move(columns)) {}
+
+int TFileListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int TFileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_.size(); }
+
+QString TFileListModel::Cell(const TListRow& r, int column) const {
+  switch (column) {
+    case 0: return r.File;
+    case 1: return r.Size;
+    case 2: return r.Date;
+    case 3: return r.Path;
+    case 4: return r.Extra;
+    default: return {};
+  }
+}
+
+QVariant TFileListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
+  const TListRow& r = rows_[static_cast<size_t>(index.row())];
+  if (role == Qt::DisplayRole) return Cell(r, index.column());
+  if (role == Qt::DecorationRole && iconOf_) {
+    if (index.column() == 0) return iconOf_(r.Icon);
+    if (index.column() == 3 && pathIcon_ >= 0) return iconOf_(pathIcon_);
+  }
+  if (role == Qt::TextAlignmentRole && (index.column() == 1 || (index.column() == 4 && columns_.size() > 4 &&
+                                                                 columns_[4].contains("Size"))))
+    return int(Qt::AlignRight | Qt::AlignVCenter);
+  return {};
+}
+
+QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= columns_.size()) return {};
+  if (role == Qt::DisplayRole) return columns_[section];
+  if (role == Qt::DecorationRole && section == 3 && iconOf_) return iconOf_(0);
+  return {};
+}
+
+void TFileListModel::sort(int column, Qt::SortOrder order) {
+  if (rows_.empty()) return;
+  emit layoutAboutToBeChanged();
+  const auto less = [column](const TListRow& a, const TListRow& b) {
+    switch (column) {
+      case 1: return a.SizeValue < b.SizeValue;
+      case 2: return a.DateValue < b.DateValue;
+      default: {
+        const int c = QString::localeAwareCompare(column == 0 ? a.File : column == 3 ? a.Path : a.Extra,
+                                                  column == 0 ? b.File : column == 3 ? b.Path : b.Extra);
+        return c < 0;
+      }
+    }
+  };
+  if (order == Qt::AscendingOrder) std::stable_sort(rows_.begin(), rows_.end(), less);
+  else std::stable_sort(rows_.begin(), rows_.end(), [&](const TListRow& a, const TListRow& b) { return less(b, a); });
+  emit layoutChanged();
+}
+
+void TFileListModel::Append(std::vector<TListRow>&& rows) {
+  if (rows.empty()) return;
+  const int first = static_cast<int>(rows_.size());
+  beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+  if (rows_.empty()) rows_ = std::move(rows);
+  else {
+    rows_.reserve(rows_.size() + rows.size());
+    std::move(rows.begin(), rows.end(), std::back_inserter(rows_));
+  }
+  endInsertRows();
+}
+
+void TFileListModel::Append(const TListRow& row) {
+  std::vector<TListRow> one{row};
+  Append(std::move(one));
+}
+
+void TFileListModel::Clear() {
+  beginResetModel();
+  rows_.clear();
+  rows_.shrink_to_fit();
+  endResetModel();
+}
+
+void TFileListModel::SetRows(std::vector<TListRow>&& rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  endResetModel();
+}
+
+void TFileListModel::RemoveRows(std::vector<int> rows) {
+  if (rows.empty()) return;
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  beginResetModel();
+  std::vector<TListRow> kept;
+  kept.reserve(rows_.size() - rows.size());
+  size_t k = 0;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (k < rows.size() && static_cast<size_t>(rows[k]) == i) {
+      ++k;
+      continue;
+    }
+    kept.push_back(std::move(rows_[i]));
+  }
+  rows_ = std::move(kept);
+  endResetModel();
+}
+
+void TFileListModel::RowChanged(int i) { emit dataChanged(index(i, 0), index(i, columnCount() - 1)); }
+
+TFileListView::TFileListView(QStringList columns, QList<int> widths, QWidget* parent)
+    : QTreeView(parent), model_(new TFileListModel(columns, this)) {
+  setModel(model_);
+  setRootIsDecorated(false);
+  setUniformRowHeights(true);  // keeps a million rows fluid
+  setAlternatingRowColors(true);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSortingEnabled(true);
+  header()->setSortIndicatorShown(false);
+  header()->setSortIndicator(-1, Qt::AscendingOrder);
+  header()->setStretchLastSection(true);
+  for (int i = 0; i < widths.size(); ++i) setColumnWidth(i, widths[i]);
+  setAcceptDrops(true);
+  setDropIndicatorShown(false);
+  setCursor(Qt::PointingHandCursor);
+  setStyleSheet("QTreeView::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }");
+}
+
+std::vector<int> TFileListView::SelectedRows() const {
+  std::vector<int> out;
+  if (!selectionModel()) return out;
+  for (const QItemSelectionRange& range : selectionModel()->selection())
+    for (int r = range.top(); r <= range.bottom(); ++r) out.push_back(r);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+void TFileListView::SelectAllRows() { selectAll(); }
+void TFileListView::SelectNone() { clearSelection(); }
+
+void TFileListView::SelectRow(int row, bool selected) {
+  selectionModel()->select(model_->index(row, 0), (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                                                      QItemSelectionModel::Rows);
+}
+
+bool TFileListView::IsSelected(int row) const { return selectionModel()->isRowSelected(row, {}); }
+
+void TFileListView::dragEnterEvent(QDragEnterEvent* e) {
+  if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void TFileListView::dragMoveEvent(QDragMoveEvent* e) {
+  if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void TFileListView::dropEvent(QDropEvent* e) {
+  QStringList paths;
+  for (const QUrl& u : e->mimeData()->urls())
+    if (u.isLocalFile()) paths << u.toLocalFile();
+  if (!paths.isEmpty()) {
+    e->acceptProposedAction();
+    emit FilesDropped(paths);
+  }
+}
