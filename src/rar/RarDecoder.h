@@ -1,0 +1,81 @@
+#pragma once
+// Decompression through libarchive: each entry's header is rebuilt as a plain, single-volume header
+// (regular file, no name, no encryption) and fed to libarchive together with the entry's packed data
+// gathered from every volume it spans. Entries of one solid run are fed to one session in order.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "rar/RarFormat.h"
+
+struct archive;
+
+namespace rardec {
+
+// A piece of an entry's packed data in one volume.
+struct Part {
+  int volume = 0;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+struct DataEntry {
+  rarfmt::Entry entry;  // the first part's header, with the whole file's CRC
+  std::vector<Part> parts;
+  uint64_t packTotal = 0;
+};
+
+// Returns the bytes of a volume by its index, or nullptr.
+using VolumeSource = std::function<rarfmt::ByteSource*(int volume)>;
+
+class TDecoder {
+ public:
+  TDecoder(rarfmt::Format format, bool solid, VolumeSource volumes);
+  ~TDecoder();
+  TDecoder(const TDecoder&) = delete;
+  TDecoder& operator=(const TDecoder&) = delete;
+
+  // Queues one entry; `closeStream` also queues the end block.
+  void Feed(const DataEntry& e, bool closeStream);
+  // Moves to the next queued entry. False on a libarchive error.
+  bool NextEntry();
+  // Unpacked bytes of the current entry: count, 0 at its end, -1 on error.
+  long Read(void* buffer, size_t n);
+  int EntriesStarted() const { return started_; }
+  bool Failed() const { return failed_; }
+
+  // Header bytes as libarchive expects them (exposed for the tests).
+  static std::string Rar4Start(bool solid);
+  static std::string Rar4FileHeader(const rarfmt::Entry& e, uint64_t packTotal);
+  static std::string Rar4End();
+  static std::string Rar5Start(bool solid);
+  static std::string Rar5FileHeader(const rarfmt::Entry& e, uint64_t packTotal);
+  static std::string Rar5End();
+
+ private:
+  struct Segment {
+    std::string bytes;  // synthesized header bytes, or
+    int volume = -1;    // a range of a volume
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    uint64_t done = 0;
+  };
+  static long ReadCallback(struct archive* a, void* self, const void** buffer);
+  long Serve(const void** buffer);
+  bool Open();
+
+  rarfmt::Format format_;
+  bool solid_;
+  VolumeSource volumes_;
+  struct archive* archive_ = nullptr;
+  bool opened_ = false;
+  bool failed_ = false;
+  int started_ = 0;
+  std::deque<Segment> queue_;
+  bool popFront_ = false;
+  std::vector<uint8_t> buffer_;
+};
+
+}  // namespace rardec

@@ -1,0 +1,409 @@
+// The RAR library through its C interface: the shared samples, generated stored archives,
+// multi-volume sets, damaged and hostile input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+
+#include "Rar4Writer.h"
+#include "SampleData.h"
+#include "TestEnv.h"
+#include "rar/UnrarApi.h"
+
+namespace fs = std::filesystem;
+using namespace rartest;
+
+namespace {
+
+const bool kUtc = (setenv("TZ", "UTC", 1), tzset(), true);
+
+struct Listed {
+  std::string name;
+  RARHeaderData h{};
+  unsigned long long unp = 0;
+  int result = 0;  // RARProcessFile's result
+};
+
+struct WalkResult {
+  unsigned openResult = 0;
+  int endCode = 0;  // the RARReadHeader code that ended the walk
+  std::vector<Listed> entries;
+  std::vector<std::string> volumeCalls;
+};
+
+WalkResult* gRun = nullptr;
+int gVolumeAnswer = 1;
+std::string gVolumeRename;
+
+int VolumeProc(char* name, int mode) {
+  if (gRun) gRun->volumeCalls.push_back(std::string(mode == RAR_VOL_ASK ? "ask " : "notify ") + name);
+  if (mode == RAR_VOL_ASK && !gVolumeRename.empty()) {
+    std::snprintf(name, RAR_VOLNAME_SIZE, "%s", gVolumeRename.c_str());
+    gVolumeRename.clear();
+  }
+  return gVolumeAnswer;
+}
+
+// Opens `archive`, reads every header and applies `operation` to each entry (stops at the first error).
+WalkResult Walk(const fs::path& archive, int operation, const fs::path& dest = {}, bool withVolumeProc = true) {
+  WalkResult run;
+  gRun = &run;
+  const std::string arc = archive.string();
+  RAROpenArchiveData o{};
+  o.ArcName = arc.c_str();
+  o.OpenMode = operation == RAR_SKIP ? RAR_OM_LIST : RAR_OM_EXTRACT;
+  RarHandle h = RAROpenArchive(&o);
+  run.openResult = o.OpenResult;
+  if (!h) {
+    gRun = nullptr;
+    return run;
+  }
+  if (withVolumeProc) RARSetChangeVolProc(h, VolumeProc);
+  const std::string destStr = dest.string();
+  for (;;) {
+    Listed e;
+    const int r = RARReadHeader(h, &e.h);
+    if (r != 0) {
+      run.endCode = r;
+      break;
+    }
+    e.name = e.h.FileName;
+    unsigned long long pack = 0;
+    RARGetHeaderSizes64(h, &pack, &e.unp);
+    e.result = RARProcessFile(h, operation, dest.empty() ? nullptr : destStr.c_str(), nullptr);
+    run.entries.push_back(e);
+    if (e.result != 0) {
+      run.endCode = e.result;
+      break;
+    }
+  }
+  EXPECT_EQ(RARCloseArchive(h), 0);
+  gRun = nullptr;
+  return run;
+}
+
+bool IsFolder(const RARHeaderData& h) { return (h.Flags & RHDF_DIRECTORY) == RHDF_DIRECTORY; }
+
+const char* kListedSamples[] = {
+    "test_read_format_rar5_fileattr.rar",        "test_read_format_rar5_owner.rar",
+    "test_read_format_rar5_stored_manyfiles.rar", "test_read_format_rar_binary_data.rar",
+    "test_read_format_rar_encryption_partially.rar", "test_read_format_rar_noeof.rar",
+    "test_read_format_rar3_lowdist_reset.rar",
+};
+
+}  // namespace
+
+TEST(UnrarSamples, ListingsMatchBsdtar) {
+  for (const char* sample : kListedSamples) {
+    SCOPED_TRACE(sample);
+    int status = 0;
+    const auto expected = ExpectedListing(sample, status);
+    ASSERT_EQ(status, 0);
+    const WalkResult run = Walk(Sample(sample), RAR_SKIP);
+    ASSERT_EQ(run.openResult, 0u);
+    EXPECT_EQ(run.endCode, ERAR_END_ARCHIVE);
+    ASSERT_EQ(run.entries.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(run.entries[i].name, expected[i].name);
+      EXPECT_EQ(run.entries[i].unp, expected[i].size);
+      EXPECT_EQ(run.entries[i].h.UnpSize, expected[i].size);
+      int y, m, d;
+      DosDate(run.entries[i].h.FileTime, y, m, d);
+      EXPECT_EQ(y, expected[i].year) << expected[i].name;
+      EXPECT_EQ(m, expected[i].month);
+      EXPECT_EQ(d, expected[i].day);
+    }
+  }
+}
+
+TEST(UnrarSamples, ExtractionsMatchBsdtarSums) {
+  const char* samples[] = {"test_read_format_rar5_fileattr.rar", "test_read_format_rar5_owner.rar",
+                           "test_read_format_rar5_stored_manyfiles.rar", "test_read_format_rar_binary_data.rar",
+                           "test_read_format_rar_noeof.rar"};
+  for (const char* sample : samples) {
+    SCOPED_TRACE(sample);
+    int status = 0;
+    const auto sums = ExpectedSums(sample, status);
+    ASSERT_EQ(status, 0);
+    const fs::path dest = testenv::MakeTempDir("x");
+    const WalkResult run = Walk(Sample(sample), RAR_EXTRACT, dest);
+    EXPECT_EQ(run.endCode, ERAR_END_ARCHIVE);
+    for (const auto& [name, sum] : sums) EXPECT_EQ(Sha256Hex(testenv::ReadFile(dest / name)), sum) << name;
+    size_t files = 0;
+    for (const auto& e : run.entries) files += IsFolder(e.h) ? 0 : 1;
+    EXPECT_EQ(files, sums.size());
+  }
+}
+
+TEST(UnrarSamples, FolderAndAttributeFlags) {
+  const WalkResult run = Walk(Sample("test_read_format_rar5_fileattr.rar"), RAR_SKIP);
+  std::map<std::string, RARHeaderData> byName;
+  for (const auto& e : run.entries) byName[e.name] = e.h;
+  EXPECT_EQ(byName["readonly.txt"].FileAttr & 0x17u, unsigned(RAR_ATTR_READONLY));
+  EXPECT_EQ(byName["hidden.txt"].FileAttr & 0x17u, unsigned(RAR_ATTR_HIDDEN));
+  EXPECT_EQ(byName["system.txt"].FileAttr & 0x17u, unsigned(RAR_ATTR_SYSTEM));
+  EXPECT_FALSE(IsFolder(byName["ro_hidden.txt"]));
+  for (const char* dir : {"dir_readonly", "dir_hidden", "dir_system", "dir_rohidden"}) {
+    EXPECT_TRUE(IsFolder(byName[dir])) << dir;
+    EXPECT_TRUE(byName[dir].FileAttr & RAR_ATTR_DIRECTORY) << dir;
+  }
+}
+
+TEST(UnrarSamples, ZipStoredInsideExtractsWhole) {
+  const fs::path dest = testenv::MakeTempDir("zip");
+  const WalkResult run = Walk(Sample("test_read_format_rar5_zip_in_rar.rar"), RAR_EXTRACT, dest);
+  EXPECT_EQ(run.endCode, ERAR_END_ARCHIVE);
+  ASSERT_TRUE(testenv::HaveTool("unzip"));
+  std::string out;
+  EXPECT_EQ(testenv::Run("unzip -p " + testenv::Quote((dest / "payload/inner.zip").string()), &out), 0);
+  int status = 0;
+  const auto sums = ExpectedSums("test_read_format_rar5_zip_in_rar.rar", status);
+  ASSERT_EQ(sums.size(), 1u);
+  EXPECT_EQ(Sha256Hex(out), sums[0].second);
+  EXPECT_TRUE(fs::is_regular_file(dest / "payload/real_after.txt"));
+}
+
+TEST(UnrarSamples, MultiVolumeSetsOpenFromTheFirstVolume) {
+  {
+    const fs::path dest = testenv::MakeTempDir("mv");
+    const WalkResult run = Walk(Sample("test_rar_multivolume_single_file.part1.rar"), RAR_EXTRACT, dest);
+    EXPECT_EQ(run.endCode, ERAR_END_ARCHIVE);
+    ASSERT_EQ(run.entries.size(), 1u);
+    ASSERT_EQ(run.volumeCalls.size(), 2u);
+    EXPECT_EQ(run.volumeCalls[0], "notify " + Sample("test_rar_multivolume_single_file.part2.rar").string());
+    EXPECT_EQ(fs::file_size(dest / "LibarchiveAddingTest.html"), 20111u);
+  }
+  const fs::path dest = testenv::MakeTempDir("mv");
+  const WalkResult run = Walk(Sample("test_rar_multivolume_uncompressed_files.part01.rar"), RAR_EXTRACT, dest);
+  EXPECT_EQ(run.endCode, ERAR_END_ARCHIVE);
+  EXPECT_EQ(run.volumeCalls.size(), 9u);
+  const std::vector<std::string> names = {
+      "testdir/LibarchiveAddingTest2.html", "testdir/testsubdir/LibarchiveAddingTest2.html",
+      "LibarchiveAddingTest2.html",         "testdir/LibarchiveAddingTest.html",
+      "testdir/testsubdir/LibarchiveAddingTest.html", "LibarchiveAddingTest.html",
+      "testdir/testsymlink5", "testdir/testsymlink6", "testsymlink", "testsymlink2", "testsymlink3", "testsymlink4",
+      "testdir/testemptysubdir", "testdir/testsubdir", "testdir", "testemptydir"};
+  ASSERT_EQ(run.entries.size(), names.size());
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(run.entries[i].name, names[i]);
+  const std::string html = testenv::ReadFile(dest / "LibarchiveAddingTest.html");
+  EXPECT_EQ(html.size(), 20111u);
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(testenv::ReadFile(dest / names[i]), html) << names[i];
+  EXPECT_EQ(fs::read_symlink(dest / "testsymlink"), "testdir/LibarchiveAddingTest.html");
+  EXPECT_EQ(fs::read_symlink(dest / "testdir/testsymlink5"), "testsubdir/LibarchiveAddingTest.html");
+  EXPECT_TRUE(fs::is_directory(dest / "testemptydir"));
+
+  const WalkResult rar5 = Walk(Sample("test_read_format_rar5_multiarchive.part01.rar"), RAR_TEST);
+  EXPECT_EQ(rar5.endCode, ERAR_END_ARCHIVE);
+  ASSERT_EQ(rar5.entries.size(), 2u);
+  EXPECT_EQ(rar5.entries[0].unp, 144608u);
+  EXPECT_EQ(rar5.volumeCalls.size(), 7u);
+}
+
+TEST(UnrarSamples, MissingVolumeAsksAndStops) {
+  const fs::path dir = testenv::MakeTempDir("vol");
+  fs::copy_file(Sample("test_rar_multivolume_single_file.part1.rar"), dir / "set.part1.rar");
+  fs::create_directory(dir / "moved");
+  fs::copy_file(Sample("test_rar_multivolume_single_file.part2.rar"), dir / "moved/set.part2.rar");
+  fs::copy_file(Sample("test_rar_multivolume_single_file.part3.rar"), dir / "moved/set.part3.rar");
+  // No callback: the missing volume is an open error.
+  EXPECT_EQ(Walk(dir / "set.part1.rar", RAR_TEST, {}, false).endCode, ERAR_EOPEN);
+  // The callback declines.
+  gVolumeAnswer = 0;
+  WalkResult run = Walk(dir / "set.part1.rar", RAR_TEST);
+  gVolumeAnswer = 1;
+  EXPECT_EQ(run.endCode, ERAR_EOPEN);
+  ASSERT_EQ(run.volumeCalls.size(), 1u);
+  EXPECT_EQ(run.volumeCalls[0], "ask " + (dir / "set.part2.rar").string());
+  // The callback names the volume.
+  gVolumeRename = (dir / "moved/set.part2.rar").string();
+  run = Walk(dir / "set.part1.rar", RAR_TEST);
+  EXPECT_EQ(run.endCode, ERAR_END_ARCHIVE);
+  ASSERT_EQ(run.entries.size(), 1u);
+  EXPECT_EQ(run.entries[0].result, 0);
+  EXPECT_EQ(run.volumeCalls.size(), 3u);  // ask, notify part 2, notify part 3
+}
+
+TEST(UnrarSamples, DamagedAndEncryptedFailCleanly) {
+  EXPECT_EQ(Walk(Sample("test_read_format_rar_ppmd_use_after_free.rar"), RAR_EXTRACT, testenv::MakeTempDir()).openResult
+                | 0u, unsigned(ERAR_BAD_ARCHIVE));
+  const WalkResult overflow = Walk(Sample("test_read_format_rar5_distance_overflow.rar"), RAR_EXTRACT, testenv::MakeTempDir());
+  EXPECT_TRUE(overflow.openResult != 0 || (overflow.endCode != 0 && overflow.endCode != ERAR_END_ARCHIVE));
+  EXPECT_EQ(Walk(Sample("test_read_format_rar4_encrypted_filenames.rar"), RAR_SKIP).openResult,
+            unsigned(ERAR_ENCRYPTED_HEADERS));
+  // The decoder edge case is refused rather than extracted wrongly.
+  EXPECT_EQ(Walk(Sample("test_read_format_rar3_lowdist_reset.rar"), RAR_TEST).endCode, ERAR_BAD_DATA);
+
+  const WalkResult partial = Walk(Sample("test_read_format_rar_encryption_partially.rar"), RAR_SKIP);
+  ASSERT_EQ(partial.entries.size(), 2u);
+  EXPECT_TRUE(partial.entries[0].h.Flags & RHDF_ENCRYPTED);
+  const fs::path dest = testenv::MakeTempDir();
+  const WalkResult extract = Walk(Sample("test_read_format_rar_encryption_partially.rar"), RAR_EXTRACT, dest);
+  EXPECT_EQ(extract.endCode, ERAR_ENCRYPTED_ENTRY);
+  EXPECT_TRUE(testenv::ListTree(dest).empty());
+  const WalkResult solid = Walk(Sample("test_read_format_rar5_solid_encrypted.rar"), RAR_EXTRACT, dest);
+  ASSERT_EQ(solid.entries.size(), 1u);
+  EXPECT_TRUE(solid.entries[0].h.Flags & RHDF_ENCRYPTED);
+  EXPECT_EQ(solid.endCode, ERAR_ENCRYPTED_ENTRY);
+}
+
+TEST(UnrarGenerated, StoredArchiveListsAndExtracts) {
+  std::vector<Rar4Item> items(3);
+  items[0].name = "docs\\readme.txt";
+  items[0].data = "Hello from a stored RAR 4 archive.\n";
+  items[1].name = "docs";
+  items[1].folder = true;
+  items[2].name = "bin/data.bin";
+  items[2].data = testenv::RandomBytes(70000, 7);
+  items[2].hostOS = 3;
+  items[2].attr = 0100640;
+  const fs::path dir = testenv::MakeTempDir("gen");
+  testenv::WriteFile(dir / "a.rar", MakeRar4(items));
+  const WalkResult list = Walk(dir / "a.rar", RAR_SKIP);
+  ASSERT_EQ(list.entries.size(), 3u);
+  EXPECT_EQ(list.entries[0].name, "docs/readme.txt");
+  EXPECT_EQ(list.entries[0].h.FileCRC, Crc(items[0].data));
+  EXPECT_EQ(list.entries[0].h.FileTime, items[0].dosTime);
+  EXPECT_EQ(list.entries[0].h.Method, 0x30u);
+  EXPECT_TRUE(IsFolder(list.entries[1].h));
+  EXPECT_EQ(list.entries[2].h.UnpSize, 70000u);
+  EXPECT_EQ(list.entries[2].h.HostOS, unsigned(RAR_HOST_UNIX));
+
+  const fs::path dest = dir / "out";
+  fs::create_directory(dest);
+  const WalkResult run = Walk(dir / "a.rar", RAR_EXTRACT, dest);
+  EXPECT_EQ(run.endCode, ERAR_END_ARCHIVE);
+  EXPECT_EQ(testenv::ReadFile(dest / "docs/readme.txt"), items[0].data);
+  EXPECT_EQ(testenv::ReadFile(dest / "bin/data.bin"), items[2].data);
+  EXPECT_EQ(fs::status(dest / "bin/data.bin").permissions() & fs::perms::all, fs::perms(0640));
+  struct stat st {};
+  ASSERT_EQ(stat((dest / "docs/readme.txt").c_str(), &st), 0);
+  struct tm t {};
+  gmtime_r(&st.st_mtime, &t);
+  EXPECT_EQ(t.tm_year + 1900, 2025);
+  EXPECT_EQ(t.tm_mon + 1, 4);
+  EXPECT_EQ(t.tm_mday, 11);
+  EXPECT_EQ(t.tm_hour, 13);
+}
+
+TEST(UnrarGenerated, FlippedDataByteIsBadData) {
+  std::vector<Rar4Item> items(2);
+  items[0].name = "good.txt";
+  items[0].data = "first entry stays fine";
+  items[1].name = "bad.txt";
+  items[1].data = std::string(5000, 'q');
+  std::string bytes = MakeRar4(items);
+  bytes[bytes.size() - 7 - 2500] ^= 0x01;  // inside bad.txt's data
+  const fs::path dir = testenv::MakeTempDir("flip");
+  testenv::WriteFile(dir / "f.rar", bytes);
+  const WalkResult run = Walk(dir / "f.rar", RAR_EXTRACT, dir / "out");
+  ASSERT_EQ(run.entries.size(), 2u);
+  EXPECT_EQ(run.entries[0].result, 0);
+  EXPECT_EQ(run.entries[1].result, ERAR_BAD_DATA);
+  EXPECT_TRUE(fs::exists(dir / "out/good.txt"));
+  EXPECT_FALSE(fs::exists(dir / "out/bad.txt"));  // no damaged file is left behind
+  EXPECT_EQ(Walk(dir / "f.rar", RAR_TEST).endCode, ERAR_BAD_DATA);
+  // A damaged header checksum stops the walk there.
+  std::string header = MakeRar4(items);
+  header[7 + 13 + 10] ^= 0x40;  // first file header's unpacked size
+  testenv::WriteFile(dir / "h.rar", header);
+  const WalkResult bad = Walk(dir / "h.rar", RAR_SKIP);
+  EXPECT_TRUE(bad.entries.empty());
+  EXPECT_EQ(bad.endCode, ERAR_BAD_DATA);
+}
+
+TEST(UnrarGenerated, UnicodeAndLegacyNames) {
+  std::vector<Rar4Item> items(2);
+  // ASCII part "caf_.txt", then the encoded part: high byte 0, flags 0b00'00'00'00 x2 (8 low bytes).
+  std::string unicode = std::string("caf_.txt") + '\0';
+  unicode += char(0x00);  // high byte
+  unicode += char(0x00);  // flags: four plain bytes
+  unicode += "caf";
+  unicode += char(0xE9);  // é
+  unicode += char(0x00);  // flags: four more plain bytes
+  unicode += ".txt";
+  items[0].name = unicode;
+  items[0].extraFlags = 0x200;
+  items[0].data = "u";
+  items[1].name = std::string("\x80l\x8Ave.txt");  // CP437: Çlève
+  items[1].data = "o";
+  const fs::path dir = testenv::MakeTempDir("names");
+  testenv::WriteFile(dir / "n.rar", MakeRar4(items));
+  const WalkResult run = Walk(dir / "n.rar", RAR_SKIP);
+  ASSERT_EQ(run.entries.size(), 2u);
+  EXPECT_EQ(run.entries[0].name, "caf\xC3\xA9.txt");
+  EXPECT_EQ(run.entries[1].name, "\xC3\x87l\xC3\xA8ve.txt");
+}
+
+TEST(UnrarGenerated, HostileNamesStayInsideTheDestination) {
+  const fs::path dir = testenv::MakeTempDir("hostile");
+  const fs::path dest = dir / "dest";
+  fs::create_directories(dest / "inner");
+  fs::create_directory(dir / "outside");
+  std::vector<Rar4Item> items(6);
+  items[0].name = "../x";
+  items[0].data = "dotdot";
+  items[1].name = "/abs/x";
+  items[1].data = "absolute";
+  items[2].name = "C:\\win\\y";
+  items[2].data = "drive";
+  items[3].name = "escape";  // a link that leads out of the destination is not made
+  items[3].hostOS = 3;
+  items[3].attr = 0120777;
+  items[3].data = "../outside";
+  RAROpenArchiveData o{};
+  (void)o;
+  items[4].name = "inner/ok";
+  items[4].hostOS = 3;
+  items[4].attr = 0120777;
+  items[4].data = "../x";
+  items[5].name = "a/../../b";
+  items[5].data = "dots";
+  testenv::WriteFile(dir / "h.rar", MakeRar4(items));
+  // A link planted beforehand in the destination is never written through.
+  fs::create_directory_symlink(dir / "outside", dest / "planted");
+  std::vector<Rar4Item> planted(1);
+  planted[0].name = "planted/file";
+  planted[0].data = "through the link";
+  testenv::WriteFile(dir / "p.rar", MakeRar4(planted));
+
+  const WalkResult run = Walk(dir / "h.rar", RAR_EXTRACT, dest);
+  ASSERT_EQ(run.entries.size(), 4u);
+  EXPECT_EQ(run.entries[3].result, ERAR_ECREATE);
+  EXPECT_EQ(testenv::ReadFile(dest / "x"), "dotdot");
+  EXPECT_EQ(testenv::ReadFile(dest / "abs/x"), "absolute");
+  EXPECT_EQ(testenv::ReadFile(dest / "win/y"), "drive");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "escape")));
+  EXPECT_EQ(Walk(dir / "p.rar", RAR_EXTRACT, dest).endCode, ERAR_ECREATE);
+  EXPECT_TRUE(fs::is_empty(dir / "outside"));
+  EXPECT_TRUE(fs::is_symlink(dest / "planted"));
+  size_t count = 0;
+  for (const auto& it : fs::recursive_directory_iterator(dest)) count += it.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(count, 3u);  // x, abs/x, win/y
+  // The inside link and the dotted name, once the escaping link is gone.
+  items.erase(items.begin() + 3);
+  testenv::WriteFile(dir / "h2.rar", MakeRar4(items));
+  EXPECT_EQ(Walk(dir / "h2.rar", RAR_EXTRACT, dest).endCode, ERAR_END_ARCHIVE);
+  EXPECT_EQ(fs::read_symlink(dest / "inner/ok"), "../x");
+  EXPECT_EQ(testenv::ReadFile(dest / "a/b"), "dots");
+}
+
+TEST(UnrarGenerated, TruncatedAndNonRarInput) {
+  std::vector<Rar4Item> items(1);
+  items[0].name = "t.txt";
+  items[0].data = std::string(3000, 'z');
+  const std::string full = MakeRar4(items);
+  const fs::path dir = testenv::MakeTempDir("trunc");
+  for (size_t cut : {size_t(5), size_t(15), size_t(30), size_t(60), full.size() - 1500, full.size() - 7}) {
+    testenv::WriteFile(dir / "t.rar", full.substr(0, cut));
+    const WalkResult run = Walk(dir / "t.rar", RAR_EXTRACT, dir / "out");
+    const bool clean = run.openResult != 0 || run.endCode == ERAR_END_ARCHIVE || run.endCode == ERAR_BAD_DATA;
+    EXPECT_TRUE(clean) << cut << " open " << run.openResult << " end " << run.endCode;
+    if (cut < full.size() - 7) EXPECT_FALSE(fs::exists(dir / "out/t.txt")) << cut;
+  }
+  testenv::WriteFile(dir / "n.rar", "this is not an archive at all");
+  EXPECT_EQ(Walk(dir / "n.rar", RAR_SKIP).openResult, unsigned(ERAR_BAD_ARCHIVE));
+  EXPECT_EQ(Walk(dir / "missing.rar", RAR_SKIP).openResult, unsigned(ERAR_EOPEN));
+}
