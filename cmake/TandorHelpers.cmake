@@ -11,6 +11,10 @@ endfunction()
 
 # Folder of the shared sample archives (RAR), beside the checkout.
 get_filename_component(TANDOR_SHARED_TESTDATA ${CMAKE_SOURCE_DIR}/../shared/testdata ABSOLUTE)
+if(NOT EXISTS ${TANDOR_SHARED_TESTDATA})
+  # A worktree one level further down.
+  get_filename_component(TANDOR_SHARED_TESTDATA ${CMAKE_SOURCE_DIR}/../../shared/testdata ABSOLUTE)
+endif()
 
 # tandor_add_test(NAME name SOURCES ... LIBS ... [QT] [LABELS ...] [TIMEOUT s])
 # A GoogleTest executable run by CTest with an isolated environment: every test process gets its own
