@@ -1,5 +1,6 @@
 #pragma once
 // Shared helpers of the tar and gzip tests: sample trees, memory streams, peer tool runs.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
