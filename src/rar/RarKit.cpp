@@ -1,0 +1,247 @@
+#include "rar/RarKit.h"
+
+#include <dlfcn.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "rar/SafeOutput.h"
+
+namespace {
+
+struct TLibrary {
+  void* handle = nullptr;
+  RarHandle (*Open)(RAROpenArchiveData*) = nullptr;
+  int (*Close)(RarHandle) = nullptr;
+  int (*ReadHeader)(RarHandle, RARHeaderData*) = nullptr;
+  int (*ProcessFile)(RarHandle, int, const char*, const char*) = nullptr;
+  void (*SetProcessDataProc)(RarHandle, PROCESSDATAPROC) = nullptr;
+  void (*SetChangeVolProc)(RarHandle, CHANGEVOLPROC) = nullptr;
+  void (*SetPassword)(RarHandle, const char*) = nullptr;
+  int (*Sizes64)(RarHandle, unsigned long long*, unsigned long long*) = nullptr;  // optional
+};
+
+std::recursive_mutex gMutex;
+TLibrary gLib;
+RarHandle gArchive = nullptr;
+std::atomic<TRarKit*> gCurrent{nullptr};
+
+template <typename F>
+bool Bind(F& fn, const char* symbol) {
+  fn = reinterpret_cast<F>(dlsym(gLib.handle, symbol));
+  return fn != nullptr;
+}
+
+bool LessNoCase(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; }
+
+}  // namespace
+
+bool LoadUnrarLibrary(const std::string& folder, const std::string& name) {
+  std::lock_guard lock(gMutex);
+  if (gLib.handle) return true;
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name.empty() ? "libunrar.so" : name;
+  gLib.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!gLib.handle) return false;
+  const bool all = Bind(gLib.Open, "RAROpenArchive") && Bind(gLib.Close, "RARCloseArchive") &&
+                   Bind(gLib.ReadHeader, "RARReadHeader") && Bind(gLib.ProcessFile, "RARProcessFile") &&
+                   Bind(gLib.SetProcessDataProc, "RARSetProcessDataProc") &&
+                   Bind(gLib.SetChangeVolProc, "RARSetChangeVolProc") && Bind(gLib.SetPassword, "RARSetPassword");
+  if (!all) {
+    dlclose(gLib.handle);
+    gLib = TLibrary();
+    return false;
+  }
+  Bind(gLib.Sizes64, "RARGetHeaderSizes64");
+  return true;
+}
+
+void CloseRarArchive() {
+  std::lock_guard lock(gMutex);
+  if (gArchive && gLib.Close) gLib.Close(gArchive);
+  gArchive = nullptr;
+}
+
+void UnloadUnrarLibrary() {
+  std::lock_guard lock(gMutex);
+  CloseRarArchive();
+  if (gLib.handle) dlclose(gLib.handle);
+  gLib = TLibrary();
+}
+
+bool UnrarLibraryLoaded() {
+  std::lock_guard lock(gMutex);
+  return gLib.handle != nullptr;
+}
+
+TRarKit::~TRarKit() {
+  TRarKit* self = this;
+  gCurrent.compare_exchange_strong(self, nullptr);
+}
+
+void TRarKit::SetFilesToProcess(const std::vector<std::string>& names) {
+  files_ = names;
+  std::sort(files_.begin(), files_.end(), LessNoCase);
+}
+
+void TRarKit::AddFileToProcess(const std::string& name) {
+  files_.insert(std::upper_bound(files_.begin(), files_.end(), name, LessNoCase), name);
+}
+
+bool TRarKit::ShouldProcess(const std::string& name) const {
+  return files_.empty() || std::binary_search(files_.begin(), files_.end(), name, LessNoCase);
+}
+
+bool TRarKit::IsFolderEntry(const RARHeaderData& h) {
+  return (h.Flags & RHDF_DIRECTORY) == RHDF_DIRECTORY || (h.FileAttr & RAR_ATTR_DIRECTORY);
+}
+
+std::string TRarKit::EntryName(const RARHeaderData& h) { return std::string(h.FileName, strnlen(h.FileName, sizeof h.FileName)); }
+
+std::string TRarKit::GetRarErrorText(int code) {
+  switch (code) {
+    case 10:
+    case 100: return "End of archive, All Done !";
+    case 11: return "Not enough memory to initialize data structures";
+    case 12: return "CRC error, data damaged";
+    case 13: return "File is not a valid RAR archive";
+    case 14: return "Unknown comment format";
+    case 15: return "File open error";
+    case 16: return "File create error, either a ReadOnly-File or a directory that already exists...";
+    case 17: return "File close error";
+    case 18:
+    case 101: return "Read error";
+    case 19: return "Write error";
+    case 20: return "Buffer is too small for comment";
+    case ERAR_MISSING_PASSWORD: return "Password required: the archive is encrypted";
+    case ERAR_ENCRYPTED_ENTRY: return "This entry is password-protected and cannot be extracted";
+    case ERAR_ENCRYPTED_HEADERS: return "The archive's file names are encrypted: it cannot be opened";
+    case 255: return "Decompression Canceled by user !";
+    case -101: return "Unable to load libunrar.so...";
+    default: return "Unknown error !\nCode :" + std::to_string(code);
+  }
+}
+
+int TRarKit::VolumeCallback(char* arcName, int mode) {
+  TRarKit* kit = gCurrent.load();
+  if (!kit || !kit->OnVolumeChange) return 1;
+  return kit->OnVolumeChange(*kit, arcName, mode);
+}
+
+int TRarKit::DataCallback(unsigned char* addr, int size) {
+  TRarKit* kit = gCurrent.load();
+  if (!kit) return 1;
+  kit->position_ += size;
+  if (kit->OnProcessData) kit->OnProcessData(*kit, addr, size, kit->position_);
+  return 1;
+}
+
+int TRarKit::Finish(int code) {
+  CloseRarArchive();
+  UnloadUnrarLibrary();
+  return code;
+}
+
+int TRarKit::ListRarArchive() { return Run(false); }
+
+int TRarKit::ExtractRarArchive() { return Run(true); }
+
+int TRarKit::ExtractOne(const RARHeaderData& header, const std::string& name) {
+  if (OnOverwrite && !IsFolderEntry(header)) {
+    const std::vector<std::string> elements = rarout::SafeElements(name);
+    std::string disk = TargetDirectory;
+    for (const std::string& e : elements) disk += (disk.empty() || disk.back() == '/' ? "" : "/") + e;
+    struct stat st {};
+    if (!elements.empty() && lstat(disk.c_str(), &st) == 0 && !OnOverwrite(*this, header, disk))
+      return gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr);
+  }
+  int result = gLib.ProcessFile(gArchive, RAR_EXTRACT, TargetDirectory.c_str(), nullptr);
+  if (result == ERAR_ECREATE && !ErrorOnDirExists && (header.Flags & RHDF_DIRECTORY) == RHDF_DIRECTORY) result = 0;
+  if (OnExtract) OnExtract(*this, header, result == 0);
+  return result;
+}
+
+int TRarKit::Run(bool extract) {
+  std::lock_guard lock(gMutex);
+  gCurrent = this;
+  if (!LoadUnrarLibrary(Path2UnrarDll, NameofUnrarDll)) {
+    if (OnError) OnError(*this, kRarKitNoLibrary);
+    return kRarKitNoLibrary;
+  }
+  if (!gArchive) {
+    auto comment = std::make_unique<char[]>(65536);
+    RAROpenArchiveData open{};
+    open.ArcName = Archivefilename.c_str();
+    open.OpenMode = extract ? RAR_OM_EXTRACT : RAR_OM_LIST;
+    open.CmtBuf = comment.get();
+    open.CmtBufSize = 65535;
+    gArchive = gLib.Open(&open);
+    if (!gArchive || open.OpenResult != 0) {
+      const int code = open.OpenResult ? int(open.OpenResult) : ERAR_EOPEN;
+      if (OnError) OnError(*this, code);
+      return Finish(code == ERAR_BAD_DATA || code == ERAR_BAD_ARCHIVE ? code : kRarKitOpenFailed);
+    }
+    if (OnVolumeChange) gLib.SetChangeVolProc(gArchive, &TRarKit::VolumeCallback);
+    if (OnComment && open.CmtState == RAR_CMT_READ && open.CmtSize > 0) {
+      TComment c;
+      c.Text.assign(comment.get(), strnlen(comment.get(), open.CmtSize));
+      c.Size = unsigned(c.Text.size());
+      OnComment(*this, c);
+    }
+    if (OnProcessData) gLib.SetProcessDataProc(gArchive, &TRarKit::DataCallback);
+  }
+  for (;;) {
+    RARHeaderData header{};
+    const int read = gLib.ReadHeader(gArchive, &header);
+    if (Stop) {
+      Stop = false;
+      return Finish(kRarKitStopped);
+    }
+    if (read != 0) {
+      // The end of the archive is the normal end of a run, not an error to report.
+      if (read != ERAR_END_ARCHIVE && OnError) OnError(*this, read);
+      return Finish(read);
+    }
+    const std::string name = EntryName(header);
+    unsigned long long pack = 0, unp = header.UnpSize;
+    if (gLib.Sizes64) gLib.Sizes64(gArchive, &pack, &unp);
+    entrySize_ = unp;
+    if (extract) {
+      if (OnExtracting) OnExtracting(*this, header);
+    } else if (OnListing) {
+      OnListing(*this, header);
+    }
+    position_ = 0;
+    int result;
+    if (!extract) {
+      if (IsEncryptedEntry(header) && OnReqPassword) {
+        std::string password;
+        OnReqPassword(*this, header, password);
+        if (!password.empty()) gLib.SetPassword(gArchive, password.c_str());
+      }
+      result = gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr);
+      if (OnList) OnList(*this, header, result == 0);
+    } else if (!ShouldProcess(name)) {
+      result = gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr);
+    } else {
+      bool cancelled = false;
+      if (IsEncryptedEntry(header) && OnReqPassword) {
+        std::string password;
+        OnReqPassword(*this, header, password);
+        if (!password.empty()) gLib.SetPassword(gArchive, password.c_str());
+        cancelled = password.empty() && Stop;
+      }
+      // A cancelled password request skips the entry; the run stops at the next header.
+      result = cancelled ? gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr) : ExtractOne(header, name);
+    }
+    if (result != 0) {
+      if (OnError) OnError(*this, result);
+      return Finish(result == ERAR_END_ARCHIVE || result == kRarKitStopped ? kRarKitStopped : result);
+    }
+  }
+}
