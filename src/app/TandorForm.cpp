@@ -416,20 +416,7 @@ void TTandorForm::SetCaption(const std::string& archiveFile) {
                                      : "Tandor : " + QString::fromStdString(ExtractFileName(archiveFile)));
 }
 
-void TTandorForm::ClearUnzipWindow() {
-  UnzipPage->UnzipFilteredListView->Model()->Clear();
-  UnzipPage->ShowFullList();
-  UnzipPage->UnzipListView->Model()->Clear();
-  UnzipPage->UnzipNumFilesEdit->setText("0");
-  UnzipPage->UnzipTotalFileSizeEdit->setText("0");
-  UnzipPage->UnzipProgressBar->setValue(0);
-  UnzipPage->UnzipStatusBar->clearMessage();
-  Icons.ClearCache();
-  UnzipTotalBytes = 0;
-  ArchiveExtracted = false;
-  CurrentArchiveFile.clear();
-  SetCaption({});
-}
+void TTandorForm::ClearUnzipWindow() { UnzipPage->ClearUnzipWindow(); }
 
 void TTandorForm::ClearUpdateWindow() {
   UpdatePage->UpdateListView->Model()->Clear();
@@ -471,11 +458,7 @@ void TTandorForm::MoveZipfileToUpdate() {
   SetCaption(archive);
 }
 
-void TTandorForm::UpdateUnzipWindow(const std::string& archive) {
-  CurrentArchiveFile = archive;
-  SetCaption(archive);
-  EnableAll();
-}
+void TTandorForm::UpdateUnzipWindow(const std::string& archive) { UnzipPage->UpdateUnzipWindow(archive); }
 
 void TTandorForm::AddToQueue(const std::string& archive) {
   if (archive.empty()) return;

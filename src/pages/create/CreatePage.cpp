@@ -86,3 +86,5 @@ std::vector<QWidget*> TCreatePage::WorkControls() const {
 std::vector<QWidget*> TCreatePage::CommonControls() const {
   return {OpenFilesZipButton, OpenFolderzipButton, ZipHelpButton, ZipExitButton, ZipPropertiesButton};
 }
+
+void TCreatePage::UpdateZipWindow(const QStringList& paths) { Q_UNUSED(paths); }

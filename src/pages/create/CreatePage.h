@@ -12,6 +12,9 @@ class TCreatePage : public TPage {
   std::vector<QWidget*> WorkControls() const override;
   std::vector<QWidget*> CommonControls() const override;
 
+  // Files and folders dropped on the list (or handed over) join it.
+  void UpdateZipWindow(const QStringList& paths);
+
   QPushButton* OpenFilesZipButton;
   QPushButton* OpenFolderzipButton;
   QPushButton* ZipButton;

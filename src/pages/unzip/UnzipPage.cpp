@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/TandorForm.h"
 #include "pages/common/FileList.h"
 
 namespace {
@@ -118,3 +119,29 @@ void TUnzipPage::EnableWorkControls() {
   TreeButton->setEnabled(UnzipListView->Count() >= 2);
   SpiderButton->setEnabled(SiblingProgramFound);
 }
+
+void TUnzipPage::ClearUnzipWindow() {
+  UnzipFilteredListView->Model()->Clear();
+  ShowFullList();
+  UnzipListView->Model()->Clear();
+  UnzipNumFilesEdit->setText("0");
+  UnzipTotalFileSizeEdit->setText("0");
+  UnzipProgressBar->setValue(0);
+  UnzipStatusBar->clearMessage();
+  Form.Icons.ClearCache();
+  Form.UnzipTotalBytes = 0;
+  Form.ArchiveExtracted = false;
+  Form.CurrentArchiveFile.clear();
+  Form.SetCaption({});
+}
+
+void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
+  Form.CurrentArchiveFile = archive;
+  Form.SetCaption(archive);
+  Form.EnableAll();
+}
+
+void TUnzipPage::UpDateRARWindow(const std::string& archive) { UpdateUnzipWindow(archive); }
+void TUnzipPage::UpdateTarWindow(const std::string& archive) { UpdateUnzipWindow(archive); }
+void TUnzipPage::UpdateGZipWindow(const std::string& archive) { UpdateUnzipWindow(archive); }
+void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) { UpdateUnzipWindow(archive); }

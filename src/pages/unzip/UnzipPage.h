@@ -1,6 +1,7 @@
 #pragma once
 // Page 0, "UNZIP A ZIP FILE": the entries of one archive at a time, the incoming queue's controls.
 #include <QString>
+#include <string>
 
 #include "pages/common/Page.h"
 
@@ -23,6 +24,15 @@ class TUnzipPage : public TPage {
   bool FilteredShown() const;
   // Shows the full list instead of the filtered one.
   void ShowFullList();
+
+  // The openers of each archive type: list the archive on this page.
+  void UpdateUnzipWindow(const std::string& archive);    // zip
+  void UpDateRARWindow(const std::string& archive);      // RAR
+  void UpdateTarWindow(const std::string& archive);      // tar
+  void UpdateGZipWindow(const std::string& archive);     // gzip
+  void UpDateTarGZipWindow(const std::string& archive);  // gzipped tar
+  // Empties both lists, the counters, the icon cache and the loaded-archive state.
+  void ClearUnzipWindow();
 
   QPushButton* OpenUnzipButton;
   QPushButton* UnzipButton;

@@ -77,3 +77,5 @@ std::vector<QWidget*> TUpdatePage::WorkControls() const {
 std::vector<QWidget*> TUpdatePage::CommonControls() const {
   return {OpenUpdateButton, UpdateHelpButton, UpdateExitbutton, Button1};
 }
+
+void TUpdatePage::UpDateUpdateWindow(const std::string& archive) { Q_UNUSED(archive); }

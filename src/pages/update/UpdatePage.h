@@ -1,5 +1,7 @@
 #pragma once
 // Page 1, "ADD UPDATE": adds files to an existing zip archive and deletes entries from it.
+#include <string>
+
 #include "pages/common/Page.h"
 
 class TUpdatePage : public TPage {
@@ -11,6 +13,9 @@ class TUpdatePage : public TPage {
   QProgressBar* ProgressBar() const override { return UpdateProgressBar; }
   std::vector<QWidget*> WorkControls() const override;
   std::vector<QWidget*> CommonControls() const override;
+
+  // Opens a zip archive on this page.
+  void UpDateUpdateWindow(const std::string& archive);
 
   QPushButton* OpenUpdateButton;
   QPushButton* OpenFilesUpdateButton;
