@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -42,7 +43,10 @@ using zipfmt::LocalInfo;
 constexpr size_t kStreamChunk = size_t(4) << 20;
 constexpr uint64_t kSymlinkMaxSize = 4096;
 
+// Bytes of entry data held in memory at once. TANDOR_UNZENG_MEMORY lowers it (tests use it to
+// exercise the streaming decoders).
 uint64_t MemoryBudget() {
+  if (const char* env = getenv("TANDOR_UNZENG_MEMORY"); env && *env) return std::strtoull(env, nullptr, 10);
   long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
   uint64_t phys = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : (uint64_t(1) << 31);
   return std::clamp<uint64_t>(phys / 4, uint64_t(256) << 20, uint64_t(8) << 30);
