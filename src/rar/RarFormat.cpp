@@ -614,13 +614,16 @@ Status ReadArchiveStart(ByteSource& src, ArchiveInfo& info) {
   std::vector<uint8_t> head{};
   head.resize(size_t(scan));
   if (src.ReadAt(0, head.data(), head.size()) != head.size()) return Status::Truncated;
-  for (size_t i = 0; i + 7 <= head.size(); ++i) {
+  int candidates = 0;  // a stub full of signature look-alikes must not cost a header check each
+  for (size_t i = 0; i + 7 <= head.size() && candidates < 16; ++i) {
     if (head[i] != 0x52) continue;
     if (i + 8 <= head.size() && std::memcmp(head.data() + i, kSig5, 8) == 0) {
+      ++candidates;
       info = ArchiveInfo();
       const Status s = ReadMain5(src, i + 8, info);
       if (s == Status::Ok || s == Status::EncryptedHeaders || i == 0) return s;
     } else if (std::memcmp(head.data() + i, kSig4, 7) == 0) {
+      ++candidates;
       info = ArchiveInfo();
       const Status s = ReadMain4(src, i + 7, info);
       if (s == Status::Ok || s == Status::EncryptedHeaders || i == 0) return s;
