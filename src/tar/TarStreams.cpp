@@ -84,8 +84,8 @@ void WriteAllTo(int fd, const void* data, size_t n, const std::string& what) {
   }
 }
 
-TFileOutput::TFileOutput(const std::string& path, unsigned mode, size_t bufferSize) : path_(path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+TFileOutput::TFileOutput(const std::string& path, unsigned mode, size_t bufferSize, bool exclusive) : path_(path) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | (exclusive ? O_EXCL : O_TRUNC) | O_CLOEXEC, mode);
   if (fd_ < 0) throw ETarError("Can't create " + path + ": " + SystemErrorText(errno));
   buffer_.resize(bufferSize);
 }

@@ -68,8 +68,9 @@ class TFileInput : public TTarInput {
 // A plain file created (or truncated) for writing, with a large write buffer.
 class TFileOutput : public TTarOutput {
  public:
-  // `mode` is the permission of a newly created file.
-  explicit TFileOutput(const std::string& path, unsigned mode = 0666, size_t bufferSize = 1 << 20);
+  // `mode` is the permission of a newly created file; `exclusive` fails when the file exists.
+  explicit TFileOutput(const std::string& path, unsigned mode = 0666, size_t bufferSize = 1 << 20,
+                       bool exclusive = false);
   ~TFileOutput() override;
   void Write(const void* data, size_t n) override;
   void Close() override;

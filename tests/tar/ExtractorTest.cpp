@@ -150,13 +150,10 @@ TEST(TarExtract, BrokenArchivesFailAndLeaveNoPartialFile) {
 
 TEST(TarExtract, OverwriteAnswersSelectionAndCancel) {
   fs::path base = testenv::MakeTempDir("ow");
-  for (int i = 0; i < 4; ++i) {
-    std::string n = std::to_string(i);
-    testenv::WriteFile(base / "src" / ("f" + n), "new" + n);
-  }
+  for (std::string n : {"0", "1", "2", "3"}) testenv::WriteFile(base / "src" / ("f" + n), "new" + n);
   Sh("cd " + Quote((base / "src").string()) + " && tar cf ../a.tar f0 f1 f2 f3");
   fs::path out = base / "out";
-  for (int i = 0; i < 4; ++i) testenv::WriteFile(out / ("f" + std::to_string(i)), "old");
+  for (std::string n : {"0", "1", "2", "3"}) testenv::WriteFile(out / ("f" + n), "old");
   std::vector<TOverwriteAnswer> answers = {TOverwriteAnswer::No, TOverwriteAnswer::YesToAll};
   size_t asked = 0;
   TTarExtractor x;

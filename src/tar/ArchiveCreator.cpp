@@ -1,0 +1,194 @@
+#include "tar/ArchiveCreator.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "core/TextUtil.h"
+
+namespace {
+
+class TCancelled : public std::exception {};
+
+// Counts the bytes passing to the archive, reports progress and notices Cancel.
+class TProgressOutput : public TTarOutput {
+ public:
+  TProgressOutput(TTarOutput* inner, TArchiveCreator& owner, uint64_t total)
+      : inner_(inner), owner_(owner), total_(total) {}
+  ~TProgressOutput() override { delete inner_; }
+  void Write(const void* data, size_t n) override {
+    Check();
+    inner_->Write(data, n);
+    Count(n);
+  }
+  uint64_t CopyFromFd(int fd, uint64_t n) override {
+    Check();
+    uint64_t done = 0;
+    // In pieces, so that progress moves and Cancel is seen inside big files.
+    while (done < n) {
+      uint64_t piece = std::min<uint64_t>(n - done, 64u << 20);
+      uint64_t got = inner_->CopyFromFd(fd, piece);
+      done += got;
+      Count(got);
+      if (got < piece) break;
+      Check();
+    }
+    return done;
+  }
+  void Close() override { inner_->Close(); }
+  void SetName(const std::string& n) { name_ = n; }
+  void Check() {
+    if (owner_.Cancel) throw TCancelled();
+  }
+
+ private:
+  void Count(uint64_t n) {
+    passed_ += n;
+    if (owner_.OnProgress && passed_ - reported_ >= (4u << 20)) {
+      reported_ = passed_;
+      owner_.OnProgress(std::min(passed_, total_), total_, name_);
+    }
+  }
+  TTarOutput* inner_;
+  TArchiveCreator& owner_;
+  uint64_t total_;
+  uint64_t passed_ = 0, reported_ = 0;
+  std::string name_;
+};
+
+std::string TempNameBeside(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  std::string dir = ExtractFileDir(target);
+  std::string leaf = ExtractFileName(target);
+  std::string prefix = dir.empty() ? std::string() : dir + "/";
+  return prefix + "." + leaf + ".tandor-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
+}
+
+std::string GzInnerName(const std::string& target) {
+  std::string leaf = ExtractFileName(target);
+  std::string lower = LowerCase(leaf);
+  if (EndsWith(lower, ".tgz")) return leaf.substr(0, leaf.size() - 4) + ".tar";
+  if (EndsWith(lower, ".gz")) return leaf.substr(0, leaf.size() - 3);
+  return leaf;
+}
+
+}  // namespace
+
+bool TArchiveCreator::KindForName(const std::string& target, TArchiveKind& kind) {
+  std::string n = LowerCase(target);
+  if (EndsWith(n, ".tar.gz") || EndsWith(n, ".tgz")) kind = TArchiveKind::TarGz;
+  else if (EndsWith(n, ".tar")) kind = TArchiveKind::Tar;
+  else if (EndsWith(n, ".gz")) kind = TArchiveKind::Gz;
+  else return false;
+  return true;
+}
+
+TCreateResult TArchiveCreator::Create(const std::string& target) {
+  TCreateResult res;
+  if (Kind == TArchiveKind::Gz && Items.size() != 1) {
+    res.Error = "A gzip file holds exactly one file";
+    return res;
+  }
+  uint64_t total = 0;
+  for (const auto& it : Items) {
+    struct stat st {};
+    if (::lstat(it.Source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += static_cast<uint64_t>(st.st_size);
+  }
+  const std::string temp = TempNameBeside(target);
+  TFileOutput* file = nullptr;
+  try {
+    file = new TFileOutput(temp, 0666, 1 << 20, true);
+  } catch (const ETarError& e) {
+    res.Error = e.what();
+    return res;
+  }
+  TGzWriteOptions gzOpt;
+  gzOpt.Level = CompressionLevel;
+  gzOpt.Header.HasComment = StoreComment;
+  gzOpt.Header.Comment = Comment;
+  gzOpt.Header.HasName = true;
+  TTarOutput* sink = file;
+  if (Kind != TArchiveKind::Tar) {
+    gzOpt.Header.Name = Kind == TArchiveKind::Gz
+                            ? ExtractFileName(Items[0].StoredName.empty() ? Items[0].Source : Items[0].StoredName)
+                            : GzInnerName(target);
+    sink = new TGzWriter(file, true, gzOpt);
+  }
+  auto* progress = new TProgressOutput(sink, *this, total);
+  bool ok = false;
+  try {
+    if (Kind == TArchiveKind::Gz) {
+      std::unique_ptr<TTarOutput> out(progress);
+      TFileInput in(Items[0].Source);
+      progress->SetName(gzOpt.Header.Name);
+      std::vector<char> buf(1 << 20);
+      for (;;) {
+        size_t n = in.Read(buf.data(), buf.size());
+        if (n == 0) break;
+        out->Write(buf.data(), n);
+        res.BytesIn += n;
+      }
+      out->Close();
+      res.Entries = 1;
+      res.BytesOut = file->Written();
+    } else {
+      TTarWriter w(progress, true);
+      w.Permissions = Permissions;
+      w.UserId = UserId;
+      w.GroupId = GroupId;
+      w.UserName = UserName;
+      w.GroupName = GroupName;
+      w.Magic = Magic;
+      if (!VolumeHeader.empty()) {
+        w.AddVolumeHeader(VolumeHeader, UnixToDateTime(static_cast<double>(::time(nullptr))));
+        ++res.Entries;
+      }
+      for (const auto& it : Items) {
+        progress->Check();
+        std::string name = it.StoredName.empty() ? ExtractFileName(it.Source) : it.StoredName;
+        progress->SetName(name);
+        uint64_t before = w.BytesWritten();
+        try {
+          if (KeepAttributes) {
+            w.AddPath(it.Source, name);
+          } else {
+            struct stat st {};
+            if (::stat(it.Source.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) w.AddPath(it.Source, name);
+            else w.AddFile(it.Source, name);
+          }
+        } catch (const ETarError& e) {
+          // A file that could not be opened left the archive untouched and may be skipped.
+          if (!SkipUnreadable || w.BytesWritten() != before) throw;
+          res.Warnings.push_back(e.what());
+          continue;
+        }
+        ++res.Entries;
+        struct stat st {};
+        if (::lstat(it.Source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) res.BytesIn += static_cast<uint64_t>(st.st_size);
+      }
+      w.Finalize();
+      res.BytesOut = file->Written();
+    }
+    ok = true;
+  } catch (const TCancelled&) {
+    res.Cancelled = true;
+    res.Error = "Cancelled";
+  } catch (const ETarError& e) {
+    res.Error = e.what();
+  } catch (const std::exception& e) {
+    res.Error = e.what();
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    res.Error = "Can't rename " + temp + " to " + target + ": " + SystemErrorText(errno);
+  }
+  if (!ok) ::unlink(temp.c_str());
+  res.Ok = ok;
+  if (ok && OnProgress) OnProgress(total, total, "");
+  return res;
+}
