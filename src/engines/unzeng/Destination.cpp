@@ -108,7 +108,7 @@ std::shared_ptr<TDirHandle> TDestination::Folder(const std::vector<std::string>&
         error = "cannot open folder " + rel + ": " + std::strerror(errno);
       return nullptr;
     }
-    if (cache_.size() > 512) cache_.clear();
+    if (cache_.size() > 256) cache_.clear();
     parent = std::make_shared<TDirHandle>(fd, created);
     parentCreated = created;
     cache_.emplace(rel, parent);

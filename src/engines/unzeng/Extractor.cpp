@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <libdeflate.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +43,7 @@ using zipfmt::LocalInfo;
 
 constexpr size_t kStreamChunk = size_t(4) << 20;
 constexpr uint64_t kSymlinkMaxSize = 4096;
+constexpr uint64_t kMapOutputSize = uint64_t(16) << 20;
 
 // Bytes of entry data held in memory at once. TANDOR_UNZENG_MEMORY lowers it (tests use it to
 // exercise the streaming decoders).
@@ -63,6 +65,45 @@ class TZipCryptoDecryptor final : public TDecryptor {
   zipfmt::ZipCrypto keys_;
 };
 
+// A reusable buffer of a worker thread. Large ones are mapped with huge pages where the system
+// allows it, which keeps page faults down for big entries.
+class TBuffer {
+ public:
+  ~TBuffer() { Free(); }
+  uint8_t* Get(size_t n) {
+    if (n > cap_) {
+      Free();
+      size_t cap = (std::max(n, cap_ + cap_ / 2) + kHuge - 1) / kHuge * kHuge;
+      void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (p == MAP_FAILED) throw std::bad_alloc();
+      ::madvise(p, cap, MADV_HUGEPAGE);
+      data_ = static_cast<uint8_t*>(p);
+      cap_ = cap;
+    }
+    return data_;
+  }
+  // Gives very large buffers back after use.
+  void Trim() {
+    if (cap_ > kKeep) Free();
+  }
+
+ private:
+  static constexpr size_t kHuge = size_t(2) << 20;
+  static constexpr size_t kKeep = size_t(64) << 20;
+  void Free() {
+    if (data_) ::munmap(data_, cap_);
+    data_ = nullptr;
+    cap_ = 0;
+  }
+  uint8_t* data_ = nullptr;
+  size_t cap_ = 0;
+};
+
+TBuffer& ThreadBuffer(int which) {
+  thread_local TBuffer buffers[2];
+  return buffers[which];
+}
+
 enum class TJobStatus { Ok, Decode, Read, Write, Auth, Aborted, NoMemory };
 
 // One file (or test) handed to a worker.
@@ -81,7 +122,8 @@ struct TJob {
   bool test = false;
   std::shared_ptr<TDirHandle> dir;
   std::string leaf, outName;
-  int mode = -1;
+  int mode = -1;              // permissions to set after writing; -1 = as created
+  unsigned createMode = 0666;
   time_t mtime = 0;
 
   std::atomic<uint64_t> done{0};
@@ -167,7 +209,7 @@ void TPipeline::Execute(TJob& job) {
     return;
   }
   TOutputFile out;
-  if (!job.test && !out.Create(job.dir->Fd(), job.leaf, job.error)) {
+  if (!job.test && !out.Create(job.dir->Fd(), job.leaf, job.createMode, job.error)) {
     job.status = TJobStatus::Write;
     return;
   }
@@ -186,7 +228,16 @@ void TPipeline::Execute(TJob& job) {
 }
 
 bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
-  std::unique_ptr<uint8_t[]> in(new uint8_t[job.payloadLen + job.trailerLen + 1]);
+  struct TTrim {
+    ~TTrim() {
+      ThreadBuffer(0).Trim();
+      ThreadBuffer(1).Trim();
+    }
+  } trim;
+  struct TInput {
+    uint8_t* p;
+    uint8_t* get() const { return p; }
+  } in{ThreadBuffer(0).Get(job.payloadLen + job.trailerLen + 1)};
   if (!file_.ReadAt(job.payloadStart, in.get(), job.payloadLen + job.trailerLen)) {
     job.status = TJobStatus::Read;
     return false;
@@ -199,7 +250,6 @@ bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
     }
   }
   const uint8_t* data = in.get();
-  std::unique_ptr<uint8_t[]> decoded;
   if (job.method == MethodStored) {
     if (job.payloadLen != job.size) {
       job.decodeStatus = job.payloadLen > job.size ? TDecodeStatus::TooLong : TDecodeStatus::TooShort;
@@ -207,14 +257,21 @@ bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
       return false;
     }
   } else {
-    decoded.reset(new uint8_t[job.size + 1]);
-    job.decodeStatus = DecodeWhole(job.method, in.get(), job.payloadLen, decoded.get(), job.size, job.lzmaEndMarker);
+    // Large files are decoded straight into the mapped output: no copy, no extra memory.
+    uint8_t* mapped = out && job.size >= kMapOutputSize ? out->Map(job.size) : nullptr;
+    uint8_t* decoded = mapped ? mapped : ThreadBuffer(1).Get(job.size + 1);
+    job.decodeStatus = DecodeWhole(job.method, in.get(), job.payloadLen, decoded, job.size, job.lzmaEndMarker);
     if (job.decodeStatus != TDecodeStatus::Ok) {
       job.status = job.decodeStatus == TDecodeStatus::NoMemory ? TJobStatus::NoMemory : TJobStatus::Decode;
       return false;
     }
-    in.reset();
-    data = decoded.get();
+    if (mapped) {
+      job.crc = libdeflate_crc32(0, mapped, job.size);
+      out->Unmap();
+      job.done = job.size;
+      return true;
+    }
+    data = decoded;
   }
   job.crc = libdeflate_crc32(0, data, job.size);
   if (out && !out->Write(data, job.size, job.error)) {
@@ -285,7 +342,8 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
 // A directory entry whose time and permissions are set once everything else is written.
 struct TFolderAttrs {
   std::vector<std::string> dirs;
-  int mode = -1;
+  int mode = -1;              // permissions to set after writing; -1 = as created
+  unsigned createMode = 0666;
   time_t mtime = 0;
 };
 
@@ -345,6 +403,7 @@ class TExtraction {
   bool collecting_ = false;
   uint64_t inFlightBytes_ = 0;
   uint64_t budget_ = MemoryBudget();
+  unsigned umask_ = CurrentUmask();
   std::unordered_set<std::string> written_;
   std::vector<std::string> passwords_;
   bool passwordCancelAll_ = false;
@@ -532,6 +591,10 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
   job->test = opt_.test;
   job->mtime = mtime;
   job->mode = (e.versionMadeBy >> 8) == zipfmt::kHostUnix && (e.externalAttr >> 16) ? int(mode & 0777) : -1;
+  if (job->mode >= 0 && (unsigned(job->mode) & umask_) == 0) {
+    job->createMode = unsigned(job->mode);  // the umask leaves it as it is: no chmod needed
+    job->mode = -1;
+  }
   job->payloadStart = li.dataStart;
   job->payloadLen = e.compressedSize;
 

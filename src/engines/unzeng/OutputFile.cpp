@@ -1,20 +1,51 @@
 #include "OutputFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace unzeng {
 
 TOutputFile::~TOutputFile() {
+  Unmap();
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool TOutputFile::Create(int dirFd, const std::string& leaf, std::string& error) {
-  fd_ = ::openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+uint8_t* TOutputFile::Map(size_t size) {
+  if (size == 0 || ::fallocate(fd_, 0, 0, off_t(size)) != 0) return nullptr;
+  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (p == MAP_FAILED) {
+    ::ftruncate(fd_, 0);
+    return nullptr;
+  }
+  map_ = p;
+  mapSize_ = size;
+  return static_cast<uint8_t*>(p);
+}
+
+void TOutputFile::Unmap() {
+  if (map_) ::munmap(map_, mapSize_);
+  map_ = nullptr;
+}
+
+unsigned CurrentUmask() {
+  FILE* f = std::fopen("/proc/self/status", "re");
+  unsigned mask = 022;
+  if (!f) return mask;
+  char line[256];
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+  std::fclose(f);
+  return mask;
+}
+
+bool TOutputFile::Create(int dirFd, const std::string& leaf, unsigned createMode, std::string& error) {
+  fd_ = ::openat(dirFd, leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode & 0777);
   if (fd_ < 0) {
     error = "cannot create " + leaf + ": " + std::strerror(errno);
     return false;
@@ -55,6 +86,7 @@ bool TOutputFile::Finish(int mode, time_t mtime, std::string& error) {
 }
 
 void TOutputFile::Discard() {
+  Unmap();
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
