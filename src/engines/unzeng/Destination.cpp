@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -114,6 +116,13 @@ std::shared_ptr<TDirHandle> TDestination::Folder(const std::vector<std::string>&
     cache_.emplace(rel, parent);
   }
   return parent;
+}
+
+int64_t TDestination::FreeBytes() const {
+  if (const char* env = std::getenv("TANDOR_UNZENG_FREE_BYTES"); env && *env) return std::strtoll(env, nullptr, 10);
+  struct statvfs st;
+  if (!base_ || ::fstatvfs(base_->Fd(), &st) != 0 || st.f_blocks == 0) return -1;
+  return int64_t(st.f_bavail) * int64_t(st.f_frsize);
 }
 
 bool TDestination::DepthOf(const TDirHandle& dir, size_t& depth) const {

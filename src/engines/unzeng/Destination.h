@@ -1,6 +1,7 @@
 #pragma once
 // The destination folder: folders below it are opened and created so that no path ever leaves it,
 // whatever symbolic links an archive or the disk holds.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -34,6 +35,9 @@ class TDestination {
   // Levels between the destination and the real location of `dir` (links inside resolved).
   bool DepthOf(const TDirHandle& dir, size_t& depth) const;
   const std::string& RealBase() const { return realBase_; }
+  // Bytes free for this user on the destination's file system; negative when unknown.
+  // TANDOR_UNZENG_FREE_BYTES answers instead (tests).
+  int64_t FreeBytes() const;
 
  private:
   int OpenBeneath(const std::string& rel);

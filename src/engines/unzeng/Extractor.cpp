@@ -250,7 +250,7 @@ bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
     }
   }
   const uint8_t* data = in.get();
-  if (job.method == MethodStored) {
+  if (job.method == MethodStored || (job.size == 0 && job.payloadLen == 0)) {
     if (job.payloadLen != job.size) {
       job.decodeStatus = job.payloadLen > job.size ? TDecodeStatus::TooLong : TDecodeStatus::TooShort;
       job.status = TJobStatus::Decode;
@@ -366,6 +366,11 @@ class TExtraction {
   bool Msg(int code, const std::string& text) {
     return Emit([this, code, text] { return ev_.Message(code, text); });
   }
+  // Renamed entries are named one by one up to a limit, then counted.
+  bool WarnAltered(const std::string& text) {
+    if (++altered_ <= kMaxAlteredWarnings) return Msg(ErrWarning, text);
+    return true;
+  }
   bool Skip(const std::string& name, int type) {
     return Emit([this, name, type] { return ev_.Skipped(name, type, 0); });
   }
@@ -409,6 +414,8 @@ class TExtraction {
   bool passwordCancelAll_ = false;
   std::vector<TFolderAttrs> folders_;
   int count_ = 0;
+  static constexpr int kMaxAlteredWarnings = 20;
+  int altered_ = 0;
 };
 
 time_t TExtraction::EntryTime(const CentralEntry& e) const {
@@ -569,7 +576,7 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
   bool isDir = e.IsDirectory() || S_ISDIR(mode);
   if (isDir) {
     if (opt_.test || !opt_.dirNames || !named) return TPrep::Skip;
-    if (out.altered && !Msg(ErrWarning, name + ": unsafe path elements removed, created as " + out.Text() + "/"))
+    if (out.altered && !WarnAltered(name + ": unsafe path elements removed, created as " + out.Text() + "/"))
       return TPrep::Stop;
     std::string err;
     if (!dest_.Folder(out.dirs, true, err)) return Msg(ErrWrite, name + ": " + err) ? TPrep::Skip : TPrep::Stop;
@@ -578,7 +585,7 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
   }
   if (!named) return Msg(ErrStructure, name + ": refused, the name leaves nothing to write") ? TPrep::Skip : TPrep::Stop;
   if (out.altered && !opt_.test &&
-      !Msg(ErrWarning, name + ": unsafe path elements removed, written as " + out.Text()))
+      !WarnAltered(name + ": unsafe path elements removed, written as " + out.Text()))
     return TPrep::Stop;
 
   job = std::make_unique<TJob>();
@@ -816,6 +823,15 @@ int TExtraction::Run() {
     Msg(ErrWrite, err);
     cancel_ = true;
   }
+  // The declared sizes bound what is written: refuse at once what cannot fit.
+  if (!opt_.test && !cancel_) {
+    int64_t free = dest_.FreeBytes();
+    if (free >= 0 && bytes > uint64_t(free)) {
+      Msg(ErrWrite, "not enough free space in " + (opt_.baseDir.empty() ? std::string(".") : opt_.baseDir) + ": the entries need " +
+                        std::to_string(bytes) + " bytes, " + std::to_string(free) + " are free; nothing extracted");
+      cancel_ = true;
+    }
+  }
   if (!cancel_) {
     pipeline_ = std::make_unique<TPipeline>(file_, cancel_);
     for (size_t i : selected) {
@@ -834,6 +850,9 @@ int TExtraction::Run() {
     }
     Drain();
     pipeline_.reset();
+    if (altered_ > kMaxAlteredWarnings && !cancel_)
+      Msg(ErrWarning, std::to_string(altered_ - kMaxAlteredWarnings) +
+                          " more entries had unsafe path elements removed from their names");
     if (!opt_.test) FinishFolders();
   }
   ev_.End();

@@ -225,3 +225,32 @@ TEST(UnzengSafety, DamagedDataAndStructure) {
   EXPECT_EQ(Execute(cutRun), 0);
   EXPECT_TRUE(cutRun.HasError(3, "invalid archive structure")) << cutRun.Dump();
 }
+
+TEST(UnzengSafety, DeclaredSizesBeyondFreeSpaceAreRefusedUpFront) {
+  TSandbox box;
+  THostileZip z;
+  z.entries.push_back(File("a.txt", std::string(600, 'a')));
+  z.entries.push_back(File("b.txt", std::string(600, 'b')));
+  setenv("TANDOR_UNZENG_FREE_BYTES", "1000", 1);
+  TRun run = box.Extract(z);
+  unsetenv("TANDOR_UNZENG_FREE_BYTES");
+  EXPECT_EQ(run.result, 0);
+  EXPECT_TRUE(run.HasError(50, "not enough free space")) << run.Dump();
+  EXPECT_TRUE(Tree(box.dest).empty());
+
+  setenv("TANDOR_UNZENG_FREE_BYTES", "1200", 1);  // exactly enough
+  TRun fits = box.Extract(z);
+  unsetenv("TANDOR_UNZENG_FREE_BYTES");
+  EXPECT_EQ(fits.result, 2) << fits.Dump();
+}
+
+TEST(UnzengSafety, EmptyEntriesWithoutData) {
+  TSandbox box;
+  THostileZip z;
+  z.entries.push_back(File("empty-deflated", ""));
+  z.entries.back().stored = std::string();  // some writers store no deflate block at all
+  z.entries.push_back(File("empty-stored", "", 0));
+  TRun run = box.Extract(z);
+  EXPECT_EQ(run.result, 2) << run.Dump();
+  EXPECT_EQ(testenv::ReadFile(box.dest / "empty-deflated"), "");
+}
