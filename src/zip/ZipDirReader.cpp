@@ -294,7 +294,9 @@ void ReadCentralDirectory(const TEndRecordScan& scan, IZipInput& current, IZipDi
                         lastDisk, disks);
   // One read of the whole directory in the usual case.
   const size_t firstRead = static_cast<size_t>(std::min<uint64_t>(rec.DirSize, 1u << 30));
-  const uint64_t plausible = rec.DirSize / kCentralHeaderSize + 1;
+  // Reserve no more than the bytes present can hold.
+  const uint64_t available = static_cast<uint64_t>(input->Size() - start);
+  const uint64_t plausible = std::min<uint64_t>(rec.DirSize, available) / kCentralHeaderSize + 1;
   out.Entries.reserve(static_cast<size_t>(std::min<uint64_t>({rec.TotalEntries, plausible, 1u << 24})));
 
   uint64_t minLocal = rec.DirOffset;
