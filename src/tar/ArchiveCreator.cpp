@@ -96,13 +96,14 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
   }
   uint64_t total = 0;
   for (const auto& it : Items) {
+    if (!OnProgress) break;  // the total only serves progress
     struct stat st {};
     if (::lstat(it.Source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += static_cast<uint64_t>(st.st_size);
   }
   const std::string temp = TempNameBeside(target);
-  TFileOutput* file = nullptr;
+  TAsyncFileOutput* file = nullptr;
   try {
-    file = new TFileOutput(temp, 0666, 1 << 20, true);
+    file = new TAsyncFileOutput(temp, 0666, true);
   } catch (const ETarError& e) {
     res.Error = e.what();
     return res;
@@ -154,12 +155,12 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
         progress->SetName(name);
         uint64_t before = w.BytesWritten();
         try {
-          if (KeepAttributes) {
-            w.AddPath(it.Source, name);
+          struct stat st {};
+          if (KeepAttributes || (::stat(it.Source.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+            res.BytesIn += static_cast<uint64_t>(w.AddPath(it.Source, name));
           } else {
-            struct stat st {};
-            if (::stat(it.Source.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) w.AddPath(it.Source, name);
-            else w.AddFile(it.Source, name);
+            w.AddFile(it.Source, name);
+            res.BytesIn += static_cast<uint64_t>(st.st_size);
           }
         } catch (const ETarError& e) {
           // A file that could not be opened left the archive untouched and may be skipped.
@@ -168,8 +169,6 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
           continue;
         }
         ++res.Entries;
-        struct stat st {};
-        if (::lstat(it.Source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) res.BytesIn += static_cast<uint64_t>(st.st_size);
       }
       w.Finalize();
       res.BytesOut = file->Written();

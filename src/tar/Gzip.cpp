@@ -66,7 +66,7 @@ int TGzip::Compress() {
   opt.Header.Comment = Comments;
   std::unique_ptr<TGzWriter> gz;
   try {
-    gz = std::make_unique<TGzWriter>(new TFileOutput(FileDestination), true, opt);
+    gz = std::make_unique<TGzWriter>(new TAsyncFileOutput(FileDestination), true, opt);
   } catch (const ETarError&) {
     Report("Can't open: " + FileDestination);
     return 2;
@@ -124,9 +124,9 @@ int TGzip::Decompress() {
     return 1;
   }
   const uint64_t total = in->SourceSize() > 0 ? static_cast<uint64_t>(in->SourceSize()) : 0;
-  std::unique_ptr<TFileOutput> out;
+  std::unique_ptr<TAsyncFileOutput> out;
   try {
-    out = std::make_unique<TFileOutput>(FileDestination, 0666, 4 << 20);
+    out = std::make_unique<TAsyncFileOutput>(FileDestination);
   } catch (const ETarError&) {
     Report("Can't create: " + FileDestination);
     return 2;

@@ -455,7 +455,7 @@ void TTarArchive::ExtractToFile(const std::string& fileName) {
 // ---------------------------------------------------------------------------------------------------
 // TTarWriter
 
-TTarWriter::TTarWriter(const std::string& fileName) : TTarWriter(new TFileOutput(fileName), true) {}
+TTarWriter::TTarWriter(const std::string& fileName) : TTarWriter(new TAsyncFileOutput(fileName), true) {}
 
 TTarWriter::TTarWriter(TTarOutput* output, bool owns) : output_(output), owns_(owns) {}
 
@@ -597,7 +597,7 @@ const std::string& CachedName(bool user, uint32_t id) {
 }
 }  // namespace
 
-void TTarWriter::AddPath(const std::string& fileName, const std::string& tarName) {
+int64_t TTarWriter::AddPath(const std::string& fileName, const std::string& tarName) {
   struct stat st {};
   if (::lstat(fileName.c_str(), &st) != 0) throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));
   TTarDirRec rec;
@@ -623,9 +623,7 @@ void TTarWriter::AddPath(const std::string& fileName, const std::string& tarName
     AddEntry(rec, nullptr);
   } else if (S_ISREG(st.st_mode)) {
     TFileInput in(fileName);
-    struct stat st2 {};
-    fstat(in.Handle(), &st2);
-    rec.Size = st2.st_size;
+    rec.Size = in.Size();
     AddEntry(rec, &in);
   } else {
     rec.EntryKind = S_ISFIFO(st.st_mode)  ? TTarEntryKind::FifoFile
@@ -637,6 +635,7 @@ void TTarWriter::AddPath(const std::string& fileName, const std::string& tarName
     rec.DeviceMinor = static_cast<int32_t>(minor(st.st_rdev));
     AddEntry(rec, nullptr);
   }
+  return rec.HasData() ? rec.Size : 0;
 }
 
 void TTarWriter::Finalize() {

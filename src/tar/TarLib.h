@@ -154,8 +154,9 @@ class TTarWriter {
   void AddStream(TTarInput& stream, const std::string& tarName, double modTime);
   // Adds a header-only Volume Header entry.
   void AddVolumeHeader(const std::string& volumeId, double modTime);
-  // Adds a file, folder or symbolic link from disk with its own mode, owner, time and kind.
-  void AddPath(const std::string& fileName, const std::string& tarName);
+  // Adds a file, folder or symbolic link from disk with its own mode, owner, time and kind; returns the
+  // data bytes stored.
+  int64_t AddPath(const std::string& fileName, const std::string& tarName);
   // Adds an entry from a prepared record; `data` delivers exactly rec.Size bytes when the kind has data.
   void AddEntry(const TTarDirRec& rec, TTarInput* data);
   // Writes the end-of-archive blocks once and closes the stream.

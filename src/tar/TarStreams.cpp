@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 std::string SystemErrorText(int err) { return std::strerror(err); }
 
@@ -29,7 +32,6 @@ TFileInput::TFileInput(const std::string& path) : path_(path) {
   if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
     size_ = st.st_size;
     seekable_ = true;
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
 }
 
@@ -153,4 +155,138 @@ uint64_t TFileOutput::CopyFromFd(int fd, uint64_t n) {
   }
   written_ += done;
   return done;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TAsyncFileOutput
+
+struct TAsyncFileOutput::TState {
+  std::thread thread;
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<char> busy;
+  size_t busyLen = 0;
+  bool hasJob = false;
+  bool stop = false;
+  std::string error;
+};
+
+TAsyncFileOutput::TAsyncFileOutput(const std::string& path, unsigned mode, bool exclusive, size_t bufferSize)
+    : path_(path), state_(std::make_unique<TState>()) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | (exclusive ? O_EXCL : O_TRUNC) | O_CLOEXEC, mode);
+  if (fd_ < 0) throw ETarError("Can't create " + path + ": " + SystemErrorText(errno));
+  cur_.resize(bufferSize);
+}
+
+TAsyncFileOutput::~TAsyncFileOutput() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TAsyncFileOutput::Drain() {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->cv.wait(lock, [&] { return !state_->hasJob; });
+  if (!state_->error.empty()) throw ETarError(state_->error);
+}
+
+void TAsyncFileOutput::Hand() {
+  if (used_ == 0) return;
+  TState& st = *state_;
+  if (!st.thread.joinable()) {
+    st.busy.resize(cur_.size());
+    st.thread = std::thread([this, &st] {
+      std::unique_lock<std::mutex> lock(st.mutex);
+      for (;;) {
+        st.cv.wait(lock, [&] { return st.hasJob || st.stop; });
+        if (!st.hasJob) break;
+        lock.unlock();
+        std::string err;
+        try {
+          WriteAllTo(fd_, st.busy.data(), st.busyLen, path_);
+        } catch (const ETarError& e) {
+          err = e.what();
+        }
+        lock.lock();
+        if (!err.empty() && st.error.empty()) st.error = err;
+        st.hasJob = false;
+        st.cv.notify_all();
+      }
+    });
+  }
+  Drain();
+  {
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.busy.swap(cur_);
+    if (cur_.size() < st.busy.size()) cur_.resize(st.busy.size());
+    st.busyLen = used_;
+    st.hasJob = true;
+  }
+  st.cv.notify_all();
+  used_ = 0;
+}
+
+void TAsyncFileOutput::Write(const void* data, size_t n) {
+  if (fd_ < 0) throw ETarError("Can't write " + path_ + ": closed");
+  const char* p = static_cast<const char*>(data);
+  written_ += n;
+  while (n > 0) {
+    size_t k = std::min(n, cur_.size() - used_);
+    std::memcpy(cur_.data() + used_, p, k);
+    used_ += k;
+    p += k;
+    n -= k;
+    if (used_ == cur_.size()) Hand();
+  }
+}
+
+uint64_t TAsyncFileOutput::CopyFromFd(int fd, uint64_t n) {
+  if (fd_ < 0 || noKernelCopy_) return 0;
+  Hand();
+  Drain();
+  uint64_t done = 0;
+  while (done < n) {
+    ssize_t r = ::copy_file_range(fd, nullptr, fd_, nullptr, static_cast<size_t>(std::min<uint64_t>(n - done, 1u << 30)), 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
+        noKernelCopy_ = true;
+        return 0;
+      }
+      throw ETarError("Can't write " + path_ + ": " + SystemErrorText(errno));
+    }
+    if (r == 0) break;
+    done += static_cast<uint64_t>(r);
+  }
+  written_ += done;
+  return done;
+}
+
+void TAsyncFileOutput::Close() {
+  if (fd_ < 0) return;
+  std::string error;
+  try {
+    if (state_->thread.joinable()) {
+      Hand();
+      Drain();
+    } else if (used_ > 0) {
+      WriteAllTo(fd_, cur_.data(), used_, path_);
+    }
+  } catch (const ETarError& e) {
+    error = e.what();
+  }
+  used_ = 0;
+  if (state_->thread.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->stop = true;
+    }
+    state_->cv.notify_all();
+    state_->thread.join();
+  }
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && error.empty()) error = "Can't close " + path_ + ": " + SystemErrorText(errno);
+  if (!error.empty()) throw ETarError(error);
 }

@@ -90,6 +90,32 @@ class TFileOutput : public TTarOutput {
   bool noKernelCopy_ = false;
 };
 
+// A file created for writing whose writes run on a background thread while the caller goes on; large
+// outputs overlap producing and writing. Errors of the background writes are thrown by later calls.
+class TAsyncFileOutput : public TTarOutput {
+ public:
+  explicit TAsyncFileOutput(const std::string& path, unsigned mode = 0666, bool exclusive = false,
+                            size_t bufferSize = 4 << 20);
+  ~TAsyncFileOutput() override;
+  void Write(const void* data, size_t n) override;
+  void Close() override;
+  uint64_t CopyFromFd(int fd, uint64_t n) override;
+  // Bytes taken so far.
+  uint64_t Written() const { return written_; }
+
+ private:
+  struct TState;
+  void Hand();
+  void Drain();
+  std::string path_;
+  int fd_ = -1;
+  std::vector<char> cur_;
+  size_t used_ = 0;
+  uint64_t written_ = 0;
+  bool noKernelCopy_ = false;
+  std::unique_ptr<TState> state_;
+};
+
 // Writes all bytes to a descriptor; throws ETarError naming `what` on failure.
 void WriteAllTo(int fd, const void* data, size_t n, const std::string& what);
 // Text of errno for messages.

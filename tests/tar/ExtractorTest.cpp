@@ -32,7 +32,7 @@ TEST(TarExtract, PeerArchivesExtractExactly) {
   fs::path dir = testenv::MakeTempDir("xarch");
   std::string names;
   for (const auto& s : samples)
-    if (s.name.find('/') == std::string::npos) names += " " + Quote(s.name);
+    if (s.name.find('/') == std::string::npos) names.append(" ").append(Quote(s.name));
   std::string cd = "cd " + Quote(src.string()) + " && ";
   std::vector<std::pair<std::string, std::string>> archives = {
       {"gnu.tar", "tar --format=gnu -cf"},   {"pax.tar", "tar --format=pax -cf"},
