@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const rarfmt::Entry& e = block.entry;
       rarout::SafeElements(e.name);
       rarout::LinkTargetStaysInside(rarout::SafeElements(e.name), e.linkTarget);
-      if (info.format == rarfmt::Format::Rar4) rardec::TDecoder::Rar4FileHeader(e, e.packSize);
-      else rardec::TDecoder::Rar5FileHeader(e, e.packSize);
+      if (info.format == rarfmt::Format::Rar4) rardec::TDecoder::Rar4FileHeader(e, e.packSize, unsigned(i));
+      else rardec::TDecoder::Rar5FileHeader(e, e.packSize, unsigned(i));
     }
     if (block.kind == rarfmt::BlockKind::End || block.next <= offset) break;
     offset = block.next;

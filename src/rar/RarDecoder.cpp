@@ -51,9 +51,9 @@ std::string TDecoder::Rar4Start(bool solid) {
   return s + SealRar4(main);
 }
 
-std::string TDecoder::Rar4FileHeader(const rarfmt::Entry& e, uint64_t packTotal) {
+std::string TDecoder::Rar4FileHeader(const rarfmt::Entry& e, uint64_t packTotal, unsigned serial) {
   const bool large = packTotal > 0xFFFFFFFFu || e.unpSize > 0xFFFFFFFFu;
-  uint32_t flags = 0x8000 | (e.rawFlags & 0x00F0);
+  uint32_t flags = 0x8000 | (e.rawFlags & 0x00E0);
   if ((flags & 0x00E0) == 0x00E0) flags &= ~0x00E0u;
   if (large) flags |= 0x0100;
   std::string h(2, '\0');
@@ -67,13 +67,15 @@ std::string TDecoder::Rar4FileHeader(const rarfmt::Entry& e, uint64_t packTotal)
   Put32(h, e.dosTime);
   h += char(e.unpVer);
   h += char(e.method);
-  Put16(h, 1);
+  std::string name(1, 'f');
+  name += std::to_string(serial);
+  Put16(h, uint32_t(name.size()));
   Put32(h, RAR_ATTR_ARCHIVE);
   if (large) {
     Put32(h, uint32_t(packTotal >> 32));
     Put32(h, uint32_t(e.unpSize >> 32));
   }
-  h += 'x';
+  h += name;
   return SealRar4(h);
 }
 
@@ -94,7 +96,7 @@ std::string TDecoder::Rar5Start(bool solid) {
   return s + SealRar5(body);
 }
 
-std::string TDecoder::Rar5FileHeader(const rarfmt::Entry& e, uint64_t packTotal) {
+std::string TDecoder::Rar5FileHeader(const rarfmt::Entry& e, uint64_t packTotal, unsigned serial) {
   std::string body;
   rarfmt::AppendVint(body, 2);
   const bool extra = !e.hashRecord.empty();
@@ -107,8 +109,10 @@ std::string TDecoder::Rar5FileHeader(const rarfmt::Entry& e, uint64_t packTotal)
   if (e.hasCrc) Put32(body, e.crc);
   rarfmt::AppendVint(body, e.compInfo);
   rarfmt::AppendVint(body, 0);
-  rarfmt::AppendVint(body, 1);
-  body += 'x';
+  std::string name(1, 'f');
+  name += std::to_string(serial);
+  rarfmt::AppendVint(body, name.size());
+  body += name;
   body += e.hashRecord;
   return SealRar5(body);
 }
@@ -134,8 +138,10 @@ TDecoder::~TDecoder() {
 
 void TDecoder::Feed(const DataEntry& e, bool closeStream) {
   Segment header;
-  header.bytes = format_ == rarfmt::Format::Rar4 ? Rar4FileHeader(e.entry, e.packTotal)
-                                                 : Rar5FileHeader(e.entry, e.packTotal);
+  // Every entry gets a name of its own: libarchive takes a repeated name for the next part of a split file.
+  const unsigned serial = fed_++;
+  header.bytes = format_ == rarfmt::Format::Rar4 ? Rar4FileHeader(e.entry, e.packTotal, serial)
+                                                 : Rar5FileHeader(e.entry, e.packTotal, serial);
   queue_.push_back(std::move(header));
   for (const Part& p : e.parts) {
     if (p.length == 0) continue;

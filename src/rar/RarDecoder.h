@@ -1,6 +1,6 @@
 #pragma once
 // Decompression through libarchive: each entry's header is rebuilt as a plain, single-volume header
-// (regular file, no name, no encryption) and fed to libarchive together with the entry's packed data
+// (regular file named by its position, no encryption) and fed to libarchive together with the entry's packed data
 // gathered from every volume it spans. Entries of one solid run are fed to one session in order.
 #include <cstdint>
 #include <deque>
@@ -48,10 +48,10 @@ class TDecoder {
 
   // Header bytes as libarchive expects them (exposed for the tests).
   static std::string Rar4Start(bool solid);
-  static std::string Rar4FileHeader(const rarfmt::Entry& e, uint64_t packTotal);
+  static std::string Rar4FileHeader(const rarfmt::Entry& e, uint64_t packTotal, unsigned serial);
   static std::string Rar4End();
   static std::string Rar5Start(bool solid);
-  static std::string Rar5FileHeader(const rarfmt::Entry& e, uint64_t packTotal);
+  static std::string Rar5FileHeader(const rarfmt::Entry& e, uint64_t packTotal, unsigned serial);
   static std::string Rar5End();
 
  private:
@@ -73,6 +73,7 @@ class TDecoder {
   bool opened_ = false;
   bool failed_ = false;
   int started_ = 0;
+  unsigned fed_ = 0;
   std::deque<Segment> queue_;
   bool popFront_ = false;
   std::vector<uint8_t> buffer_;

@@ -121,6 +121,7 @@ std::string TRarKit::GetRarErrorText(int code) {
     case ERAR_MISSING_PASSWORD: return "Password required: the archive is encrypted";
     case ERAR_ENCRYPTED_ENTRY: return "This entry is password-protected and cannot be extracted";
     case ERAR_ENCRYPTED_HEADERS: return "The archive's file names are encrypted: it cannot be opened";
+    case ERAR_UNSUPPORTED_SOLID: return "This entry of a solid RAR 4 archive cannot be unpacked";
     case 255: return "Decompression Canceled by user !";
     case -101: return "Unable to load libunrar.so...";
     default: return "Unknown error !\nCode :" + std::to_string(code);

@@ -29,6 +29,7 @@ extern "C" {
 /* Codes of this library: encryption it cannot undo. */
 #define ERAR_ENCRYPTED_ENTRY 30    /* the entry's data is encrypted; it cannot be extracted */
 #define ERAR_ENCRYPTED_HEADERS 31  /* the archive's headers are encrypted; it cannot be opened */
+#define ERAR_UNSUPPORTED_SOLID 32  /* a packed entry of a solid RAR 4 archive after its first; it cannot be unpacked */
 
 /* Open modes. */
 #define RAR_OM_LIST 0

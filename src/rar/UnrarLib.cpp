@@ -53,7 +53,7 @@ std::string NextVolumeName(const std::string& path, bool newNumbering) {
         }
         name[i] = '0';
       }
-      name.insert(start, "1");
+      name = name.substr(0, start) + "1" + name.substr(start);
       return name;
     }
   }
@@ -92,6 +92,7 @@ class TRarArchive {
   int Extract(const rardec::DataEntry& d, int operation, const char* destPath, const char* destName);
   rarfmt::ByteSource* VolumeBytes(int index);
   int Broken(int code) { return broken_ = code; }
+  bool SolidStream() const { return info_.solid && info_.format == rarfmt::Format::Rar5; }
 
   std::vector<std::string> volumes_;
   int current_ = 0;
@@ -104,7 +105,8 @@ class TRarArchive {
   rarfmt::Entry entry_;
   uint64_t entryNext_ = 0;
   int broken_ = 0;
-  std::vector<rardec::DataEntry> group_;
+  std::vector<rardec::DataEntry> group_;  // entries of the current solid run (RAR 5)
+  rardec::DataEntry single_;              // the last stored entry
   int groupId_ = 0;
   std::unique_ptr<rardec::TDecoder> decoder_;
   int decoderGroup_ = -1;
@@ -277,21 +279,31 @@ rarfmt::ByteSource* TRarArchive::VolumeBytes(int index) {
 }
 
 int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTarget) {
-  const size_t k = group_.size() - 1;
-  if (!decoder_ || decoderGroup_ != groupId_ || decoder_->Failed() || size_t(decoder_->EntriesStarted()) > k) {
-    decoder_ = std::make_unique<rardec::TDecoder>(info_.format, info_.solid,
-                                                  [this](int v) { return VolumeBytes(v); });
-    decoderGroup_ = groupId_;
-    decoderFed_ = 0;
+  std::unique_ptr<rardec::TDecoder> own;
+  rardec::TDecoder* decoder;
+  if (&d == &single_) {
+    own = std::make_unique<rardec::TDecoder>(info_.format, false, [this](int v) { return VolumeBytes(v); });
+    own->Feed(d, true);
+    if (!own->NextEntry()) return ERAR_BAD_DATA;
+    decoder = own.get();
+  } else {
+    const size_t k = group_.size() - 1;
+    if (!decoder_ || decoderGroup_ != groupId_ || decoder_->Failed() || size_t(decoder_->EntriesStarted()) > k) {
+      decoder_ = std::make_unique<rardec::TDecoder>(info_.format, SolidStream(),
+                                                    [this](int v) { return VolumeBytes(v); });
+      decoderGroup_ = groupId_;
+      decoderFed_ = 0;
+    }
+    for (; decoderFed_ <= k; ++decoderFed_) decoder_->Feed(group_[decoderFed_], !SolidStream());
+    while (size_t(decoder_->EntriesStarted()) <= k)
+      if (!decoder_->NextEntry()) return ERAR_BAD_DATA;
+    decoder = decoder_.get();
   }
-  for (; decoderFed_ <= k; ++decoderFed_) decoder_->Feed(group_[decoderFed_], !info_.solid);
-  while (size_t(decoder_->EntriesStarted()) <= k)
-    if (!decoder_->NextEntry()) return ERAR_BAD_DATA;
   std::vector<uint8_t> buf(1 << 16);
   uint32_t crc = 0;
   uint64_t total = 0;
   for (;;) {
-    const long n = decoder_->Read(buf.data(), buf.size());
+    const long n = decoder->Read(buf.data(), buf.size());
     if (n < 0) return ERAR_BAD_DATA;
     if (n == 0) break;
     total += uint64_t(n);
@@ -365,20 +377,31 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   rardec::DataEntry d;
   const int r = Gather(d);
   if (r) return r;
-  const rarfmt::Entry& e = d.entry;
-  const bool hasData = !e.isDir && (e.link == rarfmt::LinkKind::None || e.linkInData);
-  if (hasData) {
-    if (!(e.solid && !group_.empty())) {
+  const bool hasData = !d.entry.isDir && (d.entry.link == rarfmt::LinkKind::None || d.entry.linkInData);
+  const bool encrypted = d.entry.encrypted;
+  const bool rar4 = info_.format == rarfmt::Format::Rar4;
+  // Stored entries never take part in a solid run: they neither need nor change the window.
+  const bool stored = d.entry.method == 0x30;
+  // libarchive unpacks solid runs of RAR 5 only; a packed solid RAR 4 entry after the first cannot be done.
+  const bool unsupported = hasData && rar4 && d.entry.solid && !stored;
+  const rardec::DataEntry* entry = &d;
+  if (hasData && stored) {
+    d.entry.compInfo &= ~uint64_t(0x40);
+    single_ = std::move(d);
+    entry = &single_;
+  } else if (hasData) {
+    if (!(d.entry.solid && !rar4 && !group_.empty())) {
       group_.clear();
       ++groupId_;
     }
     group_.push_back(std::move(d));
+    entry = &group_.back();
   }
   if (operation == RAR_SKIP) return ERAR_SUCCESS;
   if (operation != RAR_TEST && operation != RAR_EXTRACT) return ERAR_UNKNOWN;
-  if (e.encrypted) return ERAR_ENCRYPTED_ENTRY;
-  const rardec::DataEntry& entry = hasData ? group_.back() : d;
-  return Extract(entry, operation, destPath, destName);
+  if (encrypted) return ERAR_ENCRYPTED_ENTRY;
+  if (unsupported) return ERAR_UNSUPPORTED_SOLID;
+  return Extract(*entry, operation, destPath, destName);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "Rar4Writer.h"
+#include "RarWriter.h"
 #include "SampleData.h"
 #include "TestEnv.h"
 #include "rar/RarFormat.h"

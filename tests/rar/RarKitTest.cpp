@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "Rar4Writer.h"
+#include "RarWriter.h"
 #include "SampleData.h"
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"

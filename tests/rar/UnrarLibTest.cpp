@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <map>
 
-#include "Rar4Writer.h"
+#include "RarWriter.h"
 #include "SampleData.h"
 #include "TestEnv.h"
+#include "rar/RarDecoder.h"
+#include "rar/RarFormat.h"
 #include "rar/UnrarApi.h"
 
 namespace fs = std::filesystem;
@@ -406,4 +408,145 @@ TEST(UnrarGenerated, TruncatedAndNonRarInput) {
   testenv::WriteFile(dir / "n.rar", "this is not an archive at all");
   EXPECT_EQ(Walk(dir / "n.rar", RAR_SKIP).openResult, unsigned(ERAR_BAD_ARCHIVE));
   EXPECT_EQ(Walk(dir / "missing.rar", RAR_SKIP).openResult, unsigned(ERAR_EOPEN));
+}
+
+TEST(UnrarGenerated, SolidRunsAreDecodedInOrder) {
+  // RAR 5: one libarchive session carries the run; earlier entries are passed over.
+  std::vector<Rar5Item> items(4);
+  for (size_t i = 0; i < items.size(); ++i) {
+    items[i].name = "s" + std::to_string(i);
+    items[i].data = testenv::RandomBytes(3000 + i * 1000, uint32_t(i + 1), true);
+    items[i].solid = i > 0;
+  }
+  const fs::path dir = testenv::MakeTempDir("solid");
+  testenv::WriteFile(dir / "s.rar", MakeRar5(items, true));
+  for (const std::vector<int>& ops : {std::vector<int>{0, 0, 2, 0}, std::vector<int>{2, 0, 2, 2}}) {
+    RAROpenArchiveData o{};
+    const std::string name = (dir / "s.rar").string();
+    o.ArcName = name.c_str();
+    RarHandle h = RAROpenArchive(&o);
+    ASSERT_NE(h, nullptr);
+    RARHeaderData hd{};
+    const fs::path out = testenv::MakeTempDir("solid-out");
+    const std::string dest = out.string();
+    for (size_t i = 0; i < items.size(); ++i) {
+      ASSERT_EQ(RARReadHeader(h, &hd), 0);
+      EXPECT_EQ(bool(hd.Flags & RHDF_SOLID), i > 0);
+      EXPECT_EQ(RARProcessFile(h, ops[i], dest.c_str(), nullptr), 0) << i;
+    }
+    EXPECT_EQ(RARReadHeader(h, &hd), ERAR_END_ARCHIVE);
+    RARCloseArchive(h);
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (ops[i] == RAR_EXTRACT) EXPECT_EQ(testenv::ReadFile(out / items[i].name), items[i].data) << i;
+      else EXPECT_FALSE(fs::exists(out / items[i].name)) << i;
+    }
+  }
+  // RAR 4: stored entries of a solid archive extract; packed ones after the first say they cannot.
+  std::vector<Rar4Item> r4(3);
+  for (size_t i = 0; i < r4.size(); ++i) {
+    r4[i].name = "t" + std::to_string(i);
+    r4[i].data = testenv::RandomBytes(2000, uint32_t(i + 9));
+    if (i > 0) r4[i].extraFlags = 0x10;
+  }
+  testenv::WriteFile(dir / "t.rar", MakeRar4(r4, 0x0008));
+  const WalkResult stored = Walk(dir / "t.rar", RAR_EXTRACT, dir / "t");
+  EXPECT_EQ(stored.endCode, ERAR_END_ARCHIVE);
+  for (const auto& it : r4) EXPECT_EQ(testenv::ReadFile(dir / "t" / it.name), it.data);
+  std::string packed = MakeRar4(r4, 0x0008);
+  const size_t second = packed.find("t1") - 7;  // the method byte of the second file header
+  packed[second] = char(0x33);
+  const std::string fixed = Seal(packed.substr(second - 25, 34));
+  packed.replace(second - 25, 34, fixed);
+  testenv::WriteFile(dir / "p.rar", packed);
+  const WalkResult p = Walk(dir / "p.rar", RAR_TEST);
+  ASSERT_EQ(p.entries.size(), 2u);
+  EXPECT_EQ(p.entries[0].result, 0);
+  EXPECT_EQ(p.entries[1].result, ERAR_UNSUPPORTED_SOLID);
+}
+
+TEST(UnrarGenerated, CommentSizesAndOldVolumeNames) {
+  std::vector<Rar4Item> items(1);
+  items[0].name = "c.txt";
+  items[0].data = "c";
+  const fs::path dir = testenv::MakeTempDir("cmt");
+  testenv::WriteFile(dir / "c.rar", MakeRar4(items, 0, "An archive comment."));
+  const std::string name = (dir / "c.rar").string();
+  char buf[8];
+  RAROpenArchiveData o{};
+  o.ArcName = name.c_str();
+  o.CmtBuf = buf;
+  o.CmtBufSize = sizeof buf;
+  RarHandle h = RAROpenArchive(&o);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(o.CmtState, unsigned(ERAR_SMALL_BUF));
+  EXPECT_EQ(std::string(buf), "An arch");
+  RARHeaderData hd{};
+  EXPECT_EQ(RARReadHeader(h, &hd), 0);
+  EXPECT_EQ(std::string(hd.FileName), "c.txt");  // the comment block is not an entry
+  RARCloseArchive(h);
+
+  // Sizes beyond 32 bits: the record keeps the low half, the extension gives the whole.
+  std::string body;
+  Put32(body, 0);
+  Put32(body, 0x40000000);
+  body += char(2);
+  Put32(body, 0);
+  Put32(body, 0x5A8B6C21);
+  body += char(20);
+  body += char(0x30);
+  Put16(body, 3);
+  Put32(body, 0x20);
+  Put32(body, 1);  // high pack
+  Put32(body, 1);  // high unpacked
+  body += "big";
+  testenv::WriteFile(dir / "big.rar", Rar4Start() + Rar4Block(0x74, 0x8100, body));
+  const WalkResult big = Walk(dir / "big.rar", RAR_SKIP);
+  ASSERT_EQ(big.entries.size(), 1u);
+  EXPECT_EQ(big.entries[0].h.UnpSize, 0x40000000u);
+  EXPECT_EQ(big.entries[0].unp, 0x140000000ull);
+  EXPECT_EQ(big.endCode, ERAR_END_ARCHIVE);
+  EXPECT_EQ(Walk(dir / "big.rar", RAR_TEST).endCode, ERAR_BAD_DATA);  // its data is missing
+
+  // name.rar, name.r00, name.r01: the older volume names.
+  fs::copy_file(Sample("test_rar_multivolume_single_file.part1.rar"), dir / "set.rar");
+  fs::copy_file(Sample("test_rar_multivolume_single_file.part2.rar"), dir / "set.r00");
+  fs::copy_file(Sample("test_rar_multivolume_single_file.part3.rar"), dir / "set.r01");
+  const WalkResult old = Walk(dir / "set.rar", RAR_TEST);
+  EXPECT_EQ(old.endCode, ERAR_END_ARCHIVE);
+  EXPECT_EQ(old.volumeCalls, (std::vector<std::string>{"notify " + (dir / "set.r00").string(),
+                                                       "notify " + (dir / "set.r01").string()}));
+}
+
+TEST(UnrarDecoder, OneSessionCarriesSeveralEntries) {
+  // The mechanism of solid runs: entries fed in order to one libarchive session, the first passed over.
+  const std::string bytes = testenv::ReadFile(Sample("test_read_format_rar_binary_data.rar"));
+  rarfmt::MemorySource src(bytes.data(), bytes.size());
+  rarfmt::ArchiveInfo info;
+  ASSERT_EQ(rarfmt::ReadArchiveStart(src, info), rarfmt::Status::Ok);
+  std::vector<rardec::DataEntry> entries;
+  for (uint64_t off = info.firstBlock;;) {
+    rarfmt::Block b;
+    if (rarfmt::ReadBlock(src, info.format, off, b) != rarfmt::Status::Ok || b.kind == rarfmt::BlockKind::End) break;
+    if (b.kind == rarfmt::BlockKind::File) {
+      rardec::DataEntry d;
+      d.entry = b.entry;
+      d.parts.push_back({0, b.entry.dataOffset, b.entry.packSize});
+      d.packTotal = b.entry.packSize;
+      entries.push_back(d);
+    }
+    off = b.next;
+  }
+  ASSERT_EQ(entries.size(), 2u);
+  rardec::TDecoder decoder(info.format, false, [&](int) { return static_cast<rarfmt::ByteSource*>(&src); });
+  decoder.Feed(entries[0], false);
+  decoder.Feed(entries[1], true);
+  ASSERT_TRUE(decoder.NextEntry());
+  ASSERT_TRUE(decoder.NextEntry());
+  std::string out(40000, '\0');
+  size_t total = 0;
+  for (long n; (n = decoder.Read(out.data() + total, out.size() - total)) > 0;) total += size_t(n);
+  out.resize(total);
+  EXPECT_EQ(total, entries[1].entry.unpSize);
+  EXPECT_EQ(Crc(out), entries[1].entry.crc);
+  EXPECT_FALSE(decoder.NextEntry());
 }

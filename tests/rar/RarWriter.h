@@ -47,7 +47,7 @@ inline std::string Rar4Block(uint8_t type, uint16_t flags, const std::string& bo
   return Seal(h + body);
 }
 
-inline std::string Rar4FileBlock(const Rar4Item& it) {
+inline std::string Rar4FileBlock(const Rar4Item& it, uint8_t type = 0x74) {
   std::string body;
   Put32(body, uint32_t(it.data.size()));
   Put32(body, uint32_t(it.data.size()));
@@ -60,7 +60,7 @@ inline std::string Rar4FileBlock(const Rar4Item& it) {
   Put32(body, it.folder ? (it.hostOS == 3 ? 0x41ED : 0x10) : it.attr);
   body += it.name;
   const uint16_t flags = uint16_t(0x8000 | (it.folder ? 0xE0 : 0) | it.extraFlags);
-  return Rar4Block(0x74, flags, body) + it.data;
+  return Rar4Block(type, flags, body) + it.data;
 }
 
 inline std::string Rar4Start(uint16_t mainFlags = 0) {
@@ -73,10 +73,79 @@ inline std::string Rar4Start(uint16_t mainFlags = 0) {
 
 inline std::string Rar4End(uint16_t flags = 0x4000) { return Rar4Block(0x7B, flags, ""); }
 
-inline std::string MakeRar4(const std::vector<Rar4Item>& items) {
-  std::string out = Rar4Start();
+// A stored archive comment (a "CMT" sub-block right after the main header).
+inline std::string Rar4Comment(const std::string& text) {
+  Rar4Item it;
+  it.name = "CMT";
+  it.data = text;
+  return Rar4FileBlock(it, 0x7A);
+}
+
+// `mainFlags` 0x0008 makes a solid archive; items then carry extraFlags 0x10 after the first.
+inline std::string MakeRar4(const std::vector<Rar4Item>& items, uint16_t mainFlags = 0, const std::string& comment = "") {
+  std::string out = Rar4Start(mainFlags);
+  if (!comment.empty()) out += Rar4Comment(comment);
   for (const Rar4Item& it : items) out += Rar4FileBlock(it);
   return out + Rar4End();
+}
+
+}  // namespace rartest
+
+namespace rartest {
+
+// Stored RAR 5 archives: main header, file headers with CRC-32 of the data, end header.
+struct Rar5Item {
+  std::string name;
+  std::string data;
+  bool solid = false;  // the compression information's solid bit
+};
+
+inline void AppendVint5(std::string& out, uint64_t v) {
+  do {
+    uint8_t b = v & 0x7F;
+    v >>= 7;
+    if (v) b |= 0x80;
+    out += char(b);
+  } while (v);
+}
+
+inline std::string Rar5Header(const std::string& body) {
+  std::string sized;
+  AppendVint5(sized, body.size());
+  sized += body;
+  std::string out;
+  Put32(out, Crc(sized));
+  return out + sized;
+}
+
+inline std::string MakeRar5(const std::vector<Rar5Item>& items, bool solidArchive) {
+  std::string out("Rar!\x1A\x07\x01\x00", 8);
+  std::string main;
+  AppendVint5(main, 1);
+  AppendVint5(main, 0);
+  AppendVint5(main, solidArchive ? 0x0004 : 0);
+  out += Rar5Header(main);
+  for (const Rar5Item& it : items) {
+    std::string b;
+    AppendVint5(b, 2);
+    AppendVint5(b, 0x0002);
+    AppendVint5(b, it.data.size());
+    AppendVint5(b, 0x0004 | 0x0002);  // CRC and time present
+    AppendVint5(b, it.data.size());
+    AppendVint5(b, 0x20);
+    Put32(b, 1700000000);
+    Put32(b, Crc(it.data));
+    AppendVint5(b, it.solid ? 0x40 : 0);  // version 0, stored
+    AppendVint5(b, 0);
+    AppendVint5(b, it.name.size());
+    b += it.name;
+    out += Rar5Header(b) + it.data;
+  }
+  std::string end;
+  AppendVint5(end, 5);
+  AppendVint5(end, 0);
+  AppendVint5(end, 0);
+  return out + Rar5Header(end);
 }
 
 }  // namespace rartest
