@@ -150,6 +150,7 @@ void TZipKit::AddFiles() {
     if (AddOptions.Has(AddFreshen) || AddOptions.Has(AddUpdate)) return ReportMessage(10303);
     if (EndsWithNoCase(zipFileName_, kSfxExtension)) return ReportMessage(11041);
     engineArchive = MakeTempFileName();
+    if (engineArchive.empty()) return ReportMessage(11027);
     if (Verbose && OnMessage) OnMessage(this, 0, "Temporary zipfile: " + engineArchive);
   }
   if (zipBusy_) return;

@@ -297,3 +297,111 @@ TEST(ZipKitSpanHelpers, ReadingTheLastDiskAsksForTheFirstThroughThePrompt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The local header and central header of one stored entry.
+void AppendEntry(const std::string& name, const std::string& data, uint32_t localOffset, std::string& local,
+                 std::string& central) {
+  Put32(local, 0x04034b50);
+  Put16(local, 20);
+  Put16(local, 0);
+  Put16(local, 0);
+  Put32(local, 0x5A2B6000);
+  Put32(local, Crc32Of(data));
+  Put32(local, static_cast<uint32_t>(data.size()));
+  Put32(local, static_cast<uint32_t>(data.size()));
+  Put16(local, static_cast<uint16_t>(name.size()));
+  Put16(local, 0);
+  local += name + data;
+  Put32(central, 0x02014b50);
+  Put16(central, 0x031E);
+  Put16(central, 20);
+  Put16(central, 0);
+  Put16(central, 0);
+  Put32(central, 0x5A2B6000);
+  Put32(central, Crc32Of(data));
+  Put32(central, static_cast<uint32_t>(data.size()));
+  Put32(central, static_cast<uint32_t>(data.size()));
+  Put16(central, static_cast<uint16_t>(name.size()));
+  Put16(central, 0);
+  Put16(central, 0);
+  Put16(central, 0);
+  Put16(central, 0);
+  Put32(central, 0);
+  Put32(central, localOffset);
+  central += name;
+}
+
+TEST(ZipKitSpanHelpers, TwoPartSetOnAFixedDriveIsListedAcrossBothParts) {
+  // Part 1: span marker, both entries, the first central header. Part 2: the second central header
+  // and the end record (this disk 1, directory starting on disk 0).
+  std::string part1("PK\x07\x08", 4), centralA, centralB, unused;
+  std::string localA, localB;
+  AppendEntry("alpha.txt", "first entry", 4, localA, centralA);
+  AppendEntry("beta.txt", "second", static_cast<uint32_t>(4 + localA.size()), localB, centralB);
+  part1 += localA + localB;
+  const uint32_t dirOffset = static_cast<uint32_t>(part1.size());
+  part1 += centralA;
+  std::string part2 = centralB;
+  Put32(part2, 0x06054b50);
+  Put16(part2, 1);
+  Put16(part2, 0);
+  Put16(part2, 1);
+  Put16(part2, 2);
+  Put32(part2, static_cast<uint32_t>(centralA.size() + centralB.size()));
+  Put32(part2, dirOffset);
+  Put16(part2, 0);
+  const auto dir = testenv::MakeTempDir("fixedset");
+  testenv::WriteFile(dir / "set001.zip", part1);
+  testenv::WriteFile(dir / "set002.zip", part2);
+
+  TScriptedPrompt prompt;
+  TZipKit kit;
+  kit.SetZipFileName((dir / "set002.zip").string());
+  ASSERT_EQ(kit.EntryCount(), 2) << kit.LastMessage;
+  EXPECT_EQ(kit.DirEntry(0).EntryName, "alpha.txt");
+  EXPECT_EQ(kit.DirEntry(1).EntryName, "beta.txt");
+  EXPECT_TRUE(kit.IsSpanned());
+  EXPECT_EQ(kit.LastDisk(), 1);
+  EXPECT_FALSE(kit.OffsetMismatch());
+  EXPECT_TRUE(prompt.History().empty());  // fixed drives are never asked for
+
+  // The first part alone: it starts a set and has no end record.
+  kit.SetZipFileName((dir / "set001.zip").string());
+  EXPECT_EQ(kit.ZipFileName(), "");
+  EXPECT_EQ(kit.ErrCode, 11045);
+  TTestMedia media;
+  media.label = "PKBACK# 001";
+  kit.Media = &media;
+  kit.SetZipFileName((dir / "set001.zip").string());
+  EXPECT_EQ(kit.ErrCode, 11037);
+  testenv::WriteFile(dir / "middle.zip", "no end record, not the first part either");
+  media.label = "PKBACK# 003";
+  kit.SetZipFileName((dir / "middle.zip").string());
+  EXPECT_EQ(kit.ErrCode, 11038);
+  EXPECT_EQ(kit.LastMessage, "This is the 3th disk in a backup set,\nplease insert the last disk of this set");
+
+  // A missing part on a fixed drive ends the read.
+  kit.Media = &DefaultZipMedia();
+  std::filesystem::remove(dir / "set001.zip");
+  kit.SetZipFileName((dir / "set002.zip").string());
+  EXPECT_EQ(kit.ErrCode, 11001);
+  EXPECT_EQ(kit.ZipFileName(), "");
+}
+
+TEST(ZipKitSpanHelpers, QuietEndRecordReadReportsOnlyAnUnopenableFile) {
+  const auto dir = testenv::MakeTempDir("quietend");
+  TScriptedPrompt prompt;
+  TZipKit kit;
+  kit.SetZipFileName((dir / "absent.zip").string());
+  EXPECT_FALSE(kit.ReadEndRecord(false));
+  EXPECT_EQ(kit.ErrCode, 11002);
+  EXPECT_THROW(kit.ReadEndRecord(true), EZipKit);
+  testenv::WriteFile(dir / "absent.zip", "no end record here");
+  prompt.Clear();
+  EXPECT_FALSE(kit.ReadEndRecord(false));
+  EXPECT_TRUE(prompt.History().empty());
+}
+
+}  // namespace
