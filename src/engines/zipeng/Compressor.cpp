@@ -16,6 +16,10 @@ namespace {
 
 constexpr uint64_t kMemoryBudget = 256ull << 20;  // input bytes in flight
 constexpr size_t kDictSize = 32768;
+// Small files are handed to the workers in runs, so that tiny files do not cost a hand-over each.
+constexpr uint64_t kSmallFile = 256u << 10;
+constexpr uint64_t kRunBytes = 2u << 20;
+constexpr size_t kRunFiles = 256;
 
 struct Fd {
   int fd = -1;
@@ -63,13 +67,24 @@ int LibdeflateLevel(int zipLevel) {
 Compressor::Compressor(std::vector<CompressTask> tasks, unsigned threads) : tasks_(std::move(tasks)) {
   for (size_t i = 0; i < tasks_.size(); ++i) {
     const CompressTask& t = tasks_[i];
+    if (t.size <= kSmallFile) {
+      Slot* run = slots_.empty() ? nullptr : &slots_.back();
+      if (run && run->whole && run->taskCount < kRunFiles && run->length + t.size <= kRunBytes &&
+          tasks_[run->task + run->taskCount - 1].size <= kSmallFile) {
+        ++run->taskCount;
+        run->length += t.size;
+      } else {
+        slots_.push_back({i, 1, 0, t.size, true, true});
+      }
+      continue;
+    }
     if (IsWhole(t)) {
-      slots_.push_back({i, 0, t.size, true, true});
+      slots_.push_back({i, 1, 0, t.size, true, true});
       continue;
     }
     for (uint64_t off = 0; off < t.size; off += kChunkSize) {
       uint64_t len = std::min(kChunkSize, t.size - off);
-      slots_.push_back({i, off, len, false, off + len >= t.size});
+      slots_.push_back({i, 1, off, len, false, off + len >= t.size});
     }
   }
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
@@ -104,13 +119,20 @@ void Compressor::Work() {
       index = nextDispatch_++;
       inflight_ += slots_[index].length;
     }
-    Piece p;
+    std::vector<Piece> p;
     try {
       p = Process(slots_[index]);
     } catch (const std::bad_alloc&) {
-      p.task = slots_[index].task;
-      p.ok = false;
-      p.error = "out of memory";
+      p.clear();
+      for (size_t k = 0; k < slots_[index].taskCount; ++k) {
+        Piece fail;
+        fail.task = slots_[index].task + k;
+        fail.whole = slots_[index].whole;
+        fail.last = slots_[index].last;
+        fail.ok = false;
+        fail.error = "out of memory";
+        p.push_back(std::move(fail));
+      }
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -121,26 +143,39 @@ void Compressor::Work() {
 }
 
 bool Compressor::Next(Piece& piece) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (nextConsume_ >= slots_.size()) return false;
-  doneCv_.wait(lock, [&] { return stop_ || done_.count(nextConsume_); });
-  if (stop_) return false;
-  auto it = done_.find(nextConsume_);
-  piece = std::move(it->second);
-  done_.erase(it);
-  inflight_ -= slots_[nextConsume_].length;
-  ++nextConsume_;
-  lock.unlock();
-  workCv_.notify_all();
+  if (ready_.empty()) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (nextConsume_ >= slots_.size()) return false;
+    doneCv_.wait(lock, [&] { return stop_ || done_.count(nextConsume_); });
+    if (stop_) return false;
+    auto it = done_.find(nextConsume_);
+    for (Piece& p : it->second) ready_.push_back(std::move(p));
+    done_.erase(it);
+    inflight_ -= slots_[nextConsume_].length;
+    ++nextConsume_;
+    lock.unlock();
+    workCv_.notify_all();
+    if (ready_.empty()) return false;
+  }
+  piece = std::move(ready_.front());
+  ready_.pop_front();
   return true;
 }
 
-Piece Compressor::Process(const Slot& slot) { return slot.whole ? ProcessWhole(slot) : ProcessChunk(slot); }
+std::vector<Piece> Compressor::Process(const Slot& slot) {
+  std::vector<Piece> out;
+  if (!slot.whole) {
+    out.push_back(ProcessChunk(slot));
+    return out;
+  }
+  for (size_t k = 0; k < slot.taskCount; ++k) out.push_back(ProcessWhole(slot.task + k));
+  return out;
+}
 
-Piece Compressor::ProcessWhole(const Slot& slot) {
-  const CompressTask& t = tasks_[slot.task];
+Piece Compressor::ProcessWhole(size_t task) {
+  const CompressTask& t = tasks_[task];
   Piece p;
-  p.task = slot.task;
+  p.task = task;
   Fd f;
   f.fd = ::open(t.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (f.fd < 0) {

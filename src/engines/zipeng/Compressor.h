@@ -50,16 +50,18 @@ class Compressor {
   static bool IsWhole(const CompressTask& t) { return t.size <= kWholeLimit; }
 
  private:
+  // One unit of work: a run of small whole files, one whole file, or one piece of a large file.
   struct Slot {
     size_t task;
+    size_t taskCount;
     uint64_t offset;
-    uint64_t length;
+    uint64_t length;  // input bytes covered
     bool whole;
     bool last;
   };
   void Work();
-  Piece Process(const Slot& slot);
-  Piece ProcessWhole(const Slot& slot);
+  std::vector<Piece> Process(const Slot& slot);
+  Piece ProcessWhole(size_t task);
   Piece ProcessChunk(const Slot& slot);
 
   std::vector<CompressTask> tasks_;
@@ -70,7 +72,8 @@ class Compressor {
   size_t nextDispatch_ = 0;
   size_t nextConsume_ = 0;
   uint64_t inflight_ = 0;
-  std::map<size_t, Piece> done_;
+  std::map<size_t, std::vector<Piece>> done_;
+  std::deque<Piece> ready_;  // pieces of the slot being handed out (consumer side only)
   bool stop_ = false;
 };
 

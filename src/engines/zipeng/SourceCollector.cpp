@@ -42,6 +42,12 @@ SourceCollector::SourceCollector(const AddSettings& settings, SkipFn skipped)
     : settings_(settings), skipped_(std::move(skipped)) {
   for (const std::string& e : settings.exclusions)
     if (!e.empty()) exclusions_.push_back(Slashes(e));
+  struct stat st {};
+  if (!settings.archivePath.empty() && ::stat(settings.archivePath.c_str(), &st) == 0) {
+    haveArchive_ = true;
+    archiveDev_ = st.st_dev;
+    archiveIno_ = st.st_ino;
+  }
 }
 
 bool SourceCollector::Collect(std::vector<SourceItem>& items) {
@@ -91,6 +97,7 @@ bool SourceCollector::Excluded(const std::string& fullPath, const std::string& s
 
 void SourceCollector::Push(const std::string& fullPath, const struct stat& st, const std::string& base, size_t index,
                            std::vector<SourceItem>& items) {
+  if (haveArchive_ && st.st_dev == archiveDev_ && st.st_ino == archiveIno_) return;
   SourceItem it;
   it.fullPath = fullPath;
   it.isDir = S_ISDIR(st.st_mode);

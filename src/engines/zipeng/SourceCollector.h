@@ -50,6 +50,9 @@ class SourceCollector {
   std::set<std::string> seenNames_;
   std::vector<std::string> walked_;
   std::string base_;  // base folder of the spec being collected
+  bool haveArchive_ = false;
+  dev_t archiveDev_ = 0;  // the archive itself is never added to itself
+  ino_t archiveIno_ = 0;
 };
 
 }  // namespace zipeng

@@ -219,3 +219,17 @@ TEST(ZipEngineUpdate, AddingToInfoZipArchiveKeepsItsEntriesAndExtraFields) {
   EXPECT_EQ(testenv::ListTree(x), testenv::ListTree(src));
   Sh("7z t " + testenv::Quote(zip.string()));
 }
+
+TEST(ZipEngineUpdate, ArchiveInsideTheSourceFolderIsNotAddedToItself) {
+  fs::path src = testenv::MakeTempDir("self");
+  WriteFile(src / "a.txt", "a");
+  EngineRunner eng;
+  EngineRun r;
+  r.archive = (src / "self.zip").string();
+  r.specs = {{"*", src.string()}};
+  ASSERT_EQ(eng.Run(r), 1) << eng.Messages();
+  WriteFile(src / "b.txt", "b");
+  ASSERT_EQ(eng.Run(r), 2) << eng.Messages();
+  EXPECT_EQ(List(r.archive).names, (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(testenv::ListTree(src), (std::vector<std::string>{"a.txt", "b.txt", "self.zip"}));
+}
