@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/PromptService.h"
@@ -202,6 +203,7 @@ void TTandorForm::FormCreate() {
   QueueList.assign(1, std::string());
   UnzipPage->SiblingProgramFound = fs::exists(ProgramDir() + "/crawlpad");
   UnzipPage->SpiderButton->setEnabled(UnzipPage->SiblingProgramFound);
+  SetUpZipKit();
 
   Settings.ConfigFile = ConfigFolder() + "/config";
   Settings.SetDefaultSettings();
@@ -253,11 +255,14 @@ void TTandorForm::DoCloseCode() {
   if (closed_) return;
   closed_ = true;
   hide();
+  UnzipPage->StopWork();
   if (UnzipPage->UnzipListView->HasRows() && !ArchiveExtracted && Settings.QueueEnabled && !CurrentArchiveFile.empty()) {
     bool queued = false;
     for (const std::string& q : QueueList) queued = queued || EqualsNoCase(q, CurrentArchiveFile);
     if (!queued) QueueList.push_back(CurrentArchiveFile);
   }
+  ZipKit.UnloadZipEngine();
+  ZipKit.UnloadUnzipEngine();
   UnzipPage->UnzipFilteredListView->Model()->Clear();
   UnzipPage->UnzipListView->Model()->Clear();
   UndoStack.clear();
@@ -497,3 +502,80 @@ std::string TTandorForm::GetrelRootFolder(const std::string& path) {
 }
 
 void TTandorForm::OpenHelpPage(const std::string& page) { OpenWithDesktop(ProgramDir() + "/help/" + page); }
+
+// ---------------------------------------------------------------------------------------------
+// The zip component
+
+void TTandorForm::SetUpZipKit() {
+  ZipKit.Verbose = true;
+  ZipKit.AddCompLevel = 8;
+  ZipKit.AddOptions = {AddDirNames, AddHiddenFiles};
+  ZipKit.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+  ZipKit.OnProgress = [this](TZipKit* k, ProgressType t, const std::string& f, int64_t n) { ZipKitProgress(k, t, f, n); };
+  ZipKit.OnMessage = [this](TZipKit* k, int32_t e, const std::string& m) { ZipKitMessage(k, e, m); };
+  ZipKit.OnExtractOverwrite = [this](TZipKit* k, const std::string& f, bool older, bool& overwrite, int32_t i) {
+    ZipKitExtractOverwrite(k, f, older, overwrite, i);
+  };
+  ZipKit.OnWaitCursor = [](bool busy) {
+    RunOnUiThread([busy] {
+      if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+      else QApplication::restoreOverrideCursor();
+    });
+  };
+  // Both engines are loaded once; a missing one is reported when it is first needed.
+  ZipKit.SetDLLDirectory(ProgramDir());
+  ZipKit.Unattended = true;
+  ZipKit.LoadZipEngine();
+  ZipKit.LoadUnzipEngine();
+  ZipKit.Unattended = false;
+}
+
+void TTandorForm::ZipKitProgress(TZipKit*, ProgressType type, const std::string&, int64_t fileSize) {
+  TRunState& state = *RunState;
+  const int64_t total = state.JobTotalBytes;
+  const int kind = state.JobKind;
+  if (total == 0 || type != PtAdvance || kind == 3 || (kind == 1 && Settings.RelativePaths)) return;
+  const int64_t done = state.JobDoneBytes += fileSize;
+  const int percent = static_cast<int>(std::clamp<long double>(static_cast<long double>(done) * 100 / total, 0, 100));
+  if (JobPercent.exchange(percent) == percent) return;
+  QProgressBar* bar = kind == 0 ? UnzipPage->UnzipProgressBar : kind == 1 ? CreatePage->ZipProgressBar
+                                                                          : Page(kBatchPage)->ProgressBar();
+  QMetaObject::invokeMethod(bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
+}
+
+void TTandorForm::ZipKitMessage(TZipKit*, int32_t errCode, const std::string& message) {
+  if (errCode != 0 && !RunState->BatchBusy) ShowError("ERROR : " + message);
+}
+
+void TTandorForm::ZipKitExtractOverwrite(TZipKit* sender, const std::string& forFile, bool isOlder, bool& doOverwrite,
+                                         int32_t) {
+  TRunState& state = *RunState;
+  if (state.BatchBusy || state.OverwriteNoToAll) {
+    doOverwrite = false;
+    return;
+  }
+  if (state.OverwriteYesToAll || state.OverwriteCurrent) {
+    doOverwrite = true;
+    return;
+  }
+  if (sender && sender->ExtrOptions.Has(ExtrOverWrite)) return;  // the engine's proposal stands
+  const std::string text =
+      QString::fromStdString(forFile).toUpper().toStdString() + "\n\n" +
+      (isOlder ? "THE FILE IN THE ZIP FILE IS OLDER THAN THE FILE ON DISK\n"
+               : "THE FILE IN THE ZIP FILE WILL REPLACE THE FILE ON DISK\n") +
+      "TO REPLACE THIS FILE CHOOSE  YES\nTO REPLACE ALL FILES AND AVOID RECEIVING THIS MESSAGE AGAIN CHOOSE  ALL";
+  switch (Prompt().ShowMessage("Tandor File", text, TPromptIcon::Question, TPromptButtons::YesNoAllCancel)) {
+    case TPromptAnswer::Yes: doOverwrite = true; break;
+    case TPromptAnswer::YesToAll:
+      doOverwrite = true;
+      state.OverwriteCurrent = true;
+      state.OverwriteYesToAll = true;
+      break;
+    case TPromptAnswer::NoToAll:
+      doOverwrite = false;
+      state.OverwriteNoToAll = true;
+      state.OverwriteCurrent = false;
+      break;
+    default: doOverwrite = false; break;
+  }
+}

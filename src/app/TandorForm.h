@@ -10,6 +10,7 @@
 #include "app/IconLists.h"
 #include "app/Settings.h"
 #include "app/TempFolders.h"
+#include "zip/ZipKit.h"
 
 class QTabWidget;
 class TPage;
@@ -71,6 +72,15 @@ class TTandorForm : public QMainWindow {
   // Puts an archive into the incoming queue unless it is there (any letter case).
   void AddToQueue(const std::string& archive);
 
+  // The zip component's events as the window answers them (they fire on the thread that runs the
+  // component's operation).
+  void ZipKitProgress(TZipKit* sender, ProgressType type, const std::string& fileName, int64_t fileSize);
+  void ZipKitMessage(TZipKit* sender, int32_t errCode, const std::string& message);
+  void ZipKitExtractOverwrite(TZipKit* sender, const std::string& forFile, bool isOlder, bool& doOverwrite,
+                              int32_t dirIndex);
+
+  TZipKit ZipKit;
+  std::atomic<int> JobPercent{-1};  // the last progress shown by ZipKitProgress
   TSettings Settings;
   std::unique_ptr<TRunState> RunState;
   TTempFolders TempFolders;
@@ -110,6 +120,7 @@ class TTandorForm : public QMainWindow {
   void ShowFirstRunWindow();
   void ShowInfoWindow(const QString& title, const QString& html);
   void ReportSettingsError();
+  void SetUpZipKit();
   bool closed_ = false;
   bool settingsErrorShown_ = false;
   int currentPage_ = 0;

@@ -1,6 +1,9 @@
 #include "pages/unzip/UnzipPage.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,12 +15,28 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/PromptService.h"
 #include "app/TandorForm.h"
+#include "core/Prompt.h"
+#include "core/TextUtil.h"
+#include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
+#include "pages/create/CreatePage.h"
+#include "pages/unzip/ArchiveNames.h"
+#include "pages/unzip/RowSink.h"
+#include "pages/unzip/UnzipOptionsForm.h"
+#include "pages/unzip/UnzipRun.h"
+#include "pages/unzip/ZipListing.h"
+#include "pages/update/UpdatePage.h"
+#include "zip/ZipKit.h"
 
 namespace {
 const QStringList kColumns = {"File ", "Size", "Date", "Path"};
 const QList<int> kWidths = {150, 120, 128, 600};
+const char* const kNoZipFiles = "THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ";
+const char* const kOpenFilter =
+    "All compressed types|*.zip;*.gz;*.tar;*.rar;*.tgz|ZIP Files|*.zip|GZ Files|*.gz|TAR Files|*.tar|RAR "
+    "Files|*.rar|TGZ Files|*.tgz";
 }  // namespace
 
 TUnzipPage::TUnzipPage(TTandorForm& form) : TPage(form) {
@@ -92,7 +111,17 @@ TUnzipPage::TUnzipPage(TTandorForm& form) : TPage(form) {
   layout->addLayout(counters);
   layout->addWidget(UnzipProgressBar);
   layout->addWidget(UnzipStatusBar);
+
+  connect(OpenUnzipButton, &QPushButton::clicked, this, [this] { OpenUnzipButtonClick(); });
+  connect(UnzipButton, &QPushButton::clicked, this, [this] { UnzipButtonClick(); });
+  connect(UnzipResetButton, &QPushButton::clicked, this, [this] { UnzipResetButtonClick(); });
+  connect(UnzipPropertiesButton, &QPushButton::clicked, this, [this] { UnzipPropertiesButtonClick(); });
+  connect(SelectAllButton, &QPushButton::clicked, this, [this] { VisibleList()->SelectAllRows(); });
+  connect(UnSelectAllButton, &QPushButton::clicked, this, [this] { VisibleList()->SelectNone(); });
 }
+
+TUnzipPage::~TUnzipPage() { StopWork(); }
+
 
 TFileListView* TUnzipPage::MainList() const { return VisibleList(); }
 
@@ -102,7 +131,17 @@ TFileListView* TUnzipPage::VisibleList() const {
 
 bool TUnzipPage::FilteredShown() const { return lists_->currentWidget() == UnzipFilteredListView; }
 
-void TUnzipPage::ShowFullList() { lists_->setCurrentWidget(UnzipListView); }
+void TUnzipPage::ShowFullList() {
+  lists_->setCurrentWidget(UnzipListView);
+  lists_->show();
+}
+
+void TUnzipPage::ShowFilteredList() {
+  lists_->setCurrentWidget(UnzipFilteredListView);
+  UnzipFilteredListView->setEnabled(true);
+  lists_->show();
+  Form.DropTarget = UnzipFilteredListView;
+}
 
 std::vector<QWidget*> TUnzipPage::WorkControls() const {
   return {UnzipCloseButton, UnzipListView,   OpenUnzipButton,     MoveBatchButton, CLRButton,      SelectAllButton,
@@ -120,28 +159,354 @@ void TUnzipPage::EnableWorkControls() {
   SpiderButton->setEnabled(SiblingProgramFound);
 }
 
-void TUnzipPage::ClearUnzipWindow() {
-  UnzipFilteredListView->Model()->Clear();
-  ShowFullList();
-  UnzipListView->Model()->Clear();
-  UnzipNumFilesEdit->setText("0");
-  UnzipTotalFileSizeEdit->setText("0");
+void TUnzipPage::SetWaitCursor(bool on) {
+  if (on) {
+    ++waitCursors_;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else if (waitCursors_ > 0) {
+    --waitCursors_;
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening
+
+void TUnzipPage::OpenUnzipButtonClick() { DoOpenUnzip(); }
+
+void TUnzipPage::DoOpenUnzip() {
+  if (Busy()) return;
+  UnzipProgressBar->setMaximum(100);
+  if (UnzipListView->HasRows()) {
+    if (Form.ArchiveExtracted) {
+      ClearUnzipWindow();
+    } else if (Form.Settings.QueueEnabled) {
+      Form.AddToQueue(Form.CurrentArchiveFile);
+      ClearUnzipWindow();
+    } else {
+      const TPromptAnswer a = Prompt().ShowMessage("Tandor File", "CLEAR THE ENTRIES AND LOAD A NEW ZIP FILE?",
+                                                   TPromptIcon::Question, TPromptButtons::YesNoCancel);
+      if (a != TPromptAnswer::Yes) {
+        VisibleList()->setEnabled(true);
+        VisibleList()->setFocus();
+        return;
+      }
+      ClearUnzipWindow();
+    }
+  }
+  const std::string name =
+      Prompt().OpenFileName("Choose a zip file to Open", Form.Settings.ArchiveOpenFolder, kOpenFilter);
+  if (name.empty()) {
+    ShowUnzipListView();
+    // The page was cleared (and its controls disabled) before the dialog: leave it usable.
+    if (!UnzipListView->HasRows()) SetPageIdleButtons();
+    UnzipListView->setEnabled(true);
+    return;
+  }
+  Form.SetCaption(name);
+  Form.Settings.ArchiveOpenFolder = ExtractFileDir(name);
+  if (!OpenArchive(name)) {
+    // Not an archive type of the program: nothing is opened.
+    Form.SetCaption(Form.CurrentArchiveFile);
+    ShowUnzipListView();
+    if (!UnzipListView->HasRows()) SetPageIdleButtons();
+    UnzipListView->setEnabled(true);
+  }
+}
+
+bool TUnzipPage::OpenArchive(const std::string& name) {
+  if (HasExtension(name, ".zip")) {
+    Form.DisableAll();
+    UpdateUnzipWindow(name);
+  } else if (HasExtension(name, ".rar")) {
+    Form.DisableAll();
+    UpDateRARWindow(name);
+  } else if (OpenGZipFile(name)) {
+    // handled by the gzip family
+  } else if (HasExtension(name, ".tar")) {
+    Form.DisableAll();
+    UpdateTarWindow(name);
+  } else {
+    return false;
+  }
+  if (Form.Settings.AutoThumbnails && UnzipListView->HasRows()) Form.AutoThumbTimer.start();
+  return true;
+}
+
+bool TUnzipPage::OpenGZipFile(const std::string& name) {
+  if (!HasExtension(name, ".gz") && !HasExtension(name, ".tgz")) return false;
+  Form.DisableAll();
+  UpdateGZipWindow(name);
+  return true;
+}
+
+void TUnzipPage::HideListsForListing() {
+  UnzipFilteredListView->setEnabled(false);
+  lists_->setCurrentWidget(UnzipListView);
+  lists_->hide();
+  UnzipListView->setEnabled(true);
+  Form.DropTarget = UnzipListView;
+}
+
+void TUnzipPage::RunListing(const std::function<void(TRowSink&)>& work) {
+  extensionIcons_.clear();
+  progressScale_ = 1;
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  listingCancel_ = cancel;
+  listing_ = true;
+  listingWorker_ = true;
+  QEventLoop loop;
+  const auto post = [this](std::function<void()> f) { QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection); };
+  std::thread worker([&, post, cancel] {
+    TRowSink sink(
+        post, [this](std::shared_ptr<TRowBatch> b) { AppendBatch(*b); }, [this](int64_t t) { SetProgressMax(t); },
+        [this](int64_t done) { ShowListingProgress(done); }, cancel);
+    try {
+      work(sink);
+    } catch (...) {
+      // A reader that throws ends the listing with the rows it delivered.
+    }
+    sink.Flush();
+    sink.Post([&loop] { loop.quit(); });
+    listingWorker_ = false;
+  });
+  loop.exec();
+  worker.join();
+  listing_ = false;
   UnzipProgressBar->setValue(0);
+  UnzipProgressBar->setMaximum(100);
   UnzipStatusBar->clearMessage();
-  Form.Icons.ClearCache();
-  Form.UnzipTotalBytes = 0;
-  Form.ArchiveExtracted = false;
-  Form.CurrentArchiveFile.clear();
-  Form.SetCaption({});
+}
+
+void TUnzipPage::AppendBatch(TRowBatch& batch) {
+  for (const std::string& ext : batch.NewExtensions) extensionIcons_.push_back(Form.Icons.FindFilesIcon("x" + ext));
+  for (TListRow& r : batch.Rows)
+    r.Icon = r.Icon < 0 || r.Icon >= static_cast<int>(extensionIcons_.size()) ? 1 : extensionIcons_[r.Icon];
+  UnzipListView->Model()->Append(std::move(batch.Rows));
+}
+
+void TUnzipPage::SetProgressMax(int64_t total) {
+  // The bar counts in steps that fit its int range.
+  progressScale_ = total > 1000000000 ? total / 1000000000 + 1 : 1;
+  UnzipProgressBar->setMaximum(static_cast<int>(std::max<int64_t>(total / progressScale_, 1)));
+  UnzipProgressBar->setValue(0);
+}
+
+void TUnzipPage::ShowListingProgress(int64_t done) {
+  UnzipStatusBar->showMessage(QString::number(done));
+  UnzipProgressBar->setValue(static_cast<int>(std::min<int64_t>(done / progressScale_, UnzipProgressBar->maximum())));
+}
+
+void TUnzipPage::FinishListing(bool tarTotals) {
+  const int rows = UnzipListView->Count();
+  UnzipNumFilesEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(rows)) : QString::number(rows));
+  UnzipTotalFileSizeEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(Form.UnzipTotalBytes))
+                                            : QString::number(Form.UnzipTotalBytes));
+  if (rows > 0) {
+    if (Form.Settings.SelectAllOnLoad) UnzipListView->SelectAllRows();
+    Form.EnableAll();
+    EnableLoadedArchiveButtons();
+  } else {
+    Form.EnableAll();
+  }
+  ShowFullList();
+  UnzipListView->setEnabled(true);
+  UnzipListView->setFocus();
+  UnzipProgressBar->setMaximum(100);
+  SetWaitCursor(false);
 }
 
 void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
+  if (Busy()) return;
+  HideListsForListing();
   Form.CurrentArchiveFile = archive;
   Form.SetCaption(archive);
-  Form.EnableAll();
+  SetWaitCursor(true);
+  TZipKit& kit = Form.ZipKit;
+  int32_t count = 0;
+  int64_t total = 0;
+  RunListing([&](TRowSink& sink) {
+    kit.SetZipFileName(archive);
+    count = kit.EntryCount();
+    if (count == 0) return;
+    sink.SetTotal(count);
+    total = FillZipListView(kit.DirEntries(), sink);
+  });
+  if (count == 0) {
+    ShowError(kNoZipFiles);
+    Form.UnzipTotalBytes = 0;
+    Form.EnableAll();
+    ShowFullList();
+    SetWaitCursor(false);
+    return;
+  }
+  Form.UnzipTotalBytes = total;
+  if (Form.RunState) Form.RunState->BatchUnpackedTotal += total;
+  FinishListing(false);
 }
 
-void TUnzipPage::UpDateRARWindow(const std::string& archive) { UpdateUnzipWindow(archive); }
-void TUnzipPage::UpdateTarWindow(const std::string& archive) { UpdateUnzipWindow(archive); }
-void TUnzipPage::UpdateGZipWindow(const std::string& archive) { UpdateUnzipWindow(archive); }
-void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) { UpdateUnzipWindow(archive); }
+int64_t TUnzipPage::TallyZipFile(const std::string& name) {
+  TZipKit& kit = Form.ZipKit;
+  if (kit.ZipFileName() != name || name.empty()) kit.SetZipFileName(name);
+  int64_t total = 0;
+  for (const ZipDirEntry& e : kit.DirEntries()) total += static_cast<int64_t>(e.UnpackedSize);
+  if (Form.RunState) Form.RunState->BatchUnpackedTotal += total;
+  return total;
+}
+
+void TUnzipPage::UpDateRARWindow(const std::string& archive) {
+  Form.CurrentArchiveFile = archive;
+  Form.SetCaption(archive);
+  FinishListing(false);
+}
+
+void TUnzipPage::UpdateTarWindow(const std::string& archive) {
+  Form.CurrentArchiveFile = archive;
+  Form.SetCaption(archive);
+  FinishListing(true);
+}
+
+void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
+  Form.CurrentArchiveFile = archive;
+  Form.SetCaption(archive);
+  FinishListing(false);
+}
+
+void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
+  Form.CurrentArchiveFile = archive;
+  Form.SetCaption(archive);
+  FinishListing(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clearing
+
+void TUnzipPage::ClearUnzipWindow() {
+  UnzipFilteredListView->setEnabled(false);
+  ShowFullList();
+  UnzipListView->setEnabled(true);
+  Form.DropTarget = UnzipListView;
+  ClearUnzipListView();
+  ClearUnzipCounters();
+  ClearUnzipTotals();
+  Form.TempFolders.ClearTempFolders(Form.QueueList);
+  UnzipProgressBar->setValue(0);
+  UnzipStatusBar->clearMessage();
+  Form.CurrentArchiveFile.clear();
+  Form.SetCaption({});
+  Form.ArchiveExtracted = false;
+}
+
+void TUnzipPage::ClearUnzipListView() {
+  if (!UnzipListView->HasRows()) return;
+  UnzipListView->Model()->Clear();
+  if (UnzipFilteredListView->HasRows()) UnzipFilteredListviewClear();
+  Form.ArchiveExtracted = false;
+}
+
+void TUnzipPage::UnzipFilteredListviewClear() { UnzipFilteredListView->Model()->Clear(); }
+
+void TUnzipPage::ClearUnzipCounters() {
+  Form.UnzipTotalBytes = 0;
+  Form.DisableAll();
+  UnzipNumFilesEdit->setText("0");
+  UnzipTotalFileSizeEdit->setText("0");
+}
+
+void TUnzipPage::ClearUnzipTotals() {
+  Form.Icons.ClearCache();
+  Form.UnzipTotalBytes = 0;
+  UnzipNumFilesEdit->setText("0");
+  UnzipTotalFileSizeEdit->setText("0");
+}
+
+void TUnzipPage::ShowUnzipListView() {
+  if (FilteredShown()) UnzipFilteredListView->setEnabled(false);
+  ShowFullList();
+  UnzipListView->setEnabled(true);
+  Form.DropTarget = UnzipListView;
+}
+
+void TUnzipPage::ResetUnzipPage() {
+  if (Busy()) return;
+  Form.DisableAll();
+  SetWaitCursor(true);
+  ShowUnzipListView();
+  Form.ArchiveExtracted = false;
+  ClearUnzipListView();
+  ClearUnzipCounters();
+  ClearUnzipTotals();
+  Form.TempFolders.ClearTempFolders(Form.QueueList);
+  SetPageIdleButtons();
+  Form.CurrentArchiveFile.clear();
+  Form.SetCaption({});
+  SetWaitCursor(false);
+}
+
+void TUnzipPage::SetPageIdleButtons() {
+  const auto set = [](const std::vector<QWidget*>& widgets, bool on) {
+    for (QWidget* w : widgets) w->setEnabled(on);
+  };
+  switch (Form.CurrentPage()) {
+    case kUnzipPage:
+      set({UnzipListView, OpenUnzipButton, UnzipCloseButton, UnzipHelpButton, CLRButton, MoveBatchButton}, true);
+      SpiderButton->setEnabled(SiblingProgramFound);
+      set({SelectAllButton, UnSelectAllButton, TreeButton, SelectButton, FolderFilterButton, UnzipResetButton,
+           SaveQueueButton, UnzipButton, SaveUnzipFileButton, TAGButton},
+          false);
+      break;
+    case kUpdatePage: {
+      TUpdatePage* p = Form.UpdatePage;
+      set({p->Button1, p->UpdateHelpButton, p->UpdateExitbutton, p->OpenUpdateButton, p->UpdateListView}, true);
+      set({p->OpenFilesUpdateButton, p->UpdateTagButton, p->AddfolderUpdatebutton, p->UpdateDeleteButton,
+           p->UpdateResetButton},
+          false);
+      break;
+    }
+    case kCreatePage: {
+      TCreatePage* p = Form.CreatePage;
+      set({p->ZipExitButton, p->OpenFilesZipButton, p->OpenFolderzipButton, p->ZipHelpButton, p->ZipListView}, true);
+      set({p->ZipButton, p->ZipUndoButton, p->BatchButton, p->CreateTagButton, p->ZipResetButton}, false);
+      break;
+    }
+    case kBatchPage: {
+      TBatchPage* p = Form.BatchPage;
+      set({p->BatchUnzipOpenFileButton, p->ScanFolderForZipFilesButton, p->BatchHelpButton, p->BatchExitButton,
+           p->MoveZipFileButton, p->ScanSubDirCheckBox, p->MoveZipFileCheckBox, p->BatchListView},
+          true);
+      set({p->BatchDeleteButton, p->BatchUnzipButton, p->BatchSelectAllButton, p->BatchResetButton}, false);
+      break;
+    }
+    default: break;
+  }
+}
+
+void TUnzipPage::EnableLoadedArchiveButtons() {
+  for (QWidget* w : {SelectAllButton, SelectButton, FolderFilterButton, UnSelectAllButton, UnzipResetButton,
+                     SaveQueueButton, UnzipButton, SaveUnzipFileButton, TAGButton})
+    w->setEnabled(true);
+  TreeButton->setEnabled(UnzipListView->Count() >= 2);
+  SpiderButton->setEnabled(SiblingProgramFound);
+}
+
+void TUnzipPage::UnzipPropertiesButtonClick() {
+  const std::string& archive = Form.CurrentArchiveFile;
+  QString start;
+  if (HasExtension(archive, ".zip"))
+    start = "UNZIP";
+  else if ((UnzipListView->HasRows() && HasExtension(archive, ".gz")) || HasExtension(archive, ".tar") ||
+           HasExtension(archive, ".tar.gz"))
+    start = "Tar GZ ";
+  TUnzipOptionsForm options(Form.Settings, start, this);
+  ExecModal(options, "TPropertiesForm");
+  VisibleList()->setEnabled(true);
+  VisibleList()->setFocus();
+}
+
+void TUnzipPage::UnzipHelpButtonClick() { Form.OpenHelpPage("unzip.html"); }
+
+void TUnzipPage::StopWork() {
+  if (listingCancel_) *listingCancel_ = true;
+  if (unzipping_) Form.ZipKit.Cancel = true;
+  while (listingWorker_ || unzipping_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}

@@ -1,17 +1,29 @@
 #pragma once
 // Page 0, "UNZIP A ZIP FILE": the entries of one archive at a time, the incoming queue's controls.
+// Archives are listed by a worker thread that hands rows to the list in large batches; extraction
+// runs on a Tunzipthread. Workers reach the widgets through queued calls only.
+#include <QPointer>
 #include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "pages/common/Page.h"
 
 class QComboBox;
 class QStackedWidget;
+class TRowSink;
+struct TRowBatch;
+class Tunzipthread;
 
 class TUnzipPage : public TPage {
   Q_OBJECT
  public:
   explicit TUnzipPage(TTandorForm& form);
+  ~TUnzipPage() override;
 
   TFileListView* MainList() const override;
   QProgressBar* ProgressBar() const override { return UnzipProgressBar; }
@@ -24,15 +36,63 @@ class TUnzipPage : public TPage {
   bool FilteredShown() const;
   // Shows the full list instead of the filtered one.
   void ShowFullList();
+  // Shows the filtered list instead of the full one (the filters fill it first).
+  void ShowFilteredList();
 
-  // The openers of each archive type: list the archive on this page.
+  // --- Opening and listing -------------------------------------------------------------------
+  void OpenUnzipButtonClick();
+  void DoOpenUnzip();
+  // Opens `name` with the opener its extension calls for; false when no opener takes it.
+  bool OpenArchive(const std::string& name);
+  // The openers of each archive type: list the archive on this page. They return when every row
+  // is in the list; the window keeps running meanwhile.
   void UpdateUnzipWindow(const std::string& archive);    // zip
   void UpDateRARWindow(const std::string& archive);      // RAR
   void UpdateTarWindow(const std::string& archive);      // tar
   void UpdateGZipWindow(const std::string& archive);     // gzip
   void UpDateTarGZipWindow(const std::string& archive);  // gzipped tar
+  // The gzip family: true when it handled the name (".gz", ".tgz").
+  bool OpenGZipFile(const std::string& name);
+  // Sum of the unpacked sizes of a zip archive's entries; also added to the run state's
+  // BatchUnpackedTotal.
+  int64_t TallyZipFile(const std::string& name);
+
+  // --- Clearing --------------------------------------------------------------------------------
   // Empties both lists, the counters, the icon cache and the loaded-archive state.
   void ClearUnzipWindow();
+  void ClearUnzipListView();
+  void UnzipFilteredListviewClear();
+  void ClearUnzipCounters();
+  void ClearUnzipTotals();
+  void ShowUnzipListView();
+  void UnzipResetButtonClick() { ResetUnzipPage(); }
+  void ResetUnzipPage();
+  // The idle button state of the window's current page.
+  void SetPageIdleButtons();
+  // The buttons enabled after every listing with rows.
+  void EnableLoadedArchiveButtons();
+  void UnzipPropertiesButtonClick();
+  void UnzipHelpButtonClick();
+
+  // --- Extraction ------------------------------------------------------------------------------
+  void UnzipButtonClick();
+  // Starts a Tunzipthread and returns at once.
+  void DoUnzip(QObject* sender);
+  // The extraction run (on the worker).
+  void ThreadDoUnzip(QObject* sender);
+  // True to go on with the extraction, false to halt. Runs on the worker.
+  bool ZipFileSecurityCheck();
+  // Carries the highlights of the filtered list over to the full list.
+  void SetFilteredSelect();
+
+  // True while a listing or an extraction runs.
+  bool Busy() const { return listing_ || unzipping_; }
+  bool Unzipping() const { return unzipping_; }
+  // Asks running work to stop and waits for it, keeping the window's events flowing.
+  void StopWork();
+
+  // True except while the image browser extracts pictures on its own.
+  std::atomic<bool> InteractiveUnzip{true};
 
   QPushButton* OpenUnzipButton;
   QPushButton* UnzipButton;
@@ -63,5 +123,25 @@ class TUnzipPage : public TPage {
   bool SiblingProgramFound = false;
 
  private:
+  friend class TRowSink;
+  // Runs `work` on a worker thread; rows it adds reach the full list in batches. Returns when the
+  // work has ended and every row is in the list.
+  void RunListing(const std::function<void(TRowSink&)>& work);
+  void AppendBatch(TRowBatch& batch);
+  void SetProgressMax(int64_t total);
+  void ShowListingProgress(int64_t done);
+  // The steps after every opener: totals, selection, buttons, the list shown again.
+  void FinishListing(bool tarTotals);
+  void HideListsForListing();
+  void SetWaitCursor(bool on);
+
   QStackedWidget* lists_;
+  std::vector<int> extensionIcons_;  // icon of each extension id of the running listing
+  int64_t progressScale_ = 1;        // listing progress: entries per progress step
+  std::atomic<bool> listing_{false};
+  std::atomic<bool> listingWorker_{false};
+  std::atomic<bool> unzipping_{false};
+  std::shared_ptr<std::atomic<bool>> listingCancel_;
+  QPointer<Tunzipthread> unzipThread_;
+  int waitCursors_ = 0;
 };

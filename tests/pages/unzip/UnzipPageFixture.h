@@ -1,0 +1,53 @@
+#pragma once
+// A main window in a private data folder, a scripted prompt, and helpers that make archives with
+// peer tools and wait for the page's runs.
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ScriptedPrompt.h"
+#include "TestEnv.h"
+
+class TTandorForm;
+class TUnzipPage;
+
+namespace fs = std::filesystem;
+
+// Runs a Python script (text) with the given arguments; fails the test when it fails.
+void RunPython(const std::string& script, const std::vector<std::string>& args = {});
+// Writes a zip with Python's zipfile: (name, data) pairs, stored or deflated; names are kept as given.
+void MakePythonZip(const fs::path& zip, const std::vector<std::pair<std::string, std::string>>& entries,
+                   bool deflate = true);
+// Runs a peer tool command line in `dir`; fails the test when it fails.
+void RunIn(const fs::path& dir, const std::string& command);
+
+class UnzipPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Opens an archive through the page's opener for its type (as the OPEN button does after its dialog).
+  void Open(const fs::path& archive);
+  // Presses UNZIP with `destination` as the chosen folder and waits for the run to end.
+  void Unzip(const fs::path& destination);
+  void WaitWhileBusy();
+
+  // Texts of the full list.
+  std::vector<std::string> Keys() const;
+  std::string Cell(int row, int column) const;
+
+  TScriptedPrompt prompt_;
+  fs::path data_;
+  fs::path work_;
+  std::unique_ptr<TTandorForm> form_;
+  TUnzipPage* page_ = nullptr;
+  // Modal windows shown ("class:title"), and the answer the hook gives.
+  std::vector<std::string> windows_;
+  std::function<int(QDialog&, const char*)> modalAnswer_;
+};
