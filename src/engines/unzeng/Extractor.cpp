@@ -216,7 +216,7 @@ void TPipeline::Execute(TJob& job) {
   bool ok;
   try {
     ok = job.whole ? RunWhole(job, job.test ? nullptr : &out) : RunStream(job, job.test ? nullptr : &out);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
     job.status = TJobStatus::NoMemory;
     ok = false;
   }
