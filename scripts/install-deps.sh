@@ -10,7 +10,7 @@ PACKAGES=(
   zlib1g-dev libdeflate-dev libbz2-dev liblzma-dev libssl-dev libarchive-dev
   libdevil-dev libgif-dev
   xvfb xauth imagemagick xdg-utils
-  zip unzip p7zip-full pigz libarchive-tools gzip tar python3
+  zip unzip p7zip-full pigz libarchive-tools gzip tar python3 bc
 )
 
 missing=()
