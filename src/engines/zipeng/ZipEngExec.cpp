@@ -153,6 +153,7 @@ extern "C" TANDOR_ENGINE_EXPORT int32_t ZipEngExec(ZipParams* params) {
     s.update = Flag(p.Update);
     s.freshen = Flag(p.Freshen) && !s.update;
     s.move = Flag(p.Move);
+    s.trashMoved = Flag(p.AllowUndoDelete);
     s.zipTime = Flag(p.LatestTime);
     s.password = Str(p.Password);
     s.storeSuffixes = Suffixes(p.StoreSuffixes);

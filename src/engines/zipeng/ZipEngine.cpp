@@ -17,6 +17,7 @@
 #include "Compressor.h"
 #include "OutputArchive.h"
 #include "SourceCollector.h"
+#include "Trash.h"
 #include "Wildcard.h"
 #include "ZipAttributes.h"
 #include "ZipCrypto.h"
@@ -479,8 +480,12 @@ class Adder {
     for (size_t k : doneItems_) {
       const SourceItem& it = items_[k];
       if (it.isDir) continue;
-      if (::unlink(it.fullPath.c_str()) != 0)
+      if (s_.trashMoved) {
+        std::string err;
+        if (!MoveToTrash(it.fullPath, err)) host_.Message(kCodeWrite, "moved file " + it.fullPath + " kept: " + err);
+      } else if (::unlink(it.fullPath.c_str()) != 0) {
         host_.Message(kCodeWrite, "cannot delete moved file " + it.fullPath + ": " + std::strerror(errno));
+      }
     }
     for (auto d = walked_.rbegin(); d != walked_.rend(); ++d) ::rmdir(d->c_str());  // only empty ones go
   }

@@ -71,6 +71,7 @@ struct AddSettings {
   bool freshen = false;
   bool update = false;                    // wins over freshen
   bool move = false;
+  bool trashMoved = false;                // moved sources go to the trash instead of being deleted
   bool zipTime = false;                   // archive file gets the newest entry's time
   std::string password;                   // for Crypt::Archive lines; empty: ask
   std::vector<std::string> storeSuffixes; // lower case, with the dot

@@ -54,6 +54,7 @@ int32_t EngineRunner::Run(const EngineRun& r) {
   p.Update = (!r.deleteOp && r.update) ? kFlagTrue : 0;
   p.Freshen = (!r.deleteOp && r.freshen && !r.update) ? kFlagTrue : 0;
   p.LatestTime = r.zipTime ? kFlagTrue : 0;
+  p.AllowUndoDelete = r.trash ? kFlagTrue : 0;
   if (!r.fromDate.empty()) std::memcpy(p.Date, r.fromDate.data(), std::min<size_t>(8, r.fromDate.size()));
   std::vector<ZipFileSpec> specs(r.specs.size());
   for (size_t i = 0; i < r.specs.size(); ++i) {

@@ -38,6 +38,7 @@ struct EngineRun {
   bool separateDirs = false;
   std::string fromDate;       // "mm dd yy"
   bool freshen = false, update = false, move = false, zipTime = false, encrypt = false;
+  bool trash = false;  // AllowUndoDelete
   std::string password;
   std::string storeSuffixes;
   std::optional<std::string> comment;

@@ -120,6 +120,18 @@ TEST(ZipEngineUpdate, MoveDeletesSourcesOnlyAfterSuccess) {
   EXPECT_FALSE(fs::exists(mv / "inner"));
   EXPECT_EQ(Sh("unzip -p " + testenv::Quote(fx.zip.string()) + " inner/m2.txt"), "m2");
 
+  // With undo allowed the moved file goes to the trash of the (test) home folder.
+  WriteFile(mv / "t1.txt", "t1");
+  EngineRun t = r;
+  t.trash = true;
+  ASSERT_EQ(fx.eng.Run(t), 1) << fx.eng.Messages();
+  EXPECT_FALSE(fs::exists(mv / "t1.txt"));
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  ASSERT_NE(xdg, nullptr);
+  EXPECT_EQ(testenv::ReadFile(fs::path(xdg) / "Trash" / "files" / "t1.txt"), "t1");
+  EXPECT_NE(testenv::ReadFile(fs::path(xdg) / "Trash" / "info" / "t1.txt.trashinfo").find("Path=" + (mv / "t1.txt").string()),
+            std::string::npos);
+
   // A failing run (the archive is damaged) deletes nothing.
   WriteFile(mv / "m3.txt", "m3");
   fs::path bad = fx.zip.parent_path() / "bad.zip";
