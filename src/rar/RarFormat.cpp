@@ -426,7 +426,11 @@ FileSource::FileSource(const std::string& path) {
     ::close(fd_);
     fd_ = -1;
   }
-  if (fd_ >= 0) size_ = uint64_t(st.st_size);
+  if (fd_ >= 0) {
+    size_ = uint64_t(st.st_size);
+    device_ = uint64_t(st.st_dev);
+    inode_ = uint64_t(st.st_ino);
+  }
 }
 
 FileSource::~FileSource() {

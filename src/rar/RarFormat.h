@@ -3,6 +3,7 @@
 // Every size and count read from the archive is checked against the header and the source size.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace rarfmt {
 
@@ -38,10 +39,13 @@ class FileSource : public ByteSource {
   bool Ok() const { return fd_ >= 0; }
   uint64_t Size() const override { return size_; }
   size_t ReadAt(uint64_t offset, void* buffer, size_t n) override;
+  // Device and inode: the same file reached under another name compares equal.
+  std::pair<uint64_t, uint64_t> Identity() const { return {device_, inode_}; }
 
  private:
   int fd_ = -1;
   uint64_t size_ = 0;
+  uint64_t device_ = 0, inode_ = 0;
 };
 
 enum class Status {

@@ -41,6 +41,7 @@ std::vector<std::string> SafeElements(const std::string& name) {
 }
 
 bool LinkTargetStaysInside(const std::vector<std::string>& linkElements, const std::string& target) {
+  if (target.find('\0') != std::string::npos) return false;  // the system would see a shorter target
   if (target.empty() || target[0] == '/' || target[0] == '\\' || HasDrivePrefix(target)) return false;
   if (linkElements.empty()) return false;
   long depth = long(linkElements.size()) - 1;
@@ -133,6 +134,21 @@ int TDestination::MakeSymlink(const std::vector<std::string>& elements, const st
   if (result == 0 && ::symlinkat(target.c_str(), parent, last) != 0) result = errno;
   ::close(parent);
   return result;
+}
+
+int TDestination::OpenExisting(const std::vector<std::string>& elements) {
+  const int parent = OpenParent(elements, false);
+  if (parent < 0) return parent;
+  const int fd = ::openat(parent, elements.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int err = errno;
+  ::close(parent);
+  if (fd < 0) return -err;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -EINVAL;
+  }
+  return fd;
 }
 
 void TDestination::Remove(const std::vector<std::string>& elements) {

@@ -26,6 +26,8 @@ class TDestination {
   // Opens a new regular file for writing (replacing a file or link of that name); returns an fd or -errno.
   int CreateFile(const std::vector<std::string>& elements);
   int MakeSymlink(const std::vector<std::string>& elements, const std::string& target);
+  // Opens an existing regular file below the destination for reading; an fd or -errno.
+  int OpenExisting(const std::vector<std::string>& elements);
   // Removes a file written by CreateFile (after a data error).
   void Remove(const std::vector<std::string>& elements);
 

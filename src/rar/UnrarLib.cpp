@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -90,11 +91,13 @@ class TRarArchive {
   int ReadComment(RAROpenArchiveData* d);
   int Decode(const rardec::DataEntry& d, int fd, std::string* linkTarget);
   int Extract(const rardec::DataEntry& d, int operation, const char* destPath, const char* destName);
+  int CopyExtracted(rarout::TDestination& dest, const std::vector<std::string>& elements, const rarfmt::Entry& e);
   rarfmt::ByteSource* VolumeBytes(int index);
   int Broken(int code) { return broken_ = code; }
   bool SolidStream() const { return info_.solid && info_.format == rarfmt::Format::Rar5; }
 
   std::vector<std::string> volumes_;
+  std::vector<std::pair<uint64_t, uint64_t>> seen_;  // identities of the volumes opened
   int current_ = 0;
   std::unique_ptr<rarfmt::FileSource> src_;
   std::unique_ptr<rarfmt::FileSource> readSrc_;
@@ -127,6 +130,7 @@ int TRarArchive::Open(RAROpenArchiveData* d) {
   volumes_.push_back(d->ArcName);
   src_ = std::make_unique<rarfmt::FileSource>(volumes_[0]);
   if (!src_->Ok()) return ERAR_EOPEN;
+  seen_.push_back(src_->Identity());
   const int r = MapOpenStatus(rarfmt::ReadArchiveStart(*src_, info_));
   if (r != ERAR_SUCCESS) return r;
   offset_ = info_.firstBlock;
@@ -174,6 +178,8 @@ int TRarArchive::SwitchToNextVolume() {
       rarfmt::ArchiveInfo vi;
       const Status s = rarfmt::ReadArchiveStart(*src, vi);
       if (s == Status::EncryptedHeaders) return ERAR_ENCRYPTED_HEADERS;
+      // A volume met before (a renamed copy or a link back) would make the walk go round for ever.
+      if (std::find(seen_.begin(), seen_.end(), src->Identity()) != seen_.end()) return ERAR_BAD_DATA;
       if (s == Status::Ok && vi.format == info_.format && vi.volume) {
         if (changeVol) {
           char buf[RAR_VOLNAME_SIZE];
@@ -181,6 +187,7 @@ int TRarArchive::SwitchToNextVolume() {
           if (changeVol(buf, RAR_VOL_NOTIFY) <= 0) return ERAR_EOPEN;
         }
         volumes_.push_back(next);
+        seen_.push_back(src->Identity());
         current_ = int(volumes_.size() - 1);
         src_ = std::move(src);
         offset_ = vi.firstBlock;
@@ -326,6 +333,44 @@ int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTar
   return ERAR_SUCCESS;
 }
 
+// A hard link or file copy entry: a copy of the entry it names, extracted before into the same folder.
+int TRarArchive::CopyExtracted(rarout::TDestination& dest, const std::vector<std::string>& elements,
+                               const rarfmt::Entry& e) {
+  const std::vector<std::string> source = rarout::SafeElements(e.linkTarget);
+  if (source.empty() || source == elements) return ERAR_ECREATE;
+  const int in = dest.OpenExisting(source);
+  if (in < 0) return ERAR_ECREATE;
+  const int out = dest.CreateFile(elements);
+  if (out < 0) {
+    ::close(in);
+    return ERAR_ECREATE;
+  }
+  std::vector<char> buf(1 << 16);
+  int r = ERAR_SUCCESS;
+  for (;;) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) r = ERAR_EREAD;
+    if (n <= 0) break;
+    for (ssize_t done = 0; done < n && r == ERAR_SUCCESS;) {
+      const ssize_t w = ::write(out, buf.data() + done, size_t(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) r = ERAR_EWRITE;
+      else done += w;
+    }
+    if (r != ERAR_SUCCESS) break;
+  }
+  ::close(in);
+  if (r == ERAR_SUCCESS) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(e.mtime), 0}};
+    ::futimens(out, times);
+    ::fchmod(out, e.unixMode);
+  }
+  ::close(out);
+  if (r != ERAR_SUCCESS) dest.Remove(elements);
+  return r;
+}
+
 int TRarArchive::Extract(const rardec::DataEntry& d, int operation, const char* destPath, const char* destName) {
   const rarfmt::Entry& e = d.entry;
   const bool hasData = !e.isDir && (e.link == rarfmt::LinkKind::None || e.linkInData);
@@ -356,7 +401,7 @@ int TRarArchive::Extract(const rardec::DataEntry& d, int operation, const char* 
     }
     return dest.MakeSymlink(elements, target) == 0 ? ERAR_SUCCESS : ERAR_ECREATE;
   }
-  if (e.link != rarfmt::LinkKind::None) return ERAR_ECREATE;  // hard links and file copies are not made
+  if (e.link != rarfmt::LinkKind::None) return CopyExtracted(dest, elements, e);
   const int fd = dest.CreateFile(elements);
   if (fd < 0) return ERAR_ECREATE;
   int r = Decode(d, fd, nullptr);

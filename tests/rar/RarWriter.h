@@ -98,6 +98,9 @@ struct Rar5Item {
   std::string name;
   std::string data;
   bool solid = false;  // the compression information's solid bit
+  int redirect = 0;    // redirection record: 1 Unix symlink, 3 junction, 4 hard link, 5 file copy
+  std::string target;  // its target
+  uint32_t unixMode = 0;  // non-zero: a Unix host entry with this mode
 };
 
 inline void AppendVint5(std::string& out, uint64_t v) {
@@ -126,19 +129,32 @@ inline std::string MakeRar5(const std::vector<Rar5Item>& items, bool solidArchiv
   AppendVint5(main, solidArchive ? 0x0004 : 0);
   out += Rar5Header(main);
   for (const Rar5Item& it : items) {
+    std::string extra;
+    if (it.redirect) {
+      std::string rec;
+      AppendVint5(rec, 5);
+      AppendVint5(rec, uint64_t(it.redirect));
+      AppendVint5(rec, 0);
+      AppendVint5(rec, it.target.size());
+      rec += it.target;
+      AppendVint5(extra, rec.size());
+      extra += rec;
+    }
     std::string b;
     AppendVint5(b, 2);
-    AppendVint5(b, 0x0002);
+    AppendVint5(b, 0x0002 | (extra.empty() ? 0 : 0x0001));
+    if (!extra.empty()) AppendVint5(b, extra.size());
     AppendVint5(b, it.data.size());
     AppendVint5(b, 0x0004 | 0x0002);  // CRC and time present
     AppendVint5(b, it.data.size());
-    AppendVint5(b, 0x20);
+    AppendVint5(b, it.unixMode ? it.unixMode : 0x20);
     Put32(b, 1700000000);
     Put32(b, Crc(it.data));
     AppendVint5(b, it.solid ? 0x40 : 0);  // version 0, stored
-    AppendVint5(b, 0);
+    AppendVint5(b, it.unixMode ? 1 : 0);
     AppendVint5(b, it.name.size());
     b += it.name;
+    b += extra;
     out += Rar5Header(b) + it.data;
   }
   std::string end;

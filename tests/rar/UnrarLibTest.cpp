@@ -226,6 +226,11 @@ TEST(UnrarSamples, MissingVolumeAsksAndStops) {
   ASSERT_EQ(run.entries.size(), 1u);
   EXPECT_EQ(run.entries[0].result, 0);
   EXPECT_EQ(run.volumeCalls.size(), 3u);  // ask, notify part 2, notify part 3
+  // A link from the next volume's name back to the first volume is not walked round and round.
+  const fs::path loop = testenv::MakeTempDir("loop");
+  fs::copy_file(Sample("test_read_format_rar5_multiarchive.part01.rar"), loop / "l.part1.rar");
+  fs::create_symlink("l.part1.rar", loop / "l.part2.rar");
+  EXPECT_EQ(Walk(loop / "l.part1.rar", RAR_SKIP).endCode, ERAR_BAD_DATA);
 }
 
 TEST(UnrarSamples, DamagedAndEncryptedFailCleanly) {
@@ -403,7 +408,9 @@ TEST(UnrarGenerated, TruncatedAndNonRarInput) {
     const WalkResult run = Walk(dir / "t.rar", RAR_EXTRACT, dir / "out");
     const bool clean = run.openResult != 0 || run.endCode == ERAR_END_ARCHIVE || run.endCode == ERAR_BAD_DATA;
     EXPECT_TRUE(clean) << cut << " open " << run.openResult << " end " << run.endCode;
-    if (cut < full.size() - 7) EXPECT_FALSE(fs::exists(dir / "out/t.txt")) << cut;
+    if (cut < full.size() - 7) {
+      EXPECT_FALSE(fs::exists(dir / "out/t.txt")) << cut;
+    }
   }
   testenv::WriteFile(dir / "n.rar", "this is not an archive at all");
   EXPECT_EQ(Walk(dir / "n.rar", RAR_SKIP).openResult, unsigned(ERAR_BAD_ARCHIVE));
@@ -414,7 +421,7 @@ TEST(UnrarGenerated, SolidRunsAreDecodedInOrder) {
   // RAR 5: one libarchive session carries the run; earlier entries are passed over.
   std::vector<Rar5Item> items(4);
   for (size_t i = 0; i < items.size(); ++i) {
-    items[i].name = "s" + std::to_string(i);
+    items[i].name = std::string(1, 's') + char('0' + i);
     items[i].data = testenv::RandomBytes(3000 + i * 1000, uint32_t(i + 1), true);
     items[i].solid = i > 0;
   }
@@ -444,7 +451,7 @@ TEST(UnrarGenerated, SolidRunsAreDecodedInOrder) {
   // RAR 4: stored entries of a solid archive extract; packed ones after the first say they cannot.
   std::vector<Rar4Item> r4(3);
   for (size_t i = 0; i < r4.size(); ++i) {
-    r4[i].name = "t" + std::to_string(i);
+    r4[i].name = std::string(1, 't') + char('0' + i);
     r4[i].data = testenv::RandomBytes(2000, uint32_t(i + 9));
     if (i > 0) r4[i].extraFlags = 0x10;
   }
@@ -549,4 +556,51 @@ TEST(UnrarDecoder, OneSessionCarriesSeveralEntries) {
   EXPECT_EQ(total, entries[1].entry.unpSize);
   EXPECT_EQ(Crc(out), entries[1].entry.crc);
   EXPECT_FALSE(decoder.NextEntry());
+}
+
+TEST(UnrarGenerated, Rar5LinksAndCopies) {
+  std::vector<Rar5Item> items(7);
+  items[0].name = "dir/file.txt";
+  items[0].data = "the original";
+  items[1].name = "dir/link";
+  items[1].redirect = 1;
+  items[1].target = "file.txt";
+  items[1].unixMode = 0120777;
+  items[2].name = "copy.txt";
+  items[2].redirect = 5;
+  items[2].target = "dir/file.txt";
+  items[3].name = "hard.txt";
+  items[3].redirect = 4;
+  items[3].target = "dir/file.txt";
+  items[4].name = "escape";
+  items[4].redirect = 1;
+  items[4].target = "../../etc";
+  items[4].unixMode = 0120777;
+  items[5].name = "junction";
+  items[5].redirect = 3;
+  items[5].target = "C:\\Windows";
+  items[6].name = "stolen.txt";  // a copy of something outside
+  items[6].redirect = 5;
+  items[6].target = "../outside.txt";
+  const fs::path dir = testenv::MakeTempDir("links");
+  testenv::WriteFile(dir / "outside.txt", "secret");
+  testenv::WriteFile(dir / "l.rar", MakeRar5(items, false));
+  const fs::path dest = dir / "out";
+  RAROpenArchiveData o{};
+  const std::string name = (dir / "l.rar").string();
+  o.ArcName = name.c_str();
+  RarHandle h = RAROpenArchive(&o);
+  ASSERT_NE(h, nullptr);
+  std::vector<int> results;
+  RARHeaderData hd{};
+  const std::string destStr = dest.string();
+  while (RARReadHeader(h, &hd) == 0) results.push_back(RARProcessFile(h, RAR_EXTRACT, destStr.c_str(), nullptr));
+  RARCloseArchive(h);
+  EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 0, ERAR_ECREATE, ERAR_ECREATE, ERAR_ECREATE}));
+  EXPECT_EQ(fs::read_symlink(dest / "dir/link"), "file.txt");
+  EXPECT_EQ(testenv::ReadFile(dest / "copy.txt"), "the original");
+  EXPECT_EQ(testenv::ReadFile(dest / "hard.txt"), "the original");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "escape")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "junction")));
+  EXPECT_FALSE(fs::exists(dest / "stolen.txt"));
 }
