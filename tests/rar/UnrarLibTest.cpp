@@ -336,10 +336,17 @@ TEST(UnrarGenerated, UnicodeAndLegacyNames) {
   items[0].data = "u";
   items[1].name = std::string("\x80l\x8Ave.txt");  // CP437: Çlève
   items[1].data = "o";
+  // Every mode of the encoding: high byte + low byte, runs copied from the ASCII part, full 16-bit units.
+  Rar4Item wide;
+  wide.name = std::string("?mega-??.txt") + '\0' + std::string("\x03\x7A\xA9\x03\xE5\x65\x2C\x67\xC0\x02", 10);
+  wide.extraFlags = 0x200;
+  wide.data = "w";
+  items.push_back(wide);
   const fs::path dir = testenv::MakeTempDir("names");
   testenv::WriteFile(dir / "n.rar", MakeRar4(items));
   const WalkResult run = Walk(dir / "n.rar", RAR_SKIP);
-  ASSERT_EQ(run.entries.size(), 2u);
+  ASSERT_EQ(run.entries.size(), 3u);
+  EXPECT_EQ(run.entries[2].name, "\xCE\xA9mega-\xE6\x97\xA5\xE6\x9C\xAC.txt");  // Ωmega-日本.txt
   EXPECT_EQ(run.entries[0].name, "caf\xC3\xA9.txt");
   EXPECT_EQ(run.entries[1].name, "\xC3\x87l\xC3\xA8ve.txt");
 }
