@@ -131,9 +131,7 @@ static void BuildZipParams(TZipKit& kit, bool forDelete, const std::string& arch
   }
   p.SpecCount = static_cast<int32_t>(n);
   p.FileSpecs = n ? s.Specs.data() : nullptr;
-  if (!forDelete) {
-    for (const std::string& e : kit.FSpecArgsExcl) s.Exclusions.push_back(e.c_str());
-  }
+  for (const std::string& e : kit.FSpecArgsExcl) s.Exclusions.push_back(e.c_str());
   p.ExclCount = static_cast<int32_t>(s.Exclusions.size());
   p.ExclSpecs = s.Exclusions.empty() ? nullptr : s.Exclusions.data();
 }

@@ -8,6 +8,7 @@
 #include "FakeEngine.h"
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
+#include "ZipTestUtil.h"
 #include "core/TextUtil.h"
 #include "platform/Paths.h"
 #include "zip/ZipKit.h"
@@ -788,7 +789,7 @@ TEST_F(ZipOperationTest, DeleteSendsOnlyTheTextsAndRereadsTheDirectory) {
   EXPECT_EQ(c.Zip.Move, 0);
   EXPECT_EQ(c.Zip.Update, 0);
   EXPECT_EQ(c.Zip.Freshen, 0);
-  EXPECT_EQ(c.Zip.ExclCount, 0);
+  EXPECT_EQ(c.Exclusions, std::vector<std::string>{"*.x"});
   ASSERT_EQ(c.Specs.size(), 1u);
   EXPECT_EQ(c.Specs[0].Text, ">a.txt<pw");
   EXPECT_EQ(c.Specs[0].Encrypt, 0);
@@ -821,6 +822,36 @@ TEST_F(ZipOperationTest, DeleteRaisesForSpannedArchivesAndFilesWithoutEndRecord)
     EXPECT_EQ(e.Id(), 11036);
   }
   EXPECT_TRUE(zip_.Calls->empty());
+}
+
+TEST_F(ZipOperationTest, SpannedRunsEndWhenTheSetCannotBeCopied) {
+  WriteTwoPartSet(dir_);
+  kit_.SetZipFileName((dir_ / "set002.zip").string());
+  ASSERT_EQ(kit_.LastDisk(), 1);
+  kit_.ExtractFiles();
+  EXPECT_EQ(kit_.SuccessCount, 0);
+  EXPECT_TRUE(unzip_.Calls->empty());
+  EXPECT_EQ(kit_.ErrCode, 11024);
+  EXPECT_FALSE(kit_.UnzipBusy());
+
+  // A spanned add lets the engine write a temporary archive, which is removed afterwards.
+  kit_.SetZipFileName((dir_ / "new.zip").string());
+  kit_.TempDir = (dir_ / "tmp").string();
+  fs::create_directories(kit_.TempDir);
+  kit_.Verbose = true;
+  std::vector<std::string> notes;
+  kit_.OnMessage = [&](TZipKit*, int32_t, const std::string& text) { notes.push_back(text); };
+  kit_.AddOptions = {AddDiskSpan};
+  kit_.FSpecArgs = {"a"};
+  kit_.AddFiles();
+  ASSERT_EQ(zip_.Calls->size(), 1u);
+  const std::string temp = zip_.Calls->front().ZipFileName;
+  EXPECT_EQ(fs::path(temp).parent_path(), dir_ / "tmp");
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes.front(), "Temporary zipfile: " + temp);
+  EXPECT_EQ(kit_.SuccessCount, 0);
+  EXPECT_FALSE(fs::exists(temp));
+  EXPECT_FALSE(kit_.ZipBusy());
 }
 
 }  // namespace

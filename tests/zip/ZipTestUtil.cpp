@@ -181,3 +181,59 @@ TZipInfo RunZipInfo(const std::filesystem::path& archive) {
   }
   return info;
 }
+
+// The local header and central header of one stored entry.
+void AppendEntry(const std::string& name, const std::string& data, uint32_t localOffset, std::string& local,
+                 std::string& central) {
+  Put32(local, 0x04034b50);
+  Put16(local, 20);
+  Put16(local, 0);
+  Put16(local, 0);
+  Put32(local, 0x5A2B6000);
+  Put32(local, Crc32Of(data));
+  Put32(local, static_cast<uint32_t>(data.size()));
+  Put32(local, static_cast<uint32_t>(data.size()));
+  Put16(local, static_cast<uint16_t>(name.size()));
+  Put16(local, 0);
+  local += name + data;
+  Put32(central, 0x02014b50);
+  Put16(central, 0x031E);
+  Put16(central, 20);
+  Put16(central, 0);
+  Put16(central, 0);
+  Put32(central, 0x5A2B6000);
+  Put32(central, Crc32Of(data));
+  Put32(central, static_cast<uint32_t>(data.size()));
+  Put32(central, static_cast<uint32_t>(data.size()));
+  Put16(central, static_cast<uint16_t>(name.size()));
+  Put16(central, 0);
+  Put16(central, 0);
+  Put16(central, 0);
+  Put16(central, 0);
+  Put32(central, 0);
+  Put32(central, localOffset);
+  central += name;
+}
+
+void WriteTwoPartSet(const std::filesystem::path& dir) {
+  // Part 1: span marker, both entries, the first central header. Part 2: the second central header
+  // and the end record (this disk 1, directory starting on disk 0).
+  std::string part1("PK\x07\x08", 4), centralA, centralB;
+  std::string localA, localB;
+  AppendEntry("alpha.txt", "first entry", 4, localA, centralA);
+  AppendEntry("beta.txt", "second", static_cast<uint32_t>(4 + localA.size()), localB, centralB);
+  part1 += localA + localB;
+  const uint32_t dirOffset = static_cast<uint32_t>(part1.size());
+  part1 += centralA;
+  std::string part2 = centralB;
+  Put32(part2, 0x06054b50);
+  Put16(part2, 1);
+  Put16(part2, 0);
+  Put16(part2, 1);
+  Put16(part2, 2);
+  Put32(part2, static_cast<uint32_t>(centralA.size() + centralB.size()));
+  Put32(part2, dirOffset);
+  Put16(part2, 0);
+  testenv::WriteFile(dir / "set001.zip", part1);
+  testenv::WriteFile(dir / "set002.zip", part2);
+}

@@ -35,6 +35,13 @@ void Put32(std::string& s, uint32_t v);
 void Put64(std::string& s, uint64_t v);
 uint32_t Crc32Of(const std::string& s);
 
+// Appends the local header (with data) and the central header of one stored entry.
+void AppendEntry(const std::string& name, const std::string& data, uint32_t localOffset, std::string& local,
+                 std::string& central);
+// A two-part set on a fixed drive: set001.zip (span marker, entries alpha.txt and beta.txt, first
+// central header) and set002.zip (second central header, end record of disk 1).
+void WriteTwoPartSet(const std::filesystem::path& dir);
+
 // One entry as zipinfo -v reports it.
 struct TZipInfoEntry {
   std::string Name;
