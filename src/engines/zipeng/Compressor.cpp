@@ -55,6 +55,20 @@ libdeflate_compressor* CompressorFor(int level) {
   return cache.c[level];
 }
 
+// Already-compressed data (pictures, archives, random bytes) is stored without a full attempt:
+// two samples, at the start and in the middle, that deflate by less than 1% decide it.
+bool LooksIncompressible(const std::string& input, int level) {
+  constexpr size_t kSample = 64u << 10;
+  if (input.size() < 4 * kSample) return false;
+  libdeflate_compressor* c = CompressorFor(level);
+  std::string out(libdeflate_deflate_compress_bound(c, kSample), '\0');
+  for (size_t at : {size_t(0), input.size() / 2}) {
+    size_t n = libdeflate_deflate_compress(c, input.data() + at, kSample, out.data(), out.size());
+    if (n != 0 && n < kSample - kSample / 100) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int LibdeflateLevel(int zipLevel) {
@@ -202,7 +216,7 @@ Piece Compressor::ProcessWhole(size_t task) {
   p.inputSize = got;
   p.crc = uint32_t(libdeflate_crc32(0, input.data(), input.size()));
   p.deflated = false;
-  if (t.deflate && !input.empty()) {
+  if (t.deflate && !input.empty() && !LooksIncompressible(input, LibdeflateLevel(t.level))) {
     libdeflate_compressor* c = CompressorFor(LibdeflateLevel(t.level));
     size_t bound = libdeflate_deflate_compress_bound(c, input.size());
     std::string out;

@@ -39,7 +39,7 @@ const zipfmt::CentralEntry* Find(const zipfmt::CentralDirectory& d, const std::s
 fs::path MakeTree() {
   fs::path root = testenv::MakeTempDir("src");
   WriteFile(root / "text.txt", testenv::RandomBytes(200000, 1, true));
-  WriteFile(root / "random.bin", testenv::RandomBytes(100000, 2));
+  WriteFile(root / "random.bin", testenv::RandomBytes(300000, 2));  // sampled, then stored
   WriteFile(root / "empty.dat", "");
   WriteFile(root / "sub" / "deeper" / "note.txt", "hello\n");
   WriteFile(root / "sub" / U(u8"Grüße €.txt"), "utf8\n");
@@ -67,11 +67,11 @@ TEST(ZipEngineAdd, TreeRoundTripsThroughPeersWithCallbackSequence) {
   EXPECT_EQ(eng.events[0].action, kActionTotalFiles);
   EXPECT_EQ(eng.events[0].value2, 8);
   EXPECT_EQ(eng.events[1].action, kActionTotalSize);
-  EXPECT_EQ(eng.events[1].value2, 300000 + 6 + 5);
+  EXPECT_EQ(eng.events[1].value2, 500000 + 6 + 5);
   EXPECT_EQ(eng.events.back().action, kActionEndBatch);
   int64_t progress = 0;
   for (const auto& e : eng.Of(kActionProgress)) progress += e.value2;
-  EXPECT_EQ(progress, 300011);
+  EXPECT_EQ(progress, 500011);
   auto files = eng.Of(kActionNewFile);
   ASSERT_EQ(files.size(), 8u);
   EXPECT_EQ(files[0].text, "empty.dat");  // sorted walk, file order kept in the callbacks
