@@ -175,7 +175,9 @@ void TGzReader::FinishMember() {
 
 // Inflates a whole member at once when it fits the buffers; false leaves the member to zlib.
 bool TGzReader::FastMember() {
-  size_t avail = Ensure(in_.size());
+  // Refill (moving the rest to the front) only when little is left, not for every member.
+  size_t avail = inLen_ - inPos_;
+  if (avail < kFastOutput && !eof_) avail = Ensure(in_.size());
   if (!fast_) fast_ = libdeflate_alloc_decompressor();
   if (!fast_) return false;
   if (out_.size() < kFastOutput) out_.resize(kFastOutput);

@@ -52,7 +52,7 @@ class TGzReader : public TTarInput {
   int fd_ = -1;
   int64_t fileSize_ = -1;
   int64_t fileBase_ = 0;  // file offset of in_[0]
-  std::vector<unsigned char> in_;
+  TRawBuffer<unsigned char> in_;
   size_t inPos_ = 0, inLen_ = 0;
   bool eof_ = false;
   bool started_ = false, transparent_ = false, finished_ = false, inMember_ = false, slow_ = false;
@@ -63,7 +63,7 @@ class TGzReader : public TTarInput {
   uint32_t crc_ = 0;
   uint32_t memberLen_ = 0;
   int64_t delivered_ = 0;
-  std::vector<char> out_;
+  TRawBuffer<char> out_;
   size_t outPos_ = 0, outLen_ = 0;
   struct TInflate;
   std::unique_ptr<TInflate> inflate_;

@@ -128,7 +128,7 @@ class TTarArchive {
 
   TTarInput* input_ = nullptr;
   bool owns_ = false;
-  std::vector<char> buf_;
+  TRawBuffer<char> buf_;
   size_t bufPos_ = 0, bufLen_ = 0;
   int64_t pending_ = 0;      // data bytes of the current entry not yet consumed
   int64_t padding_ = 0;      // zero bytes after them up to the next block

@@ -164,7 +164,7 @@ struct TAsyncFileOutput::TState {
   std::thread thread;
   std::mutex mutex;
   std::condition_variable cv;
-  std::vector<char> busy;
+  TRawBuffer<char> busy;
   size_t busyLen = 0;
   bool hasJob = false;
   bool stop = false;

@@ -5,7 +5,34 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
+
+// A byte buffer whose contents start uninitialised, so that no page is touched before it is used.
+// resize() discards the contents.
+template <typename T>
+class TRawBuffer {
+ public:
+  explicit TRawBuffer(size_t n = 0) { resize(n); }
+  void resize(size_t n) {
+    p_.reset(n ? new T[n] : nullptr);
+    n_ = n;
+  }
+  T* data() { return p_.get(); }
+  const T* data() const { return p_.get(); }
+  size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  T& operator[](size_t i) { return p_[i]; }
+  const T& operator[](size_t i) const { return p_[i]; }
+  void swap(TRawBuffer& o) {
+    p_.swap(o.p_);
+    std::swap(n_, o.n_);
+  }
+
+ private:
+  std::unique_ptr<T[]> p_;
+  size_t n_ = 0;
+};
 
 // Failure of a tar or gzip stream (open, read, write, bad or truncated data).
 class ETarError : public std::runtime_error {
@@ -84,7 +111,7 @@ class TFileOutput : public TTarOutput {
   void WriteRaw(const void* data, size_t n);
   std::string path_;
   int fd_ = -1;
-  std::vector<char> buffer_;
+  TRawBuffer<char> buffer_;
   size_t used_ = 0;
   uint64_t written_ = 0;
   bool noKernelCopy_ = false;
@@ -95,7 +122,7 @@ class TFileOutput : public TTarOutput {
 class TAsyncFileOutput : public TTarOutput {
  public:
   explicit TAsyncFileOutput(const std::string& path, unsigned mode = 0666, bool exclusive = false,
-                            size_t bufferSize = 4 << 20);
+                            size_t bufferSize = 512 << 10);
   ~TAsyncFileOutput() override;
   void Write(const void* data, size_t n) override;
   void Close() override;
@@ -109,7 +136,7 @@ class TAsyncFileOutput : public TTarOutput {
   void Drain();
   std::string path_;
   int fd_ = -1;
-  std::vector<char> cur_;
+  TRawBuffer<char> cur_;
   size_t used_ = 0;
   uint64_t written_ = 0;
   bool noKernelCopy_ = false;
