@@ -120,11 +120,11 @@ int GenTree(const std::string& root, size_t count) {
   std::mt19937_64 rng(7);
   auto words = Words(rng);
   std::string pool = MixedChunk(rng, words, 8 << 20);
-  std::geometric_distribution<size_t> small(1.0 / 6000);
+  std::geometric_distribution<size_t> small(1.0 / 4000);
   for (size_t i = 0; i < count; ++i) {
     fs::path dir = fs::path(root) / ("d" + std::to_string(i % 50)) / ("s" + std::to_string((i / 50) % 20));
     if (i < 1000) fs::create_directories(dir);
-    size_t size = (i % 500 == 0) ? (1 << 20) + rng() % (2 << 20) : std::min<size_t>(small(rng), 200000);
+    size_t size = (i % 1000 == 0) ? (1 << 20) + rng() % (2 << 20) : std::min<size_t>(small(rng), 100000);
     size_t off = rng() % (pool.size() - size);
     std::ofstream f(dir / ("file" + std::to_string(i) + ".dat"), std::ios::binary);
     f.write(pool.data() + off, static_cast<std::streamsize>(size));

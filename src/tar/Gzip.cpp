@@ -1,8 +1,5 @@
 #include "tar/Gzip.h"
 
-#include <fcntl.h>
-#include <libdeflate.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,50 +12,6 @@
 namespace {
 
 constexpr size_t kChunk = 256 << 10;
-
-// Whole-file decompression of a single-member gzip file straight into the mapped destination, with
-// libdeflate: much faster than streaming through zlib. Returns false (nothing decided, destination
-// possibly truncated) when the file does not fit this path; the caller then streams.
-bool DecompressWhole(const std::string& source, const std::string& destination, std::string& error) {
-  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st {};
-  bool done = false;
-  if (fstat(in, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 18 && st.st_size < (int64_t(1) << 32)) {
-    size_t inSize = static_cast<size_t>(st.st_size);
-    void* inMap = ::mmap(nullptr, inSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, in, 0);
-    if (inMap != MAP_FAILED) {
-      const auto* p = static_cast<const unsigned char*>(inMap);
-      uint32_t isize = uint32_t(p[inSize - 4]) | uint32_t(p[inSize - 3]) << 8 | uint32_t(p[inSize - 2]) << 16 |
-                       uint32_t(p[inSize - 1]) << 24;
-      // Only when the output can be presumed to be one member of at least 1 MiB.
-      if (p[0] == 0x1f && p[1] == 0x8b && isize >= (1u << 20) && isize >= inSize / 2) {
-        int out = ::open(destination.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        // Reserving the blocks first means a full disk is an error here, never a fault in the mapping.
-        if (out >= 0 && ::fallocate(out, 0, 0, isize) == 0) {
-          void* outMap = ::mmap(nullptr, isize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, out, 0);
-          if (outMap != MAP_FAILED) {
-            libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-            size_t used = 0, produced = 0;
-            auto r = d ? libdeflate_gzip_decompress_ex(d, p, inSize, outMap, isize, &used, &produced)
-                       : LIBDEFLATE_BAD_DATA;
-            if (d) libdeflate_free_decompressor(d);
-            done = r == LIBDEFLATE_SUCCESS && used == inSize && produced == isize;
-            ::munmap(outMap, isize);
-          }
-        }
-        if (out >= 0 && ::close(out) != 0 && done) {
-          done = false;
-          error = "Can't write " + destination + ": " + SystemErrorText(errno);
-        }
-        if (out >= 0 && !done) ::truncate(destination.c_str(), 0);
-      }
-      ::munmap(inMap, inSize);
-    }
-  }
-  ::close(in);
-  return done;
-}
 
 }  // namespace
 
@@ -171,23 +124,6 @@ int TGzip::Decompress() {
     return 1;
   }
   const uint64_t total = in->SourceSize() > 0 ? static_cast<uint64_t>(in->SourceSize()) : 0;
-  // Unattended runs and small files take the whole-file path; progress events need streaming.
-  if (ProgressStep == 0 || total < (64u << 20)) {
-    std::string error;
-    if (DecompressWhole(FileSource, FileDestination, error)) {
-      Progress = 0;
-      StepProgress(0, 1, true);
-      StepProgress(total, total, false);
-      if (DeleteSource) ::unlink(FileSource.c_str());
-      return 0;
-    }
-    if (!error.empty()) {
-      ErrorText = error;
-      ::unlink(FileDestination.c_str());
-      Report("Can't close file " + FileDestination);
-      return 102;
-    }
-  }
   std::unique_ptr<TAsyncFileOutput> out;
   try {
     out = std::make_unique<TAsyncFileOutput>(FileDestination);
@@ -198,11 +134,20 @@ int TGzip::Decompress() {
   Progress = 0;
   StepProgress(0, 1, true);
   int loop = 0;
-  std::vector<char> buf(kChunk);
   for (;;) {
+    // Inflate straight into the output's buffer; a background thread writes it.
+    size_t room = kChunk;
+    char* place;
+    try {
+      place = out->Reserve(room);
+    } catch (const ETarError& e) {
+      ErrorText = e.what();
+      loop = 2;
+      break;
+    }
     size_t got;
     try {
-      got = in->Read(buf.data(), buf.size());
+      got = in->Read(place, room);
     } catch (const ETarError& e) {
       ErrorText = e.what();
       loop = in->Error() == TGzReadError::Io ? 1 : 3;
@@ -210,7 +155,7 @@ int TGzip::Decompress() {
     }
     if (got == 0) break;
     try {
-      out->Write(buf.data(), got);
+      out->Commit(got);
     } catch (const ETarError& e) {
       ErrorText = e.what();
       loop = 2;

@@ -241,6 +241,19 @@ void TAsyncFileOutput::Write(const void* data, size_t n) {
   }
 }
 
+char* TAsyncFileOutput::Reserve(size_t& n) {
+  if (fd_ < 0) throw ETarError("Can't write " + path_ + ": closed");
+  if (used_ == cur_.size()) Hand();
+  n = std::min(n, cur_.size() - used_);
+  return cur_.data() + used_;
+}
+
+void TAsyncFileOutput::Commit(size_t k) {
+  used_ += k;
+  written_ += k;
+  if (used_ == cur_.size()) Hand();
+}
+
 uint64_t TAsyncFileOutput::CopyFromFd(int fd, uint64_t n) {
   if (fd_ < 0 || noKernelCopy_) return 0;
   Hand();

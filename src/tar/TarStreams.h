@@ -127,6 +127,9 @@ class TAsyncFileOutput : public TTarOutput {
   void Write(const void* data, size_t n) override;
   void Close() override;
   uint64_t CopyFromFd(int fd, uint64_t n) override;
+  // Room for up to `n` bytes to be filled in place (n is cut to what fits); Commit then takes `k` of them.
+  char* Reserve(size_t& n);
+  void Commit(size_t k);
   // Bytes taken so far.
   uint64_t Written() const { return written_; }
 
