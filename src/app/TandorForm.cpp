@@ -20,7 +20,11 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/IncomingQueue.h"
+#include "app/OpenDispatch.h"
 #include "app/PromptService.h"
+#include "app/QueueButtons.h"
+#include "app/RunOnce.h"
 #include "core/TextUtil.h"
 #include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
@@ -65,10 +69,7 @@ class TPageTabs : public QTabWidget {
   }
 };
 
-std::string SystemTempFolder() {
-  const char* t = std::getenv("TMPDIR");
-  return (t && *t) ? std::string(t) : std::string("/tmp");
-}
+std::string SystemTempFolder() { return TSystemDirs().TempDir(); }
 
 bool EndsWithZip(const std::string& name) { return EndsWith(LowerCase(name), ".zip"); }
 
@@ -96,6 +97,13 @@ TTandorForm::TTandorForm(QStringList arguments, QWidget* parent)
   StartTimer.setSingleShot(true);
   EnableTimer.setSingleShot(true);
   connect(&EnableTimer, &QTimer::timeout, this, &TTandorForm::EnableTimerTimer);
+  Queue = std::make_unique<TIncomingQueue>(QueueList, UnzipPage->ComboBox, ConfigFolder() + "/queue",
+                                           CacheFolder() + "/ziptemp",
+                                           [this](const std::string& p) { return TempFolders.IsTemporaryLocation(p); });
+  Queue->InUse = [this](const std::string& p) { return EqualsNoCase(p, CurrentArchiveFile); };
+  Dispatch = new TOpenDispatch(*this);
+  QueueButtons = new TQueueButtons(*this);
+  connect(&StartTimer, &QTimer::timeout, Dispatch, &TOpenDispatch::StartTimerTimer);
   resize(1024, 720);
   FormCreate();
 }
@@ -235,6 +243,7 @@ void TTandorForm::FormCreate() {
   if (Settings.UpdateCheckDate != before) ReportSettingsError();
   if (!CommandLine.isEmpty()) StartTimer.start();
   DropTarget = UnzipPage->UnzipListView;
+  Queue->LoadQueue();
 }
 
 void TTandorForm::showEvent(QShowEvent* event) {
@@ -254,19 +263,20 @@ void TTandorForm::closeEvent(QCloseEvent* event) {
 void TTandorForm::DoCloseCode() {
   if (closed_) return;
   closed_ = true;
+  Dispatch->WaitForOpenThread();
+  if (RunOnce) RunOnce->Close();
   hide();
   UnzipPage->StopWork();
-  if (UnzipPage->UnzipListView->HasRows() && !ArchiveExtracted && Settings.QueueEnabled && !CurrentArchiveFile.empty()) {
-    bool queued = false;
-    for (const std::string& q : QueueList) queued = queued || EqualsNoCase(q, CurrentArchiveFile);
-    if (!queued) QueueList.push_back(CurrentArchiveFile);
-  }
+  if (UnzipPage->UnzipListView->HasRows() && !ArchiveExtracted && Settings.QueueEnabled && !CurrentArchiveFile.empty())
+    Queue->QueueOne(CurrentArchiveFile);
   ZipKit.UnloadZipEngine();
   ZipKit.UnloadUnzipEngine();
   UnzipPage->UnzipFilteredListView->Model()->Clear();
   UnzipPage->UnzipListView->Model()->Clear();
   UndoStack.clear();
   TempFolders.ClearTempFolders(QueueList);
+  Queue->PruneQueueCopies();
+  Queue->SaveQueue();
   if (!Settings.SaveSettings()) ReportSettingsError();
   TempFolders.RemoveTempIfEmpty();
   std::error_code ec;
@@ -399,6 +409,7 @@ void TTandorForm::EnableCommonButtons() {
   for (int i = 0; i < 5; ++i)
     for (QWidget* w : Page(i)->CommonControls()) w->setEnabled(true);
   UnzipPage->SpiderButton->setEnabled(UnzipPage->SiblingProgramFound);
+  UnzipPage->MoveBatchButton->setEnabled(false);  // moving the queue to the batch page comes with that page
 }
 
 void TTandorForm::EnableTimerTimer() {
@@ -465,11 +476,19 @@ void TTandorForm::MoveZipfileToUpdate() {
 
 void TTandorForm::UpdateUnzipWindow(const std::string& archive) { UnzipPage->UpdateUnzipWindow(archive); }
 
-void TTandorForm::AddToQueue(const std::string& archive) {
-  if (archive.empty()) return;
-  for (const std::string& q : QueueList)
-    if (EqualsNoCase(q, archive)) return;
-  QueueList.push_back(archive);
+void TTandorForm::AddToQueue(const std::string& archive) { Queue->AddToQueue(archive); }
+
+void TTandorForm::UpdateDropUpdateWindow(const QStringList& paths) {
+  Q_UNUSED(paths);  // the update page adds the dropped files
+  EnableAll();
+}
+
+void TTandorForm::AttachRunOnce(std::unique_ptr<TRunOnce> runOnce) {
+  RunOnce = std::move(runOnce);
+  RunOnce->OnOtherInstance = [this](QObject* sender, int paramCount, const QStringList& paramStr) {
+    Dispatch->RunOnceOtherInstance(sender, paramCount, paramStr);
+  };
+  QTimer::singleShot(0, RunOnce.get(), [r = RunOnce.get()] { r->DeliverPending(); });
 }
 
 std::string TTandorForm::BrowseforFolder(const std::string& title, bool classic, bool allowCreate) {

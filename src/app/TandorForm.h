@@ -9,6 +9,7 @@
 
 #include "app/IconLists.h"
 #include "app/Settings.h"
+#include "app/SystemDirs.h"
 #include "app/TempFolders.h"
 #include "zip/ZipKit.h"
 
@@ -21,6 +22,10 @@ class TBatchPage;
 class TSfxPage;
 class TPromptService;
 class TFileListView;
+class TIncomingQueue;
+class TOpenDispatch;
+class TQueueButtons;
+class TRunOnce;
 
 enum TPageIndex { kUnzipPage = 0, kUpdatePage = 1, kCreatePage = 2, kBatchPage = 3, kSfxPage = 4 };
 
@@ -71,6 +76,10 @@ class TTandorForm : public QMainWindow {
   void UpdateUnzipWindow(const std::string& archive);
   // Puts an archive into the incoming queue unless it is there (any letter case).
   void AddToQueue(const std::string& archive);
+  // Files dropped on the update list while an archive is open there.
+  void UpdateDropUpdateWindow(const QStringList& paths);
+  // Takes over the (listening) single-instance component and answers second starts.
+  void AttachRunOnce(std::unique_ptr<TRunOnce> runOnce);
 
   // The zip component's events as the window answers them (they fire on the thread that runs the
   // component's operation).
@@ -108,6 +117,13 @@ class TTandorForm : public QMainWindow {
 
   // The list that takes drops: follows the page (rule 10 of page switching).
   TFileListView* DropTarget = nullptr;
+
+  // Open dispatch, incoming queue and its buttons, single instance, system folders.
+  std::unique_ptr<TIncomingQueue> Queue;
+  TOpenDispatch* Dispatch = nullptr;
+  TQueueButtons* QueueButtons = nullptr;
+  std::unique_ptr<TRunOnce> RunOnce;
+  TSystemDirs SystemDirs;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
