@@ -130,28 +130,31 @@ TEST_F(FormTest, LoadedUnzipToCreateAsks) {
 }
 
 TEST_F(FormTest, UpdatePageToUnzipQueuesTheArchive) {
+  const fs::path x = testenv::MakeTempDir("x");  // the queue takes existing archives only
+  for (const char* name : {"B.zip", "b.ZIP", "c.zip", "d.zip"}) testenv::WriteFile(x / name, "PK");
+  const std::string dir = x.string();
   form_->RequestPage(kUpdatePage);
   AddRows(form_->UpdatePage->UpdateListView, 2);
-  form_->CurrentArchiveFile = "/x/B.zip";
-  form_->QueueList.push_back("/x/b.ZIP");  // already queued with other letter case
+  form_->CurrentArchiveFile = dir + "/B.zip";
+  form_->QueueList.push_back(dir + "/b.ZIP");  // already queued with other letter case
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
   EXPECT_EQ(form_->QueueList.size(), 2u);
   EXPECT_EQ(form_->UpdatePage->UpdateListView->Count(), 0);
   EXPECT_FALSE(form_->UpdatePage->UpdateResetButton->isEnabled());
   form_->RequestPage(kUpdatePage);
   AddRows(form_->UpdatePage->UpdateListView, 2);
-  form_->CurrentArchiveFile = "/x/c.zip";
+  form_->CurrentArchiveFile = dir + "/c.zip";
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
-  EXPECT_EQ(form_->QueueList.back(), "/x/c.zip");
+  EXPECT_EQ(form_->QueueList.back(), dir + "/c.zip");
   // Update to create asks, and does not queue.
   form_->RequestPage(kUpdatePage);
   AddRows(form_->UpdatePage->UpdateListView, 1);
-  form_->CurrentArchiveFile = "/x/d.zip";
+  form_->CurrentArchiveFile = dir + "/d.zip";
   prompt_.QueueAnswer(TPromptAnswer::No);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kUpdatePage);
   prompt_.QueueAnswer(TPromptAnswer::Yes);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kCreatePage);
-  EXPECT_EQ(form_->QueueList.back(), "/x/c.zip");
+  EXPECT_EQ(form_->QueueList.back(), dir + "/c.zip");
 }
 
 TEST_F(FormTest, ZipArchiveGoesToSelfExtractingPage) {
@@ -240,10 +243,12 @@ TEST_F(FormTest, StartupThenCloseLeavesOnlyTheConfig) {
 }
 
 TEST_F(FormTest, ClosingQueuesAnUnextractedArchive) {
+  const std::string keep = (testenv::MakeTempDir("x") / "keep.zip").string();
+  testenv::WriteFile(keep, "PK");
   AddRows(form_->UnzipPage->UnzipListView, 1);
-  form_->CurrentArchiveFile = "/x/keep.zip";
+  form_->CurrentArchiveFile = keep;
   form_->DoCloseCode();
-  EXPECT_EQ(form_->QueueList.back(), "/x/keep.zip");
+  EXPECT_EQ(form_->QueueList.back(), keep);
 }
 
 TEST(FormFirstRun, FirstRunShowsStartupLinksAndWritesDefaults) {
