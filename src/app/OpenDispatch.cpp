@@ -120,13 +120,15 @@ void TOpenDispatch::StartOpenThread() {
   thread->start();
 }
 
-bool TOpenDispatch::OpenInProgress() const { return openThread_ && !openThread_->isFinished(); }
+bool TOpenDispatch::OpenInProgress() const {
+  return (openThread_ && !openThread_->isFinished()) || form_.UnzipPage->Busy();
+}
 
 void TOpenDispatch::WaitForOpenThread() {
-  if (!OpenInProgress()) return;
+  if (!openThread_ || openThread_->isFinished()) return;
   QEventLoop loop;  // the worker's calls onto this thread run meanwhile
   connect(openThread_, &QThread::finished, &loop, &QEventLoop::quit);
-  if (OpenInProgress()) loop.exec();
+  if (!openThread_->isFinished()) loop.exec();
 }
 
 void TOpenDispatch::OpenFinished() {
@@ -171,14 +173,7 @@ void TOpenDispatch::OpenByFileType() {
   });
 }
 
-void TOpenDispatch::ResetUnzipPage() {
-  form_.DisableAll();
-  form_.ClearUnzipWindow();
-  form_.TempFolders.ClearTempFolders(form_.QueueList);
-  form_.CurrentArchiveFile.clear();
-  form_.SetCaption({});
-  form_.EnableAll();
-}
+void TOpenDispatch::ResetUnzipPage() { form_.UnzipPage->ResetUnzipPage(); }
 
 void TOpenDispatch::RunOnceOtherInstance(QObject* sender, int paramCount, const QStringList& paramStr) {
   Q_UNUSED(sender);

@@ -39,6 +39,7 @@ class TOpenDispatch : public QObject {
   void StartOpenThread();
   // The open itself (runs on the worker; hands every change of the window to the main thread).
   void OpenByFileType();
+  // An archive is being opened, listed or extracted on the unzip page.
   bool OpenInProgress() const;
   // Waits (processing events) until a running open has finished.
   void WaitForOpenThread();
@@ -49,7 +50,7 @@ class TOpenDispatch : public QObject {
   void DropFileTargetDrop(const QStringList& paths);
   // Brings the window to the front as far as the desktop allows; true when it is active.
   bool ForceForegroundWindow(QWidget* window);
-  // Clears the unzip page and the temporary folders.
+  // Clears the unzip page (its Reset).
   void ResetUnzipPage();
 
   TOpeners Openers;

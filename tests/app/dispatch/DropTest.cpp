@@ -84,6 +84,8 @@ TEST_F(DispatchTest, DropsOnTheFilteredList) {
   form_->Dispatch->DropFileTargetDrop(Paths({a}));
   EXPECT_TRUE(opened_.empty());
   // A filled one asks; Yes shows the full list, which becomes the target, and opens there.
+  page->UnzipListView->Model()->Append(Row("filtered.txt"));
+  page->UnzipListView->Model()->Append(Row("other.txt"));
   page->UnzipFilteredListView->Model()->Append(Row("filtered.txt"));
   prompt_.QueueAnswer(TPromptAnswer::Yes);
   form_->Dispatch->DropFileTargetDrop(Paths({a}));
