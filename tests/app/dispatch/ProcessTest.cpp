@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QThread>
 #include <filesystem>
@@ -71,11 +72,12 @@ class ProcessTest : public ::testing::Test {
     if (!p->waitForFinished(10000)) return -1;
     return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
   }
-  // Waits until a socket file other than `notInode` stands at `path`.
-  static bool WaitForSocket(const std::string& path, ino_t notInode = 0) {
-    for (int i = 0; i < 400; ++i) {
-      struct stat st {};
-      if (stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_ino != notInode) return true;
+  // Waits until an instance listens at `path` (a socket file left by a dead one refuses connections).
+  static bool WaitForSocket(const std::string& path) {
+    for (int i = 0; i < 600; ++i) {
+      QLocalSocket probe;
+      probe.connectToServer(QString::fromStdString(path));
+      if (probe.waitForConnected(200)) return true;
       QThread::msleep(25);
     }
     return false;
@@ -173,14 +175,15 @@ TEST_F(ProcessTest, KilledInstanceLeavesNoBlockingSocket) {
   QProcess* first = Start({});
   const std::string socket = SocketOf("TANDORFILE");
   ASSERT_TRUE(WaitForSocket(socket));
-  struct stat st {};
-  ASSERT_EQ(stat(socket.c_str(), &st), 0);
   ::kill(pid_t(first->processId()), SIGKILL);
   ASSERT_TRUE(first->waitForFinished(5000));
   ASSERT_TRUE(fs::exists(socket)) << "the crashed instance left its socket";
+  QLocalSocket stale;
+  stale.connectToServer(QString::fromStdString(socket));
+  ASSERT_FALSE(stale.waitForConnected(200));
 
   QProcess* next = Start({});
-  ASSERT_TRUE(WaitForSocket(socket, st.st_ino));
+  ASSERT_TRUE(WaitForSocket(socket));
   EXPECT_EQ(next->state(), QProcess::Running);
   EXPECT_EQ(RunSecond({QString::fromStdString(Archive("a.zip"))}), 0);
   EXPECT_EQ(WaitForTrace("open "), (std::vector<std::string>{"handover 1 idle", "open " + Archive("a.zip")}));
