@@ -150,7 +150,7 @@ std::vector<std::string> ListTree(const fs::path& dir) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator();
        it.increment(ec)) {
-    std::string rel = fs::relative(it->path(), dir).generic_string();
+    std::string rel = it->path().lexically_relative(dir).generic_string();
     if (it->is_symlink()) rel += "@";
     else if (it->is_directory()) rel += "/";
     out.push_back(rel);
