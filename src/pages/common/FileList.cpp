@@ -134,7 +134,10 @@ TFileListView::TFileListView(QStringList columns, QList<int> widths, QWidget* pa
   setAcceptDrops(true);
   setDropIndicatorShown(false);
   setCursor(Qt::PointingHandCursor);
-  setStyleSheet("QTreeView::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }");
+  // Grid lines between the cells; a highlighted row keeps the palette's highlight colours.
+  setStyleSheet(
+      "QTreeView::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
+      "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
 }
 
 std::vector<int> TFileListView::SelectedRows() const {
