@@ -11,6 +11,7 @@
 #include "app/Settings.h"
 #include "app/SystemDirs.h"
 #include "app/TempFolders.h"
+#include "pages/create/UndoStack.h"
 #include "zip/ZipKit.h"
 
 class QTabWidget;
@@ -102,7 +103,7 @@ class TTandorForm : public QMainWindow {
   bool ZipRunStarted = false;  // a zip creation run was started since the create list was filled
   std::string RelativeRoot;    // update page: the relative root folder
   std::string RelativeRowPath;
-  std::vector<std::vector<int>> UndoStack;  // create page: rows added by each step
+  TUndoStack UndoStack;  // create page: the rows added by each adding action
   QStringList CommandLine;
 
   QTabWidget* TabbedNotebook = nullptr;

@@ -1,15 +1,48 @@
 #include "pages/create/CreatePage.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QThread>
 #include <QVBoxLayout>
+#include <sys/stat.h>
 
+#include <unordered_map>
+
+#include "app/PromptService.h"
+#include "app/TandorForm.h"
+#include "core/Prompt.h"
+#include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/create/AddFolderForm.h"
+#include "pages/create/DatePickForm.h"
+#include "platform/Paths.h"
+#include "tar/TarLib.h"
+
+using namespace createlist;
+
+namespace {
+
+// The hourglass for the length of a scope.
+struct TWaitCursor {
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+std::string S(const QString& q) { return q.toStdString(); }
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+}  // namespace
 
 TCreatePage::TCreatePage(TTandorForm& form) : TPage(form) {
   OpenFilesZipButton = MakeButton("ADD FILES");
@@ -24,15 +57,18 @@ TCreatePage::TCreatePage(TTandorForm& form) : TPage(form) {
   ZipHelpButton = MakeButton("HELP");
   ZipExitButton = MakeButton("EXIT");
   ZipListView = new TFileListView({"File ", "Size", "Date", "Path", "Source"}, {150, 120, 128, 300, 300}, this);
+  ZipListView->Model()->SetPathIcon(0);
+  SelectAll2 = new QAction("Select All", this);
   Remove1 = new QAction("Remove", this);
-  auto* selectAll = new QAction("Select All", this);
-  connect(selectAll, &QAction::triggered, ZipListView, &TFileListView::SelectAllRows);
-  ZipListView->addAction(selectAll);
+  ZipListView->addAction(SelectAll2);
   ZipListView->addAction(Remove1);
   ZipListView->setContextMenuPolicy(Qt::ActionsContextMenu);
   Remove1->setEnabled(false);
   NumfilesEdit = MakeCounter();
   TotalFileSizeEdit = MakeCounter();
+  CreateTagEdit = new QLineEdit(this);
+  CreateTagEdit->setReadOnly(true);
+  CreateTagEdit->setPlaceholderText("no tag");
   ZipProgressBar = new QProgressBar(this);
   ZipProgressBar->setRange(0, 100);
   ZipProgressBar->setValue(0);
@@ -59,7 +95,7 @@ TCreatePage::TCreatePage(TTandorForm& form) : TPage(form) {
   step2->addSpacing(12);
   step2->addWidget(BatchButton);
   step2->addWidget(CreateTagButton);
-  step2->addStretch(1);
+  step2->addWidget(CreateTagEdit, 1);
 
   auto* counters = new QHBoxLayout;
   counters->addWidget(new QLabel("Number of files : ", this));
@@ -76,6 +112,45 @@ TCreatePage::TCreatePage(TTandorForm& form) : TPage(form) {
   layout->addLayout(counters);
   layout->addWidget(ZipProgressBar);
   layout->addWidget(ZipStatusBar);
+
+  connect(OpenFilesZipButton, &QPushButton::clicked, this, &TCreatePage::OpenFilesZipButtonClick);
+  connect(OpenFolderzipButton, &QPushButton::clicked, this, &TCreatePage::OpenFolderzipButtonClick);
+  connect(ZipUndoButton, &QPushButton::clicked, this, &TCreatePage::ZipUndoButtonClick);
+  connect(ZipResetButton, &QPushButton::clicked, this, &TCreatePage::ZipResetButtonClick);
+  connect(ZipButton, &QPushButton::clicked, this, &TCreatePage::ZipButtonClick);
+  connect(ZipStopButton, &QPushButton::clicked, this, &TCreatePage::ZipStopButtonClick);
+  connect(ZipPropertiesButton, &QPushButton::clicked, this, &TCreatePage::ZipPropertiesButtonClick);
+  connect(SelectAll2, &QAction::triggered, this, &TCreatePage::SelectAll2Click);
+  connect(Remove1, &QAction::triggered, this, &TCreatePage::Delete2Click);
+  connect(ZipListView, &TFileListView::FilesDropped, this, [this](const QStringList& paths) {
+    Form.DisableAll();
+    UpdateZipWindow(paths);
+  });
+  connect(ZipListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &TCreatePage::ZipListViewSelectItem);
+  connect(&Form.TarTimer, &QTimer::timeout, this, &TCreatePage::TarTimerTimer);
+  connect(&Form.GzipTimer, &QTimer::timeout, this, &TCreatePage::GzipTimerTimer);
+  connect(&Form.EnableTimer, &QTimer::timeout, this, &TCreatePage::EnableTimerEnded);
+  ZipKit.SetDLLDirectory(ProgramDir());
+  ZipKit.OnProgress = [this](TZipKit*, ProgressType type, const std::string&, int64_t size) {
+    if (stopRequested_) ZipKit.Cancel = true;
+    if (type == PtAdvance && size > 0) progressDone_ += size;
+  };
+  ZipKit.OnMessage = [this](TZipKit*, int32_t code, const std::string& text) {
+    if (code == 0) return;
+    zipErrorSeen_ = true;
+    if (!BatchCreateMode && !(Form.RunState && Form.RunState->BatchBusy)) ShowError("ERROR : " + text);
+  };
+  progressTimer_.setInterval(100);
+  connect(&progressTimer_, &QTimer::timeout, this, &TCreatePage::ProgressTimerTimer);
+}
+
+TCreatePage::~TCreatePage() {
+  stopRequested_ = true;
+  ZipKit.Cancel = true;
+  if (worker_) worker_->wait();
+  worker_.reset();
+  tarWriter_.reset();
 }
 
 std::vector<QWidget*> TCreatePage::WorkControls() const {
@@ -87,4 +162,281 @@ std::vector<QWidget*> TCreatePage::CommonControls() const {
   return {OpenFilesZipButton, OpenFolderzipButton, ZipHelpButton, ZipExitButton, ZipPropertiesButton};
 }
 
-void TCreatePage::UpdateZipWindow(const QStringList& paths) { Q_UNUSED(paths); }
+// ---------------------------------------------------------------------------------------------
+// Adding files
+
+void TCreatePage::DateQuestion(bool modalFlag) {
+  TSettings& s = Form.Settings;
+  if (!s.OnlyNewerThanDate || s.CreateCutoffDate != 0) return;
+  if (modalFlag) Form.ModalDialogOpen = true;
+  s.CreateCutoffDate = AskCutoffDate(this);
+  if (modalFlag) Form.ModalDialogOpen = false;
+  if (s.CreateCutoffDate == -1) {
+    s.OnlyNewerThanDate = false;
+    s.CreateCutoffDate = 0;
+  }
+}
+
+int64_t TCreatePage::NotBefore() const {
+  const TSettings& s = Form.Settings;
+  return s.OnlyNewerThanDate && s.CreateCutoffDate > 0 ? StartOfDay(s.CreateCutoffDate) : 0;
+}
+
+void TCreatePage::BeginAdding() {
+  if (!ZipListView->HasRows()) {
+    Form.Settings.CreateOptionsEditable = false;
+    TotalBytes = 0;  // the list may have been emptied by the main window
+  }
+  Form.UndoStack.PushUndoList();
+  added_ = 0;
+  sources_.clear();
+  sources_.reserve(static_cast<size_t>(ZipListView->Count()) + 16);
+  for (const TListRow& r : ZipListView->Model()->Rows()) sources_.insert(S(r.Extra));
+}
+
+void TCreatePage::FinishAdding() {
+  if (added_ > 0) SetFiveButtons(true);
+  if (!Form.UndoStack.TopHasEntries()) Form.UndoStack.PopUndoList();  // an action that added nothing
+  sources_.clear();
+  UpdateCounts();
+  ZipStatusBar->clearMessage();
+  ZipListView->setEnabled(true);
+  ZipListView->setFocus();
+}
+
+void TCreatePage::SetFiveButtons(bool on) {
+  for (QPushButton* b : {ZipUndoButton, BatchButton, CreateTagButton, ZipResetButton, ZipButton}) b->setEnabled(on);
+}
+
+void TCreatePage::UpdateCounts() {
+  NumfilesEdit->setText(QString::fromStdString(FormatWithCommas(ZipListView->Count())));
+  TotalFileSizeEdit->setText(QString::fromStdString(FormatWithCommas(TotalBytes)));
+}
+
+bool TCreatePage::CheckForDupeZipFileDrop(const std::string& path) {
+  if (const int64_t notBefore = NotBefore(); notBefore != 0) {
+    TFoundFile found;
+    if (FindRegularFile(path, found) && found.MTime < notBefore) return true;
+  }
+  if (!sources_.empty() || BatchCreateMode) return sources_.count(path) != 0;
+  for (const TListRow& r : ZipListView->Model()->Rows())
+    if (S(r.Extra) == path) return true;
+  return false;
+}
+
+void TCreatePage::DropFileToZip(const std::string& path, const TFoundFile& found, int n) {
+  const std::string name = ExtractFileName(path);
+  const std::string stored =
+      StoredPathOf(FolderOf(path), n, Form.Settings.SaveZipFolders, Form.Settings.RelativePaths);
+  TListRow row = MakeRow(name, found, stored, path);
+  if (!BatchCreateMode) {
+    Form.UndoStack.AddUndoEntry(UndoEntryRec{name, stored, found.Size});
+    row.Icon = Form.Icons.FindFilesIcon(name);
+  }
+  TotalBytes += found.Size;
+  ZipListView->Model()->Append(row);
+  sources_.insert(path);
+  ++added_;
+}
+
+void TCreatePage::OpenFilesZipButtonClick() {
+  DateQuestion(false);
+  TSettings& s = Form.Settings;
+  const std::vector<std::string> files =
+      Prompt().OpenFileNames("Select files to include in the Zip File", s.AddFilesFolder, "All files|*");
+  if (files.empty()) {
+    ZipListView->setEnabled(true);
+    ZipListView->setFocus();
+    return;
+  }
+  s.AddFilesFolder = FolderOf(files.front());
+  TWaitCursor wait;
+  BeginAdding();
+  const bool several = files.size() > 1;
+  if (several) Form.DisableAll();
+  int number = 0;
+  for (const std::string& file : files) {
+    ++number;
+    if (several) ZipStatusBar->showMessage(QString::number(number));
+    TFoundFile found;
+    if (CheckForDupeZipFileDrop(file) || !FindRegularFile(file, found)) continue;
+    DropFileToZip(file, found, FindEndingSlash(FolderOf(file)));
+  }
+  if (several) Form.EnableAll();
+  FinishAdding();
+}
+
+void TCreatePage::OpenFolderzipButtonClick() {
+  DateQuestion(true);
+  std::string folder = Form.BrowseforFolder("SELECT FOLDER TO INCLUDE IN ZIP FILE...", false, false);
+  if (folder.empty()) {
+    ZipListView->setEnabled(true);
+    ZipListView->setFocus();
+    return;
+  }
+  BeginAdding();
+  Form.DisableAll();
+  {
+    TWaitCursor wait;
+    ZipStatusBar->showMessage("0");
+    AddFolderToList(folder);
+  }
+  Form.EnableAll();
+  FinishAdding();
+}
+
+void TCreatePage::AddFolderToList(const std::string& chosen) {
+  std::string folder = chosen;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  TScanSpec spec;
+  spec.Folder = folder;
+  spec.PrefixLength = FindEndingSlash(folder);
+  spec.Recurse = Form.Settings.RecurseFolders;
+  spec.SaveFolders = Form.Settings.SaveZipFolders;
+  spec.Relative = Form.Settings.RelativePaths;
+  spec.NotBefore = NotBefore();
+  spec.MakeUndo = !BatchCreateMode;
+  TAddFolderForm window(spec, this);
+  Form.ModalDialogOpen = true;
+  ExecModal(window, "TAddFolderForm");
+  Form.ModalDialogOpen = false;
+  ZipListViewdisplay(std::move(window.Rows), std::move(window.Undo), window.Total());
+}
+
+void TCreatePage::ZipListViewdisplay(std::vector<TListRow>&& rows, std::vector<UndoEntryRec>&& undo, int64_t total) {
+  TotalBytes += total;
+  if (!BatchCreateMode) {
+    for (TListRow& r : rows) r.Icon = Form.Icons.FindFilesIcon(S(r.File));
+    for (UndoEntryRec& e : undo) Form.UndoStack.AddUndoEntry(std::move(e));
+  }
+  for (const TListRow& r : rows) sources_.insert(S(r.Extra));
+  added_ += static_cast<int>(rows.size());
+  ZipStatusBar->showMessage(QString::fromStdString(FormatWithCommas(static_cast<int64_t>(rows.size()))));
+  ZipListView->Model()->Append(std::move(rows));
+}
+
+void TCreatePage::UpdateZipWindow(const QStringList& paths) {
+  DateQuestion(true);
+  {
+    TWaitCursor wait;
+    ZipStatusBar->showMessage("0");
+    BeginAdding();
+    int number = 0;
+    for (const QString& p : paths) {
+      std::string path = S(p);
+      while (path.size() > 1 && path.back() == '/') path.pop_back();
+      struct stat st {};
+      if (::stat(path.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        AddFolderToList(path);
+        continue;
+      }
+      ZipStatusBar->showMessage(QString::number(++number));
+      TFoundFile found;
+      if (CheckForDupeZipFileDrop(path) || !FindRegularFile(path, found)) continue;
+      DropFileToZip(path, found, FindEndingSlash(FolderOf(path)));
+    }
+  }
+  Form.EnableAll();
+  FinishAdding();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Undo, remove, reset
+
+void TCreatePage::ZipUndoButtonClick() {
+  if (Form.RunState && Form.RunState->BatchBusy) return;
+  TUndoStack& undo = Form.UndoStack;
+  if (undo.Empty()) {
+    if (!ZipListView->HasRows()) Form.Settings.CreateOptionsEditable = true;
+    BatchButton->setEnabled(true);
+    ZipListView->setEnabled(true);
+    ZipListView->setFocus();
+    return;
+  }
+  Form.DisableAll();
+  {
+    TWaitCursor wait;
+    // Rows by caption and Path cell, in list order; each entry takes the first row still unclaimed.
+    const std::vector<TListRow>& rows = ZipListView->Model()->Rows();
+    std::unordered_map<std::string, std::vector<int>> byKey;
+    byKey.reserve(rows.size());
+    for (int i = static_cast<int>(rows.size()) - 1; i >= 0; --i)
+      byKey[S(rows[i].File) + '\0' + S(rows[i].Path)].push_back(i);
+    std::vector<int> doomed;
+    int64_t count = 0;
+    for (const UndoEntryRec& e : undo.Top()) {
+      if ((++count & 1023) == 0) ZipStatusBar->showMessage(QString::number(count));
+      auto it = byKey.find(e.FileName + '\0' + e.StoredPath);
+      if (it == byKey.end() || it->second.empty()) continue;
+      const int row = it->second.back();
+      it->second.pop_back();
+      TotalBytes -= rows[static_cast<size_t>(row)].SizeValue;
+      doomed.push_back(row);
+    }
+    ZipListView->Model()->RemoveRows(std::move(doomed));
+  }
+  Form.EnableAll();
+  undo.PopUndoList();
+  if (undo.Empty()) SetFiveButtons(false);
+  ZipStatusBar->clearMessage();
+  UpdateCounts();
+  ZipListView->setEnabled(true);
+  ZipListView->setFocus();
+  BatchButton->setEnabled(true);
+  if (!ZipListView->HasRows()) {
+    Form.Settings.CreateOptionsEditable = true;
+    TotalBytes = 0;
+    UpdateCounts();
+  }
+}
+
+void TCreatePage::SelectAll2Click() {
+  if (!ZipListView->HasRows()) return;
+  ZipListView->SelectAllRows();
+  Remove1->setEnabled(true);
+}
+
+void TCreatePage::Delete2Click() {
+  if (!ZipListView->HasRows()) return;
+  std::vector<int> selected = ZipListView->SelectedRows();
+  for (int r : selected) TotalBytes -= RemoveCommas(S(ZipListView->Model()->Row(r).Size));
+  ZipListView->Model()->RemoveRows(std::move(selected));
+  UpdateCounts();
+  Remove1->setEnabled(false);
+}
+
+void TCreatePage::ZipListViewSelectItem() { Remove1->setEnabled(!ZipListView->SelectedRows().empty()); }
+
+void TCreatePage::ZipResetButtonClick() {
+  Form.DisableAll();
+  TWaitCursor wait;
+  ZipStatusBar->clearMessage();
+  Form.UndoStack.DisposeUndoList();
+  SetFiveButtons(false);
+  ZipListView->Model()->Clear();
+  Form.TempFolders.ClearTempFolders(Form.QueueList);
+  Form.Icons.ClearCache();
+  TotalBytes = 0;
+  CreateTagEdit->clear();
+  Form.Settings.CreateOptionsEditable = true;
+  Form.EnableAll();
+  SetFiveButtons(false);
+  Form.CurrentArchiveFile.clear();
+  Form.ZipRunStarted = false;
+  BatchButton->setEnabled(true);
+  Remove1->setEnabled(false);
+  NumfilesEdit->setText("0");
+  TotalFileSizeEdit->setText("0");
+}
+
+std::vector<TCreatePage::TRunRow> TCreatePage::SnapshotRows() const {
+  std::vector<TRunRow> out;
+  out.reserve(static_cast<size_t>(ZipListView->Count()));
+  for (const TListRow& r : ZipListView->Model()->Rows()) out.push_back({S(r.Extra), S(r.Path), S(r.File)});
+  return out;
+}
+
+void TCreatePage::Report(const std::string& text) {
+  if (!BatchCreateMode) ShowError(text);
+}

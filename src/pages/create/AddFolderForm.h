@@ -1,0 +1,59 @@
+#pragma once
+// The folder-adding window: runs a folder scan on TAddFolderThread while it waits modally, shows the
+// folder being searched, the file being looked at and the number collected, and offers STOP.
+#include <QDialog>
+#include <QThread>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "pages/create/CreateList.h"
+
+class QLabel;
+class QPushButton;
+
+class TAddFolderThread : public QThread {
+  Q_OBJECT
+ public:
+  TAddFolderThread(createlist::TScanSpec spec, createlist::TScanResults& results)
+      : spec_(std::move(spec)), results_(results) {}
+
+ protected:
+  void run() override;
+
+ private:
+  createlist::TScanSpec spec_;
+  createlist::TScanResults& results_;
+};
+
+class TAddFolderForm : public QDialog {
+  Q_OBJECT
+ public:
+  TAddFolderForm(createlist::TScanSpec spec, QWidget* parent = nullptr);
+  ~TAddFolderForm() override;
+
+  // Rows and undo entries collected by the scan, in scan order; complete once the window closed.
+  std::vector<TListRow> Rows;
+  std::vector<UndoEntryRec> Undo;
+  int64_t Total() const { return results_.Total(); }
+
+  QLabel* MaskLabel;
+  QLabel* FolderLabel;  // the folder being searched
+  QLabel* FileLabel;    // the file being looked at
+  QLabel* CountLabel;   // files collected
+  QPushButton* StopButton;
+
+  void StopButtonClick();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void reject() override {}  // closes only when the scan has ended
+
+ private:
+  void TimerTimer();
+  void TakeBatch();
+  createlist::TScanSpec spec_;
+  createlist::TScanResults results_;
+  std::unique_ptr<TAddFolderThread> worker_;
+  QTimer timer_;
+};
