@@ -36,6 +36,7 @@ class TAddFolderForm : public QDialog {
   std::vector<TListRow> Rows;
   std::vector<UndoEntryRec> Undo;
   int64_t Total() const { return results_.Total(); }
+  const createlist::TScanResults& Results() const { return results_; }
 
   QLabel* MaskLabel;
   QLabel* FolderLabel;  // the folder being searched

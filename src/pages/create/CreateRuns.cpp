@@ -200,10 +200,16 @@ bool TCreatePage::MakeZipFDLL() {
     if (!BatchCreateMode) ShowError(kNoFiles);
     return false;
   }
-  if (!TargetFolderUsable(Form.CurrentArchiveFile)) return false;
+  if (!TargetFolderUsable(Form.CurrentArchiveFile)) {
+    ZipFailed = true;
+    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
+    return false;
+  }
   if (!PrepareZipKit()) {
     Form.EnableAll();
     SetFiveButtons(true);
+    ZipFailed = true;
+    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
     return false;
   }
   std::vector<std::string> specs;
@@ -217,6 +223,7 @@ bool TCreatePage::MakeZipFDLL() {
   if (specs.empty()) {
     if (!BatchCreateMode) ShowError("THERE WERE NO FILES TO ZIP\nADD FILES TO THE GRID LIST AND TRY AGAIN");
     Form.EnableAll();
+    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
     return true;
   }
   StartZipWorker({{std::string(), std::move(specs)}});
@@ -228,10 +235,16 @@ bool TCreatePage::MakeZipRelPath() {
     if (!BatchCreateMode) ShowError(kNoFiles);
     return false;
   }
-  if (!TargetFolderUsable(Form.CurrentArchiveFile)) return false;
+  if (!TargetFolderUsable(Form.CurrentArchiveFile)) {
+    ZipFailed = true;
+    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
+    return false;
+  }
   if (!PrepareZipKit()) {
     Form.EnableAll();
     SetFiveButtons(true);
+    ZipFailed = true;
+    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
     return false;
   }
   // One engine call per run of consecutive rows sharing a root folder: the engine stores each file
