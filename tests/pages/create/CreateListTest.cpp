@@ -232,7 +232,7 @@ TEST_F(CreatePageTest, DateQuestionOncePerPageVisitAndFilter) {
 TEST_F(CreatePageTest, StopDuringALargeScanListsWhatWasCollected) {
   const fs::path root = testenv::MakeTempDir("big");
   ASSERT_EQ(testenv::Run("cd " + testenv::Quote(root.string()) +
-                         " && for d in 0 1 2 3 4 5 6 7 8 9; do mkdir d$d && (cd d$d && seq 1 800 | xargs touch); done"),
+                         " && for d in 0 1 2 3 4 5; do mkdir d$d && (cd d$d && seq 1 800 | xargs touch); done"),
             0);
   Answer("TAddFolderForm", [](QDialog& d) {
     auto& window = static_cast<TAddFolderForm&>(d);
@@ -246,7 +246,7 @@ TEST_F(CreatePageTest, StopDuringALargeScanListsWhatWasCollected) {
   AddFolder(root);
   const int listed = page_->ZipListView->Count();
   EXPECT_GE(listed, 50);
-  EXPECT_LT(listed, 8000);
+  EXPECT_LT(listed, 4800);
   EXPECT_EQ(static_cast<int>(form_->UndoStack.Top().size()), listed);
   EXPECT_EQ(page_->NumfilesEdit->text().toStdString(), FormatWithCommas(listed));
   page_->ZipUndoButtonClick();

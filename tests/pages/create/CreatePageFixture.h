@@ -23,6 +23,7 @@
 #include "pages/common/FileList.h"
 #include "pages/create/CreatePage.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
 namespace createtest {
 
@@ -36,6 +37,7 @@ class CreatePageTest : public ::testing::Test {
     TSettings s;
     s.ConfigFile = (data_ / "config").string();
     s.WriteDefaultSettings();
+    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines live there
     SetModalHook([this](QDialog& d, const char* name) {
       windows_.push_back(name);
       auto it = answers_.find(name);
