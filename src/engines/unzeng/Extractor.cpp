@@ -318,8 +318,9 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
       total += p;
       job.done = total;
     }
-    if (!finished && c == 0 && p == 0 && inputEnd && inOff == inHave)
-      return fail(TJobStatus::Decode, total < job.size ? TDecodeStatus::TooShort : TDecodeStatus::BadData);
+    // No progress although input is at hand, or the input is over: the stream is damaged or cut.
+    if (!finished && c == 0 && p == 0 && (inputEnd || inOff < inHave))
+      return fail(TJobStatus::Decode, TDecodeStatus::BadData);
   }
   if (total != job.size) return fail(TJobStatus::Decode, TDecodeStatus::TooShort);
   if (job.decryptor) {
