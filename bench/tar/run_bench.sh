@@ -60,9 +60,6 @@ gzip -t o.tgz
 row "tar.gz extract (tree)" 1 "rm -rf x; mkdir x" "tar -xzf p.tgz -C x" "rm -rf x; mkdir x" "'$drv' untar p.tgz x" "-"
 diff -r tree x >/dev/null || { echo "extracted tree differs" >&2; exit 1; }
 rm -rf x
-mkdir one && ln mixed.bin one/mixed.bin
-row "tar.gz create (mixed file)" 1 "rm -f p1.tgz" "tar -czf p1.tgz -C one ." "rm -f o1.tgz" "'$drv' tgz o1.tgz one" "<= 0.60"
-
 echo
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); $(gzip --version | head -1); $(tar --version | head -1)"
 printf '%-34s %9s %9s %7s   %9s %9s %7s   %s\n' "operation" "peer s" "ours s" "ratio" "peer cpu" "ours cpu" "ratio" "target"
