@@ -233,13 +233,6 @@ bool TUnzipPage::OpenArchive(const std::string& name) {
   return true;
 }
 
-bool TUnzipPage::OpenGZipFile(const std::string& name) {
-  if (!HasExtension(name, ".gz") && !HasExtension(name, ".tgz")) return false;
-  Form.DisableAll();
-  UpdateGZipWindow(name);
-  return true;
-}
-
 void TUnzipPage::HideListsForListing() {
   UnzipFilteredListView->setEnabled(false);
   lists_->setCurrentWidget(UnzipListView);
@@ -307,7 +300,11 @@ void TUnzipPage::FinishListing(bool tarTotals) {
     Form.EnableAll();
     EnableLoadedArchiveButtons();
   } else {
+    // Nothing listed: the controls are on again, those that need rows stay off.
     Form.EnableAll();
+    for (QWidget* w : {SelectAllButton, UnSelectAllButton, TreeButton, SelectButton, FolderFilterButton,
+                       UnzipResetButton, SaveQueueButton, UnzipButton, SaveUnzipFileButton, TAGButton})
+      w->setEnabled(false);
   }
   ShowFullList();
   UnzipListView->setEnabled(true);
@@ -354,28 +351,19 @@ int64_t TUnzipPage::TallyZipFile(const std::string& name) {
   return total;
 }
 
-void TUnzipPage::UpDateRARWindow(const std::string& archive) {
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
-  FinishListing(false);
-}
-
-void TUnzipPage::UpdateTarWindow(const std::string& archive) {
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
-  FinishListing(true);
-}
-
-void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
-  FinishListing(false);
-}
-
-void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
-  FinishListing(true);
+void TUnzipPage::RunOnWorker(const std::function<void()>& work) {
+  listingWorker_ = true;
+  QEventLoop loop;
+  std::thread worker([&] {
+    try {
+      work();
+    } catch (...) {
+    }
+    QMetaObject::invokeMethod(this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    listingWorker_ = false;
+  });
+  loop.exec();
+  worker.join();
 }
 
 // ---------------------------------------------------------------------------------------------

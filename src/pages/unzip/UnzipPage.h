@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Prompt.h"
 #include "pages/common/Page.h"
 
 class QComboBox;
@@ -18,6 +19,8 @@ class QStackedWidget;
 class TRowSink;
 struct TRowBatch;
 class Tunzipthread;
+class TRarKit;
+struct RARHeaderData;
 
 class TUnzipPage : public TPage {
   Q_OBJECT
@@ -53,6 +56,8 @@ class TUnzipPage : public TPage {
   void UpDateTarGZipWindow(const std::string& archive);  // gzipped tar
   // The gzip family: true when it handled the name (".gz", ".tgz").
   bool OpenGZipFile(const std::string& name);
+  // True when the gzip file's stored name has the extension ".tar".
+  bool IsaGzippedTarBall(const std::string& name);
   // Sum of the unpacked sizes of a zip archive's entries; also added to the run state's
   // BatchUnpackedTotal.
   int64_t TallyZipFile(const std::string& name);
@@ -82,6 +87,22 @@ class TUnzipPage : public TPage {
   void ThreadDoUnzip(QObject* sender);
   // True to go on with the extraction, false to halt. Runs on the worker.
   bool ZipFileSecurityCheck();
+  // The extractors of tar and gzip files (on the extraction worker).
+  void UnzipTarFile(const std::string& destination);
+  void UnzipGZFile(QObject* sender, const std::string& destination);
+  void UnzipRarFile(const std::string& destination);
+  // Asks whether an existing file is replaced by an archive entry; Yes without asking when no file
+  // is there.
+  TPromptAnswer OverWriteWarning(const std::string& diskPath, const std::string& caption, const std::string& dateText,
+                                 int64_t size);
+  // The RAR side: a listed header (on the listing worker), the end of a listing, the overwrite
+  // question, the component's error, extracting and password events (on the extraction worker).
+  void RarKitListing(const TRarKit& kit, const RARHeaderData& header, TRowSink& sink, int64_t& total);
+  void ShowRarArchive();
+  bool OKToAddRARFile(const std::string& diskPath, const std::string& sizeText, const std::string& dateText);
+  void RarKitError(int code);
+  void RarKitExtracting();
+  void RarKitReqPassword(TRarKit& kit, std::string& password);
   // Carries the highlights of the filtered list over to the full list.
   void SetFilteredSelect();
 
@@ -128,6 +149,12 @@ class TUnzipPage : public TPage {
   // work has ended and every row is in the list.
   void RunListing(const std::function<void(TRowSink&)>& work);
   void AppendBatch(TRowBatch& batch);
+  // Runs `work` on a worker thread and returns when it has ended; the window keeps running.
+  void RunOnWorker(const std::function<void()>& work);
+  // Sets the progress bar from any thread (queued).
+  void PostProgress(int percent);
+  // The highlighted rows' names (Path followed by File), and whether every row is highlighted.
+  std::vector<std::string> HighlightedNames(bool& all);
   void SetProgressMax(int64_t total);
   void ShowListingProgress(int64_t done);
   // The steps after every opener: totals, selection, buttons, the list shown again.
@@ -144,4 +171,6 @@ class TUnzipPage : public TPage {
   std::shared_ptr<std::atomic<bool>> listingCancel_;
   QPointer<Tunzipthread> unzipThread_;
   int waitCursors_ = 0;
+  std::string rarPassword_;            // the password of the running RAR extraction
+  std::atomic<int> rarEntriesSeen_{0};  // headers read by the running RAR extraction
 };

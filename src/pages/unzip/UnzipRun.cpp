@@ -77,6 +77,23 @@ void TUnzipPage::DoUnzip(QObject* sender) {
   unzipThread_->start();
 }
 
+std::vector<std::string> TUnzipPage::HighlightedNames(bool& all) {
+  std::vector<std::string> names;
+  RunOnUiThread([&] {
+    const TFileListModel& m = *UnzipListView->Model();
+    const std::vector<int> rows = UnzipListView->SelectedRows();
+    all = !rows.empty() && static_cast<int>(rows.size()) == m.Count();
+    names.reserve(rows.size());
+    for (int r : rows) names.push_back(m.Row(r).Key().toStdString());
+  });
+  return names;
+}
+
+void TUnzipPage::PostProgress(int percent) {
+  QMetaObject::invokeMethod(
+      UnzipProgressBar, [bar = UnzipProgressBar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
+}
+
 void TUnzipPage::SetFilteredSelect() {
   for (int r : UnzipFilteredListView->SelectedRows()) {
     const qint64 source = UnzipFilteredListView->Model()->Row(r).Data;
@@ -232,5 +249,17 @@ void TUnzipPage::ThreadDoUnzip(QObject* sender) {
     }
   }
   // Tar, gzip and RAR archives have extractors of their own.
+  if (HasExtension(archive, ".gz") || HasExtension(archive, ".tgz")) {
+    RunOnUiThread([&] { form.DisableAll(); });
+    UnzipGZFile(sender, destination);
+  }
+  if (HasExtension(archive, ".tar")) {
+    RunOnUiThread([&] { form.DisableAll(); });
+    UnzipTarFile(destination);
+  }
+  if (HasExtension(archive, ".rar")) {
+    RunOnUiThread([&] { form.DisableAll(); });
+    UnzipRarFile(destination);
+  }
   return finish(true);
 }

@@ -1,0 +1,71 @@
+// Opens zip archives with 100,000 and 1,000,000 entries on the unzip page (offscreen) and reports the
+// time until every row is in the list and the worst gap of a 10 ms timer during the listing.
+//   unzippage_bench [folder]   (archives are made there with make_zip.py when missing)
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/TandorForm.h"
+#include "pages/common/FileList.h"
+#include "pages/unzip/UnzipPage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double Seconds(const std::string& command) {
+  const auto t0 = std::chrono::steady_clock::now();
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unzippage-bench";
+  fs::create_directories(folder / "home");
+  setenv("TANDOR_HOME", (folder / "home").c_str(), 1);
+  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const fs::path script = fs::path(__FILE__).parent_path() / "make_zip.py";
+
+  QApplication app(argc, argv);
+  TTandorForm form;
+  form.show();
+  TUnzipPage* page = form.UnzipPage;
+
+  for (int n : {100000, 1000000}) {
+    const fs::path zip = folder / ("entries" + std::to_string(n) + ".zip");
+    if (!fs::exists(zip)) {
+      const double made = Seconds("python3 '" + script.string() + "' '" + zip.string() + "' " + std::to_string(n));
+      std::printf("made %s in %.1f s\n", zip.c_str(), made);
+    }
+    const double peer = Seconds("unzip -Z1 '" + zip.string() + "' > /dev/null");
+
+    page->ResetUnzipPage();
+    QElapsedTimer clock;
+    qint64 last = 0, worst = 0;
+    QTimer ping;
+    ping.setInterval(10);
+    QObject::connect(&ping, &QTimer::timeout, [&] {
+      const qint64 now = clock.elapsed();
+      worst = std::max(worst, now - last);
+      last = now;
+    });
+    clock.start();
+    ping.start();
+    page->UpdateUnzipWindow(zip.string());
+    const qint64 listed = clock.elapsed();
+    worst = std::max(worst, listed - last);
+    ping.stop();
+    QApplication::processEvents();
+    std::printf("%8d entries: %d rows in the list after %.3f s; worst event-loop gap %lld ms; unzip -Z1 %.3f s\n", n,
+                page->UnzipListView->Count(), listed / 1000.0, static_cast<long long>(worst), peer);
+    std::fflush(stdout);
+  }
+  return 0;
+}

@@ -1,0 +1,190 @@
+// RAR archives on the unzip page: listing through TRarKit on the listing worker, extraction of the
+// highlighted rows on the extraction worker with overwrite and password questions.
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+
+#include "app/PromptService.h"
+#include "app/TandorForm.h"
+#include "core/TextUtil.h"
+#include "pages/common/FileList.h"
+#include "pages/unzip/ArchiveNames.h"
+#include "pages/unzip/RowSink.h"
+#include "pages/unzip/UnzipPage.h"
+#include "platform/Paths.h"
+#include "rar/RarKit.h"
+
+namespace {
+
+constexpr unsigned kFolderAttribute = 0x10;
+const char* const kReplaceText =
+    "THE FILE IN THE ZIP FILE WILL REPLACE THE FILE ON DISK\nTO REPLACE THIS FILE CHOOSE  YES\nTO REPLACE ALL FILES "
+    "AND AVOID RECEIVING THIS MESSAGE AGAIN CHOOSE  ALL";
+
+void PrepareKit(TRarKit& kit, const std::string& archive) {
+  kit.Path2UnrarDll = ProgramDir();
+  kit.NameofUnrarDll = "libunrar.so";
+  kit.Archivefilename = archive;
+}
+
+}  // namespace
+
+void TUnzipPage::RarKitListing(const TRarKit& kit, const RARHeaderData& header, TRowSink& sink, int64_t& total) {
+  if ((header.FileAttr & kFolderAttribute) != 0 || TRarKit::IsFolderEntry(header)) return;
+  static thread_local TDateText dates;
+  std::string name = TRarKit::EntryName(header);
+  ConvertSlashes(name);
+  TListRow row;
+  SplitEntryName(name, row.File, row.Path);
+  if (row.File.isEmpty()) return;
+  const uint64_t size = kit.EntryUnpackedSize();
+  row.SizeValue = static_cast<qint64>(size);
+  row.Size = QString::number(size);
+  row.Date = dates.FromDos(header.FileTime);
+  row.DateValue = TDateText::DosSortKey(header.FileTime);
+  total += static_cast<int64_t>(size);
+  sink.Add(std::move(row));
+}
+
+void TUnzipPage::UpDateRARWindow(const std::string& archive) {
+  if (listing_) return;
+  HideListsForListing();
+  Form.CurrentArchiveFile = archive;
+  Form.SetCaption(archive);
+  SetWaitCursor(true);
+  UnzipStatusBar->showMessage("0");
+  Form.UnzipTotalBytes = 0;
+  int64_t total = 0;
+  RunListing([&](TRowSink& sink) {
+    TRarKit kit;
+    PrepareKit(kit, archive);
+    kit.OnListing = [&](TRarKit& k, const RARHeaderData& header) {
+      RarKitListing(k, header, sink, total);
+      if (sink.Cancelled()) k.Stop = true;
+    };
+    kit.ListRarArchive();  // listing failures are silent: no rows tell it
+  });
+  Form.UnzipTotalBytes = total;
+  ShowRarArchive();
+}
+
+void TUnzipPage::ShowRarArchive() {
+  if (!UnzipListView->HasRows()) {
+    Form.UnzipTotalBytes = 0;
+    FinishListing(false);
+    ShowError("THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ");
+    return;
+  }
+  FinishListing(false);
+}
+
+bool TUnzipPage::OKToAddRARFile(const std::string& diskPath, const std::string& sizeText,
+                                const std::string& dateText) {
+  const QFileInfo disk(QString::fromStdString(diskPath));
+  if (!disk.exists() && !disk.isSymLink()) return true;
+  TRunState& state = *Form.RunState;
+  if (state.OverwriteNoToAll) return false;
+  const std::string diskDate = TDateText().FromUnix(disk.lastModified().toSecsSinceEpoch()).toStdString();
+  const std::string text = diskPath + "  " + std::to_string(disk.size() / 1024) + " KB  " + diskDate + "\n\n" +
+                           ExtractFileName(diskPath) + "  " + std::to_string(RemoveCommas(sizeText) / 1024) + " KB  " +
+                           dateText + "\n\n" + kReplaceText;
+  switch (Prompt().ShowMessage("Tandor File", text, TPromptIcon::Question, TPromptButtons::YesNoAllCancel)) {
+    case TPromptAnswer::NoToAll: state.OverwriteNoToAll = true; return false;
+    case TPromptAnswer::No: return false;
+    case TPromptAnswer::YesToAll: state.OverwriteYesToAll = true; return true;
+    default: return true;
+  }
+}
+
+void TUnzipPage::RarKitError(int code) {
+  // The end of the archive is the end of a good run, not an error.
+  if (TRarKit::Succeeded(code)) return;
+  Prompt().ShowMessage("Tandor File", TRarKit::GetRarErrorText(code), TPromptIcon::Error, TPromptButtons::OkCancel);
+  Form.RunState->RarErrorSeen = true;
+}
+
+void TUnzipPage::RarKitExtracting() {
+  // Every header read counts, skipped entries too; the bar stops at its end.
+  const int seen = ++rarEntriesSeen_;
+  QMetaObject::invokeMethod(
+      UnzipProgressBar, [bar = UnzipProgressBar, seen] { bar->setValue(std::min(seen, bar->maximum())); },
+      Qt::QueuedConnection);
+}
+
+void TUnzipPage::RarKitReqPassword(TRarKit& kit, std::string& password) {
+  if (rarPassword_.empty()) {
+    for (;;) {
+      std::string text;
+      if (!Prompt().AskText("Enter password", "&Password:", text, true)) {
+        rarPassword_.clear();
+        break;
+      }
+      if (!text.empty()) {
+        rarPassword_ = text;
+        break;
+      }
+      // OK with an empty text keeps the dialog open.
+    }
+  }
+  password = rarPassword_;
+  if (password.empty()) {
+    kit.Stop = true;
+    Form.RunState->RarPasswordCancelled = true;
+  }
+}
+
+void TUnzipPage::UnzipRarFile(const std::string& destination) {
+  TRunState& state = *Form.RunState;
+  rarPassword_.clear();
+  state.RarPasswordCancelled = false;
+  state.RarErrorSeen = false;
+  state.OverwriteYesToAll = false;
+  state.OverwriteNoToAll = false;
+
+  struct TRowText {
+    std::string Name, Size, Date;
+  };
+  std::vector<TRowText> rows;
+  std::string archive;
+  RunOnUiThread([&] {
+    archive = Form.CurrentArchiveFile;
+    const TFileListModel& m = *UnzipListView->Model();
+    for (int r : UnzipListView->SelectedRows()) {
+      const TListRow& row = m.Row(r);
+      rows.push_back({row.Key().toStdString(), row.Size.toStdString(), row.Date.toStdString()});
+    }
+  });
+  std::vector<std::string> names;
+  for (const TRowText& row : rows) {
+    if (state.OverwriteYesToAll || Form.Settings.UnzipOverwrite ||
+        OKToAddRARFile(destination + "/" + row.Name, row.Size, row.Date))
+      names.push_back(row.Name);
+  }
+  if (names.empty()) {
+    ShowError("YOU HAVE NOT SELECTED ANY FILES TO ADD TO THIS ZIP FILE");
+    return;
+  }
+
+  TRarKit kit;
+  PrepareKit(kit, archive);
+  kit.OnError = [this](TRarKit&, int code) { RarKitError(code); };
+  kit.SetFilesToProcess(names);
+  kit.TargetDirectory = destination;
+  kit.ErrorOnDirExists = false;
+  kit.OnReqPassword = [this](TRarKit& k, const RARHeaderData&, std::string& password) { RarKitReqPassword(k, password); };
+  kit.OnExtracting = [this](TRarKit&, const RARHeaderData&) { RarKitExtracting(); };
+  // Existing files were asked about above; the ones left are replaced.
+  kit.OnOverwrite = [](TRarKit&, const RARHeaderData&, const std::string&) { return true; };
+  rarEntriesSeen_ = 0;
+  RunOnUiThread([&] {
+    UnzipProgressBar->setMaximum(static_cast<int>(std::max<size_t>(names.size(), 1)));
+    UnzipProgressBar->setValue(0);
+  });
+  const int result = kit.ExtractRarArchive();
+  RunOnUiThread([&] {
+    UnzipProgressBar->setValue(0);
+    UnzipProgressBar->setMaximum(100);
+    if (TRarKit::Succeeded(result)) Form.ArchiveExtracted = true;
+  });
+}
