@@ -1,6 +1,7 @@
 // Opens zip archives with 100,000 and 1,000,000 entries on the unzip page (offscreen) and reports the
 // time until every row is in the list and the worst gap of a 10 ms timer during the listing.
 //   unzippage_bench [folder]   (archives are made there with make_zip.py when missing)
+//   unzippage_bench --show archive seconds   (shows the window with the archive loaded, for a screenshot)
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -27,16 +28,28 @@ double Seconds(const std::string& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unzippage-bench";
+  const bool show = argc > 3 && std::string(argv[1]) == "--show";
+  const fs::path folder = show ? fs::temp_directory_path() / "unzippage-show"
+                               : argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unzippage-bench";
   fs::create_directories(folder / "home");
   setenv("TANDOR_HOME", (folder / "home").c_str(), 1);
-  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!show && !getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const fs::path script = fs::path(__FILE__).parent_path() / "make_zip.py";
+  {
+    TSettings settings;  // a settings file keeps the first-run window away
+    settings.ConfigFile = (folder / "home" / "config").string();
+    if (!fs::exists(settings.ConfigFile)) settings.WriteDefaultSettings();
+  }
 
   QApplication app(argc, argv);
   TTandorForm form;
   form.show();
   TUnzipPage* page = form.UnzipPage;
+  if (show) {
+    page->OpenArchive(argv[2]);
+    QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QApplication::quit);
+    return QApplication::exec();
+  }
 
   for (int n : {100000, 1000000}) {
     const fs::path zip = folder / ("entries" + std::to_string(n) + ".zip");
