@@ -15,6 +15,7 @@
 #include "app/LongPath.h"
 #include "app/PromptService.h"
 #include "app/TandorForm.h"
+#include "tar/TarExtractor.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
 #include "pages/create/CreatePage.h"
@@ -49,13 +50,6 @@ class TTimerOpenThread : public QThread {
 };
 
 }  // namespace
-
-bool IsaGzippedTarBall(const std::string& path) {
-  TGzip gzip;
-  gzip.FileSource = path;
-  gzip.WindowOnError = false;
-  return gzip.ReadHeader() == 0 && EndsWithNoCase(gzip.HeaderFileName, ".tar");
-}
 
 TOpenRoute RouteByFileType(const std::string& path) {
   std::error_code ec;
