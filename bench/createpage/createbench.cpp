@@ -2,6 +2,7 @@
 // the page's run and reports wall times, the progress bar's movement and the longest pause of the
 // event loop (a 10 ms timer), next to the same list added by one direct TZipKit call.
 //   createbench ARCHIVE FOLDER [LEVEL]
+//   createbench --scan FOLDER      (the folder scan only)
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s ARCHIVE FOLDER [LEVEL]\n", argv[0]);
     return 2;
   }
+  const bool scanOnly = std::string(argv[1]) == "--scan";
   const std::string archive = argv[1], folder = argv[2];
   const int level = argc > 3 ? std::atoi(argv[3]) : 8;
   char home[] = "/tmp/createbench-XXXXXX";
@@ -80,7 +82,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   TBenchPrompt prompt;
   SetPromptService(&prompt);
-  SetModalHook([](QDialog& d, const char*) { return d.exec(); });
+  SetModalHook([](QDialog& d, const char* name) {
+    return std::string(name) == "TAddFolderForm" ? d.exec() : int(QDialog::Accepted);  // only the scan window runs
+  });
 
   int rc = 0;
   {
@@ -105,7 +109,12 @@ int main(int argc, char** argv) {
                 page->ZipListView->Count(), page->TotalFileSizeEdit->text().toStdString().c_str(), scanSeconds,
                 static_cast<long long>(scanGap));
 
+    if (scanOnly) {
+      form.ClearCreateList();
+      page->TotalBytes = 0;
+    }
     // The zip run.
+    if (!scanOnly) {
     std::filesystem::remove(archive);
     form.CurrentArchiveFile = archive;
     QEventLoop loop;
@@ -143,6 +152,7 @@ int main(int argc, char** argv) {
     std::printf("component: one AddFiles call %.2f s (%d files)\n", kitSeconds, kit.SuccessCount);
     std::printf("page / component: %.3f\n", kitSeconds > 0 ? zipSeconds / kitSeconds : 0.0);
     std::filesystem::remove(direct);
+    }
   }
   SetModalHook(nullptr);
   SetPromptService(nullptr);
