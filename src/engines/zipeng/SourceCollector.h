@@ -49,7 +49,7 @@ class SourceCollector {
   std::vector<std::string> exclusions_;
   std::set<std::string> seenNames_;
   std::vector<std::string> walked_;
-  std::string base_;  // base folder of the spec being collected
+  std::string base_;  // base folder of the file specification being collected
   bool haveArchive_ = false;
   dev_t archiveDev_ = 0;  // the archive itself is never added to itself
   ino_t archiveIno_ = 0;
