@@ -53,6 +53,7 @@ class TCreatePage : public TPage {
 
   // --- Zip runs -----------------------------------------------------------------------------
   void ZipButtonClick();
+  bool BeginZipRun();
   bool MakeZipFDLL();     // one engine call for the whole list
   bool MakeZipRelPath();  // stored folders relative to each row's root
   void ZipStopButtonClick();

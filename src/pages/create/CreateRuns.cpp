@@ -195,7 +195,8 @@ bool TCreatePage::PrepareZipKit() {
   return true;
 }
 
-bool TCreatePage::MakeZipFDLL() {
+// The checks both zip runs make first: rows to zip, a usable target folder, the component set up.
+bool TCreatePage::BeginZipRun() {
   if (!ZipListView->HasRows()) {
     if (!BatchCreateMode) ShowError(kNoFiles);
     return false;
@@ -212,6 +213,11 @@ bool TCreatePage::MakeZipFDLL() {
     QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
     return false;
   }
+  return true;
+}
+
+bool TCreatePage::MakeZipFDLL() {
+  if (!BeginZipRun()) return false;
   std::vector<std::string> specs;
   int64_t total = 0;
   for (const TListRow& r : ZipListView->Model()->Rows()) {
@@ -231,22 +237,7 @@ bool TCreatePage::MakeZipFDLL() {
 }
 
 bool TCreatePage::MakeZipRelPath() {
-  if (!ZipListView->HasRows()) {
-    if (!BatchCreateMode) ShowError(kNoFiles);
-    return false;
-  }
-  if (!TargetFolderUsable(Form.CurrentArchiveFile)) {
-    ZipFailed = true;
-    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
-    return false;
-  }
-  if (!PrepareZipKit()) {
-    Form.EnableAll();
-    SetFiveButtons(true);
-    ZipFailed = true;
-    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
-    return false;
-  }
+  if (!BeginZipRun()) return false;
   // One engine call per run of consecutive rows sharing a root folder: the engine stores each file
   // under its path below that root, which is the row's Path followed by its name.
   std::vector<std::pair<std::string, std::vector<std::string>>> calls;
