@@ -4,6 +4,7 @@
 //   unzippage_bench --show archive seconds   (shows the window with the archive loaded, for a screenshot)
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -51,7 +52,8 @@ int main(int argc, char** argv) {
     return QApplication::exec();
   }
 
-  for (int n : {100000, 1000000}) {
+  // The third round opens the million-entry archive again over the loaded one, as a user re-opening it would.
+  for (int n : {100000, 1000000, 1000000}) {
     const fs::path zip = folder / ("entries" + std::to_string(n) + ".zip");
     if (!fs::exists(zip)) {
       const double made = Seconds("python3 '" + script.string() + "' '" + zip.string() + "' " + std::to_string(n));
@@ -59,7 +61,6 @@ int main(int argc, char** argv) {
     }
     const double peer = Seconds("unzip -Z1 '" + zip.string() + "' > /dev/null");
 
-    page->ResetUnzipPage();
     QElapsedTimer clock;
     qint64 last = 0, worst = 0;
     QTimer ping;
@@ -71,13 +72,22 @@ int main(int argc, char** argv) {
     });
     clock.start();
     ping.start();
+    page->ResetUnzipPage();
     page->UpdateUnzipWindow(zip.string());
     const qint64 listed = clock.elapsed();
     worst = std::max(worst, listed - last);
+    // The view lays out and paints the new rows after the call returns: keep measuring for a while,
+    // and scroll to the end and back as a user would.
+    QTimer::singleShot(300, [&] { page->UnzipListView->scrollToBottom(); });
+    QTimer::singleShot(600, [&] { page->UnzipListView->scrollToTop(); });
+    QEventLoop settle;
+    QTimer::singleShot(1500, &settle, &QEventLoop::quit);
+    settle.exec();
+    worst = std::max(worst, clock.elapsed() - last);
     ping.stop();
-    QApplication::processEvents();
-    std::printf("%8d entries: %d rows in the list after %.3f s; worst event-loop gap %lld ms; unzip -Z1 %.3f s\n", n,
-                page->UnzipListView->Count(), listed / 1000.0, static_cast<long long>(worst), peer);
+    std::printf("%8d entries: %d rows in the list after %.3f s; worst event-loop gap %lld ms (listing and the "
+                "1.5 s after); unzip -Z1 %.3f s\n",
+                n, page->UnzipListView->Count(), listed / 1000.0, static_cast<long long>(worst), peer);
     std::fflush(stdout);
   }
   return 0;

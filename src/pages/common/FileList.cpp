@@ -40,6 +40,11 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
   return {};
 }
 
+Qt::ItemFlags TFileListModel::flags(const QModelIndex& index) const {
+  // A flat list: telling the view that no row has children spares it a question per row.
+  return QAbstractTableModel::flags(index) | Qt::ItemNeverHasChildren;
+}
+
 QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= columns_.size()) return {};
   if (role == Qt::DisplayRole) return columns_[section];
@@ -70,9 +75,12 @@ void TFileListModel::Append(std::vector<TListRow>&& rows) {
   if (rows.empty()) return;
   const int first = static_cast<int>(rows_.size());
   beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
-  if (rows_.empty()) rows_ = std::move(rows);
-  else {
-    rows_.reserve(rows_.size() + rows.size());
+  if (rows_.empty() && rows_.capacity() < rows.size()) {
+    rows_ = std::move(rows);
+  } else {
+    // Grow geometrically: a million rows in batches must not move the earlier rows at every batch.
+    const size_t needed = rows_.size() + rows.size();
+    if (needed > rows_.capacity()) rows_.reserve(std::max(needed, rows_.capacity() * 2));
     std::move(rows.begin(), rows.end(), std::back_inserter(rows_));
   }
   endInsertRows();
@@ -150,7 +158,19 @@ std::vector<int> TFileListView::SelectedRows() const {
   return out;
 }
 
-void TFileListView::SelectAllRows() { selectAll(); }
+void TFileListView::SelectAllRows() {
+  // One range straight into the selection model: the tree view's own selectAll walks every row.
+  if (model_->Count() == 0) return;
+  const QItemSelection all(model_->index(0, 0), model_->index(model_->Count() - 1, model_->columnCount() - 1));
+  selectionModel()->select(all, QItemSelectionModel::ClearAndSelect);
+}
+
+void TFileListView::selectAll() {
+  if (selectionMode() == QAbstractItemView::ExtendedSelection || selectionMode() == QAbstractItemView::MultiSelection)
+    SelectAllRows();
+  else
+    QTreeView::selectAll();
+}
 void TFileListView::SelectNone() { clearSelection(); }
 
 void TFileListView::SelectRow(int row, bool selected) {

@@ -35,9 +35,12 @@ class TFileListModel : public QAbstractTableModel {
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
   void sort(int column, Qt::SortOrder order) override;
 
   void Append(std::vector<TListRow>&& rows);
+  // Makes room for `rows` rows in all, so that appending batches never moves the rows already held.
+  void Reserve(size_t rows) { rows_.reserve(rows); }
   void Append(const TListRow& row);
   void Clear();
   void RemoveRows(std::vector<int> rows);
@@ -71,6 +74,7 @@ class TFileListView : public QTreeView {
   void SelectNone();
   void SelectRow(int row, bool selected = true);
   bool IsSelected(int row) const;
+  void selectAll() override;  // Ctrl+A
 
  signals:
   void FilesDropped(const QStringList& paths);

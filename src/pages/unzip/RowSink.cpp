@@ -3,6 +3,7 @@
 namespace {
 constexpr size_t kLargeBatch = 50000;
 constexpr auto kMaxBatchAge = std::chrono::milliseconds(100);
+constexpr int kMaxBatchesInFlight = 2;
 }  // namespace
 
 TRowSink::TRowSink(TPost post, std::function<void(std::shared_ptr<TRowBatch>)> deliver,
@@ -45,9 +46,23 @@ void TRowSink::Flush() {
   batchLimit_ = kLargeBatch;
   batch_->Rows.reserve(kLargeBatch);
   const int64_t done = count_;
-  post_([deliver = deliver_, progress = progress_, batch, done] {
+  WaitForRoom();
+  post_([deliver = deliver_, progress = progress_, batch, done, inFlight = inFlight_] {
     deliver(batch);
     progress(done);
+    {
+      std::lock_guard<std::mutex> hold(inFlight->Lock);
+      --inFlight->Count;
+    }
+    inFlight->Done.notify_one();
   });
   lastPost_ = std::chrono::steady_clock::now();
+}
+
+void TRowSink::WaitForRoom() {
+  std::unique_lock<std::mutex> hold(inFlight_->Lock);
+  // A cancelled listing still posts what it has; the wait ends then without room.
+  while (inFlight_->Count >= kMaxBatchesInFlight && !Cancelled())
+    inFlight_->Done.wait_for(hold, std::chrono::milliseconds(50));
+  ++inFlight_->Count;
 }

@@ -2,9 +2,11 @@
 // Rows of an archive listing made on a worker thread and handed to the unzip page in batches.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,7 +21,9 @@ struct TRowBatch {
 };
 
 // Collects rows on the worker and posts them to the page's thread: a small first batch so that
-// rows appear at once, then large ones, and at least every 100 ms.
+// rows appear at once, then large ones, and at least every 100 ms. At most two batches wait on the
+// page's thread at a time; the worker waits for the page rather than piling batches up, so the
+// window handles its other events between any two batches.
 class TRowSink {
  public:
   using TPost = std::function<void(std::function<void()>)>;  // runs a function on the page's thread, queued
@@ -50,4 +54,12 @@ class TRowSink {
   int64_t count_ = 0;
   size_t batchLimit_ = 2000;
   std::chrono::steady_clock::time_point lastPost_;
+
+  struct TInFlight {
+    std::mutex Lock;
+    std::condition_variable Done;
+    int Count = 0;
+  };
+  std::shared_ptr<TInFlight> inFlight_ = std::make_shared<TInFlight>();
+  void WaitForRoom();
 };

@@ -279,6 +279,7 @@ void TUnzipPage::AppendBatch(TRowBatch& batch) {
 }
 
 void TUnzipPage::SetProgressMax(int64_t total) {
+  UnzipListView->Model()->Reserve(static_cast<size_t>(std::max<int64_t>(total, 0)));
   // The bar counts in steps that fit its int range.
   progressScale_ = total > 1000000000 ? total / 1000000000 + 1 : 1;
   UnzipProgressBar->setMaximum(static_cast<int>(std::max<int64_t>(total / progressScale_, 1)));
