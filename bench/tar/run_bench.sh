@@ -59,6 +59,11 @@ cmp -s mixed.bin o.out && cmp -s mixed.bin p.out || { echo "decompressed data di
 row "gunzip (our file)" 2 "rm -f p.out" "gzip -d -c o.gz > p.out" "rm -f o.out" "'$drv' gunzip o.gz o.out" "<= 0.60"
 cmp -s mixed.bin o.out || { echo "decompressed data differ" >&2; exit 1; }
 rm -f p.out o.out
+mkdir -p one && ln -f mixed.bin one/mixed.bin
+row "tar create (1 GB file)" 2 "rm -f pm.tar" "tar -cf pm.tar -C one ." "rm -f om.tar" "'$drv' tar om.tar one" "<= 1.00"
+row "tar extract (1 GB file)" 2 "rm -rf '$x'; mkdir '$x'" "tar -xf pm.tar -C '$x'" "rm -rf '$x'; mkdir '$x'" "'$drv' untar pm.tar '$x'" "<= 1.00"
+cmp -s mixed.bin "$x/mixed.bin" || { echo "extracted file differs" >&2; exit 1; }
+rm -f pm.tar om.tar; rm -rf "$x"; mkdir "$x"
 row "tar create (tree)" 2 "rm -f p.tar" "tar -cf p.tar -C tree ." "rm -f o.tar" "'$drv' tar o.tar tree" "<= 1.00"
 row "tar extract (GNU tar's tree.tar)" 2 "rm -rf '$x'; mkdir '$x'" "tar -xf p.tar -C '$x'" "rm -rf '$x'; mkdir '$x'" "'$drv' untar p.tar '$x'" "<= 1.00"
 diff -r tree "$x" >/dev/null || { echo "extracted tree differs" >&2; exit 1; }
