@@ -170,6 +170,21 @@ struct TTarExtractor::TRun {
     result.Warnings.push_back(text);
   }
 
+  // Creates the destination and opens it as `root`; returns its path without trailing slashes. On
+  // failure `root` stays -1 and the result says why.
+  std::string OpenDestination(const std::string& destination) {
+    std::string dest = destination;
+    while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
+    std::error_code ec;
+    std::filesystem::create_directories(dest, ec);
+    root = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) {
+      result.Ok = false;
+      result.Error = "Can't open folder " + dest + ": " + SystemErrorText(errno);
+    }
+    return dest;
+  }
+
   // Opens the folder `rel` below the destination, creating missing levels, never following links.
   // Returns -1 (and sets `why`) when a level is a link or not a folder.
   int OpenDir(const std::string& rel, bool create, std::string& why) {
@@ -435,16 +450,8 @@ TTarExtractResult TTarExtractor::Extract(const std::string& archive, const std::
 TTarExtractResult TTarExtractor::Extract(TTarArchive& ar, const std::string& destination) {
   TRun run(*this);
   auto& res = run.result;
-  std::string dest = destination;
-  while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
-  std::error_code ec;
-  std::filesystem::create_directories(dest, ec);
-  run.root = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (run.root < 0) {
-    res.Ok = false;
-    res.Error = "Can't open folder " + dest + ": " + SystemErrorText(errno);
-    return res;
-  }
+  const std::string dest = run.OpenDestination(destination);
+  if (run.root < 0) return res;
   try {
     TTarDirRec rec;
     int64_t total = ar.Input().SourceSize();
@@ -480,16 +487,8 @@ TTarExtractResult TTarExtractor::ExtractGz(const std::string& gzFile, const std:
                                            std::string* writtenPath) {
   TRun run(*this);
   auto& res = run.result;
-  std::string dest = destination;
-  while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
-  std::error_code ec;
-  std::filesystem::create_directories(dest, ec);
-  run.root = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (run.root < 0) {
-    res.Ok = false;
-    res.Error = "Can't open folder " + dest + ": " + SystemErrorText(errno);
-    return res;
-  }
+  const std::string dest = run.OpenDestination(destination);
+  if (run.root < 0) return res;
   TGzip header;
   header.WindowOnError = false;
   header.FileSource = gzFile;

@@ -13,6 +13,31 @@
 
 std::string SystemErrorText(int err) { return std::strerror(err); }
 
+namespace {
+
+// Copies `n` bytes from `from` to `to` inside the kernel, from both files' current positions. Returns
+// the bytes copied (fewer at the end of `from`); 0 with `unsupported` set when the file systems cannot
+// do it, so the caller copies through memory.
+uint64_t KernelCopy(int from, int to, uint64_t n, const std::string& path, bool& unsupported) {
+  uint64_t done = 0;
+  while (done < n) {
+    ssize_t r = ::copy_file_range(from, nullptr, to, nullptr, static_cast<size_t>(std::min<uint64_t>(n - done, 1u << 30)), 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
+        unsupported = true;
+        return 0;
+      }
+      throw ETarError("Can't write " + path + ": " + SystemErrorText(errno));
+    }
+    if (r == 0) break;
+    done += static_cast<uint64_t>(r);
+  }
+  return done;
+}
+
+}  // namespace
+
 uint64_t TTarInput::Skip(uint64_t n) {
   char buf[65536];
   uint64_t done = 0;
@@ -139,20 +164,7 @@ void TFileOutput::Close() {
 uint64_t TFileOutput::CopyFromFd(int fd, uint64_t n) {
   if (fd_ < 0 || noKernelCopy_) return 0;
   Flush();
-  uint64_t done = 0;
-  while (done < n) {
-    ssize_t r = ::copy_file_range(fd, nullptr, fd_, nullptr, static_cast<size_t>(std::min<uint64_t>(n - done, 1u << 30)), 0);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
-        noKernelCopy_ = true;
-        return 0;
-      }
-      throw ETarError("Can't write " + path_ + ": " + SystemErrorText(errno));
-    }
-    if (r == 0) break;
-    done += static_cast<uint64_t>(r);
-  }
+  const uint64_t done = KernelCopy(fd, fd_, n, path_, noKernelCopy_);
   written_ += done;
   return done;
 }
@@ -258,20 +270,7 @@ uint64_t TAsyncFileOutput::CopyFromFd(int fd, uint64_t n) {
   if (fd_ < 0 || noKernelCopy_) return 0;
   Hand();
   Drain();
-  uint64_t done = 0;
-  while (done < n) {
-    ssize_t r = ::copy_file_range(fd, nullptr, fd_, nullptr, static_cast<size_t>(std::min<uint64_t>(n - done, 1u << 30)), 0);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
-        noKernelCopy_ = true;
-        return 0;
-      }
-      throw ETarError("Can't write " + path_ + ": " + SystemErrorText(errno));
-    }
-    if (r == 0) break;
-    done += static_cast<uint64_t>(r);
-  }
+  const uint64_t done = KernelCopy(fd, fd_, n, path_, noKernelCopy_);
   written_ += done;
   return done;
 }

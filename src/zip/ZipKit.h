@@ -152,6 +152,8 @@ class TZipKit {
   // The engine's version after loading it when needed (0 = stop); `loadedHere` tells whether
   // this call loaded it.
   int32_t CheckZipEngine(bool& loadedHere);
+  // Builds the parameter record and runs the zip engine over `archive`; SuccessCount holds its result.
+  void RunZipEngine(bool forDelete, const std::string& archive, int32_t version);
   int32_t CheckUnzipEngine(bool& loadedHere);
 
   void AddFiles();

@@ -165,18 +165,7 @@ void TZipKit::AddFiles() {
 
   zipBusy_ = true;
   Cancel = false;
-  try {
-    TZipParamStore store;
-    BuildZipParams(*this, false, engineArchive, version, store, password_, Unattended ? nullptr : ApplicationHandle);
-    store.Params.CheckValue = kParamsCheckValue;
-    SuccessCount = reinterpret_cast<ZipEngExecFn>(zipEngine_.Exec)(&store.Params);
-  } catch (const std::bad_alloc&) {
-    SuccessCount = 0;
-    ReportMessage(10103);
-  } catch (...) {
-    SuccessCount = 0;
-    ReportMessage(10101);
-  }
+  RunZipEngine(false, engineArchive, version);
   if (spanned) {
     if (SuccessCount > 0) {
       if (WriteSpannedArchive(engineArchive, zipFileName_) != 0) {
@@ -271,6 +260,21 @@ void TZipKit::ExtractFiles() {
   unzipBusy_ = false;
 }
 
+void TZipKit::RunZipEngine(bool forDelete, const std::string& archive, int32_t version) {
+  try {
+    TZipParamStore store;
+    BuildZipParams(*this, forDelete, archive, version, store, password_, Unattended ? nullptr : ApplicationHandle);
+    store.Params.CheckValue = kParamsCheckValue;
+    SuccessCount = reinterpret_cast<ZipEngExecFn>(zipEngine_.Exec)(&store.Params);
+  } catch (const std::bad_alloc&) {
+    SuccessCount = 0;
+    ReportMessage(10103);
+  } catch (...) {
+    SuccessCount = 0;
+    ReportMessage(10101);
+  }
+}
+
 void TZipKit::DeleteEntries() {
   SuccessCount = 0;
   if (FSpecArgs.empty()) return ReportMessage(10401);
@@ -295,18 +299,7 @@ void TZipKit::DeleteEntries() {
   if (version < kMinEngineVersion) {
     ReportMessage(10605, zipEngine_.Path);
   } else {
-    try {
-      TZipParamStore store;
-      BuildZipParams(*this, true, zipFileName_, version, store, password_, Unattended ? nullptr : ApplicationHandle);
-      store.Params.CheckValue = kParamsCheckValue;
-      SuccessCount = reinterpret_cast<ZipEngExecFn>(zipEngine_.Exec)(&store.Params);
-    } catch (const std::bad_alloc&) {
-      SuccessCount = 0;
-      ReportMessage(10103);
-    } catch (...) {
-      SuccessCount = 0;
-      ReportMessage(10101);
-    }
+    RunZipEngine(true, zipFileName_, version);
   }
   FSpecArgs.clear();
   FSpecArgsExcl.clear();

@@ -145,6 +145,19 @@ int Run(const std::string& commandLine, std::string* output) {
 
 bool HaveTool(const std::string& name) { return Run("command -v " + Quote(name) + " >/dev/null 2>&1") == 0; }
 
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) out.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 std::vector<std::string> ListTree(const fs::path& dir) {
   std::vector<std::string> out;
   std::error_code ec;

@@ -33,4 +33,7 @@ bool HaveTool(const std::string& name);
 // Every regular file, folder and link under `dir`, relative, sorted ("a/", "a/b.txt", "l@").
 std::vector<std::string> ListTree(const std::filesystem::path& dir);
 
+// The non-empty lines of `text`, sorted (a peer tool's listing, compared regardless of order).
+std::vector<std::string> SortedLines(const std::string& text);
+
 }  // namespace testenv

@@ -17,18 +17,7 @@ std::string Sh(const std::string& cmd, int* status = nullptr) {
   return out;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) out.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
+std::vector<std::string> Lines(const std::string& text) { return testenv::SortedLines(text); }
 
 class CreateRunTest : public CreatePageTest {
  protected:

@@ -13,16 +13,7 @@ using namespace createtest;
 std::vector<std::string> ZipNames(const fs::path& zip) {
   std::string out;
   EXPECT_EQ(testenv::Run("zipinfo -1 " + testenv::Quote(zip.string()), &out), 0);
-  std::vector<std::string> names;
-  size_t start = 0;
-  while (start < out.size()) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    if (end > start) names.push_back(out.substr(start, end - start));
-    start = end + 1;
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return testenv::SortedLines(out);
 }
 
 int UnzipTest(const fs::path& zip, const std::string& password = {}) {
