@@ -9,13 +9,6 @@ function(tandor_add_subfolders)
   endforeach()
 endfunction()
 
-# Folder of the shared sample archives (RAR), beside the checkout.
-get_filename_component(TANDOR_SHARED_TESTDATA ${CMAKE_SOURCE_DIR}/../shared/testdata ABSOLUTE)
-if(NOT EXISTS ${TANDOR_SHARED_TESTDATA})
-  # A worktree one level further down.
-  get_filename_component(TANDOR_SHARED_TESTDATA ${CMAKE_SOURCE_DIR}/../../shared/testdata ABSOLUTE)
-endif()
-
 # tandor_add_test(NAME name SOURCES ... LIBS ... [QT] [LABELS ...] [TIMEOUT s])
 # A GoogleTest executable run by CTest with an isolated environment: every test process gets its own
 # temporary HOME, XDG_* and TANDOR_HOME from the shared test main (tests/support).
@@ -35,5 +28,5 @@ function(tandor_add_test)
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TANDOR_PROGRAM_DIR=${TANDOR_PROGRAM_DIR};TANDOR_TESTDATA=${TANDOR_SHARED_TESTDATA};TANDOR_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

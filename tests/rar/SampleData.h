@@ -1,5 +1,5 @@
 #pragma once
-// The shared RAR samples and their bsdtar listings.
+// The RAR samples of tests/data/rar and their bsdtar listings.
 #include <cstdint>
 #include <filesystem>
 #include <string>

@@ -1,4 +1,4 @@
-// The RAR library through its C interface: the shared samples, generated stored archives,
+// The RAR library through its C interface: the samples, generated stored archives,
 // multi-volume sets, damaged and hostile input.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

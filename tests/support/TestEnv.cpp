@@ -81,14 +81,20 @@ fs::path MakeTempDir(const std::string& hint) {
   return p;
 }
 
+// The environment may point elsewhere; by default the folders of the build that made this test.
 fs::path ProgramDir() {
   const char* d = std::getenv("TANDOR_PROGRAM_DIR");
-  return d ? fs::path(d) : fs::current_path();
+  return d && *d ? fs::path(d) : fs::path(TANDOR_BUILD_PROGRAM_DIR);
+}
+
+fs::path SourceDir() {
+  const char* d = std::getenv("TANDOR_SOURCE_DIR");
+  return d && *d ? fs::path(d) : fs::path(TANDOR_BUILD_SOURCE_DIR);
 }
 
 fs::path TestDataDir() {
   const char* d = std::getenv("TANDOR_TESTDATA");
-  return d ? fs::path(d) : fs::path();
+  return d && *d ? fs::path(d) : SourceDir() / "tests" / "data";
 }
 
 void WriteFile(const fs::path& p, const std::string& bytes) {

@@ -15,7 +15,9 @@ std::filesystem::path MakeTempDir(const std::string& hint = "t");
 
 // The folder holding the built program, engines and libraries.
 std::filesystem::path ProgramDir();
-// The shared sample data folder (RAR samples and the like).
+// The checkout the tests were built from.
+std::filesystem::path SourceDir();
+// The sample data folder, tests/data (RAR samples and the like).
 std::filesystem::path TestDataDir();
 
 void WriteFile(const std::filesystem::path& p, const std::string& bytes);

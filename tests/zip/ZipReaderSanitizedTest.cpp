@@ -94,9 +94,7 @@ TEST(ZipReaderSanitized, MutatedArchivesNeverReadOutsideTheirBytes) {
 }
 
 TEST(ZipReaderSanitized, FuzzerFindingsStayFixed) {
-  const char* source = std::getenv("TANDOR_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  const fs::path dir = fs::path(source) / "tests" / "zip" / "fuzz_regressions";
+  const fs::path dir = testenv::SourceDir() / "tests" / "zip" / "fuzz_regressions";
   ASSERT_TRUE(fs::is_directory(dir)) << dir;
   int n = 0;
   for (const auto& f : fs::directory_iterator(dir)) {

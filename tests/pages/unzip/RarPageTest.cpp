@@ -1,4 +1,4 @@
-// RAR archives on the unzip page: the shared samples list with their sizes, extract with the right
+// RAR archives on the unzip page: the sample archives list with their sizes, extract with the right
 // bytes, ask overwrite and password questions by script, and end without an "End of archive" box.
 #include <QLineEdit>
 #include <QProgressBar>
