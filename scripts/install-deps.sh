@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
-  zlib1g-dev libdeflate-dev libbz2-dev liblzma-dev libssl-dev libarchive-dev
+  zlib1g-dev libdeflate-dev libisal-dev libbz2-dev liblzma-dev libssl-dev libarchive-dev
   libdevil-dev libgif-dev
   xvfb xauth imagemagick xdg-utils
   zip unzip p7zip-full pigz libarchive-tools gzip tar python3 bc

@@ -118,6 +118,10 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
     gzOpt.Header.Name = Kind == TArchiveKind::Gz
                             ? ExtractFileName(Items[0].StoredName.empty() ? Items[0].Source : Items[0].StoredName)
                             : GzInnerName(target);
+    // A gzip file carries its source's time; a gzipped tar the time it was made.
+    struct stat st {};
+    if (Kind == TArchiveKind::Gz && ::stat(Items[0].Source.c_str(), &st) == 0) gzOpt.Header.MTime = static_cast<uint32_t>(st.st_mtime);
+    else if (Kind == TArchiveKind::TarGz) gzOpt.Header.MTime = static_cast<uint32_t>(::time(nullptr));
     sink = new TGzWriter(file, true, gzOpt);
   }
   auto* progress = new TProgressOutput(sink, *this, total);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -64,6 +65,8 @@ int TGzip::Compress() {
   opt.Header.HasComment = GzipHeader & ghComment;
   opt.Header.Name = ExtractFileName(FileSource);
   opt.Header.Comment = Comments;
+  struct stat st {};
+  if (::fstat(in->Handle(), &st) == 0 && st.st_mtime > 0) opt.Header.MTime = static_cast<uint32_t>(st.st_mtime);
   std::unique_ptr<TGzWriter> gz;
   try {
     gz = std::make_unique<TGzWriter>(new TAsyncFileOutput(FileDestination), true, opt);
@@ -124,9 +127,9 @@ int TGzip::Decompress() {
     return 1;
   }
   const uint64_t total = in->SourceSize() > 0 ? static_cast<uint64_t>(in->SourceSize()) : 0;
-  std::unique_ptr<TAsyncFileOutput> out;
+  std::unique_ptr<TFileOutput> out;
   try {
-    out = std::make_unique<TAsyncFileOutput>(FileDestination);
+    out = std::make_unique<TFileOutput>(FileDestination);
   } catch (const ETarError&) {
     Report("Can't create: " + FileDestination);
     return 2;
@@ -135,19 +138,11 @@ int TGzip::Decompress() {
   StepProgress(0, 1, true);
   int loop = 0;
   for (;;) {
-    // Inflate straight into the output's buffer; a background thread writes it.
-    size_t room = kChunk;
-    char* place;
-    try {
-      place = out->Reserve(room);
-    } catch (const ETarError& e) {
-      ErrorText = e.what();
-      loop = 2;
-      break;
-    }
+    // The reader's thread inflates into its ring of buffers; this thread writes them out.
+    const char* place = nullptr;
     size_t got;
     try {
-      got = in->Read(place, room);
+      got = in->Next(place, SIZE_MAX);
     } catch (const ETarError& e) {
       ErrorText = e.what();
       loop = in->Error() == TGzReadError::Io ? 1 : 3;
@@ -155,7 +150,7 @@ int TGzip::Decompress() {
     }
     if (got == 0) break;
     try {
-      out->Commit(got);
+      out->Write(place, got);
     } catch (const ETarError& e) {
       ErrorText = e.what();
       loop = 2;

@@ -1,24 +1,29 @@
 #include "tar/GzipStream.h"
 
 #include <fcntl.h>
-#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#include "codec/DeflateStream.h"
+#include "codec/Inflate.h"
 
 namespace {
 
-constexpr size_t kInBuffer = 8 << 20;     // compressed bytes held at once
-constexpr size_t kFastOutput = 4 << 20;   // members up to this size are inflated whole by libdeflate
-constexpr size_t kBlock = 1 << 20;        // uncompressed bytes per parallel member
+constexpr size_t kInBuffer = 4 << 20;   // compressed bytes read at once
+constexpr size_t kMargin = 16;          // room to give back the bytes an inflater read past a stream's end
+constexpr size_t kSlot = 2 << 20;       // decompressed bytes per ring buffer
+constexpr int kSlots = 4;
 
 void PutLE32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
@@ -30,12 +35,13 @@ uint32_t GetLE32(const unsigned char* p) {
 }  // namespace
 
 std::string GzMemberHeader(const TGzHeaderInfo& h) {
-  std::string s = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, 0};
+  std::string s = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, 3};
   unsigned char flags = 0;
   if (h.HasName) flags |= 0x08;
   if (h.HasComment) flags |= 0x10;
   s[3] = static_cast<char>(flags);
   PutLE32(reinterpret_cast<unsigned char*>(s.data() + 4), h.MTime);
+  s[8] = static_cast<char>(h.Level >= 9 ? 2 : h.Level == 1 ? 4 : 0);
   if (h.HasName) s += h.Name + '\0';
   if (h.HasComment) s += h.Comment + '\0';
   return s;
@@ -80,11 +86,192 @@ long ParseGzHeader(const unsigned char* p, size_t n, TGzHeaderInfo* info) {
 // ---------------------------------------------------------------------------------------------------
 // TGzReader
 
-struct TGzReader::TInflate {
-  z_stream s{};
-  bool ready = false;
-  ~TInflate() {
-    if (ready) inflateEnd(&s);
+// The decoding side: reads the file, walks the members and inflates into the ring. After the first
+// member's header it runs on a thread of its own.
+struct TGzReader::TDecoder {
+  const std::string& path;
+  int fd;
+  TRawBuffer<unsigned char> in;
+  size_t inPos = 0, inLen = 0;
+  int64_t fileBase = 0;  // file offset of in[0]
+  bool eof = false;
+  int members = 0;
+  uint32_t crc = 0, memberLen = 0;
+  codec::TInflater inflater;
+  std::atomic<int64_t> consumed{0};  // compressed bytes used, for progress
+
+  // The ring: slots filled by the thread, taken by the reader, given back.
+  TRawBuffer<char> slots[kSlots];
+  size_t lens[kSlots] = {};
+  std::deque<int> filled, free;
+  bool done = false;  // nothing will be filled after what is in `filled`
+  TGzReadError error = TGzReadError::None;
+  std::string errorText;
+  bool stop = false;
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::thread thread;
+
+  TDecoder(const std::string& p, int f) : path(p), fd(f) {
+    in.resize(kInBuffer + kMargin);
+    for (int i = 0; i < kSlots; ++i) free.push_back(i);
+  }
+  ~TDecoder() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    cv.notify_all();
+    if (thread.joinable()) thread.join();
+  }
+
+  struct EFailed {
+    TGzReadError kind;
+    std::string text;
+  };
+  [[noreturn]] void Fail(TGzReadError kind, const std::string& text) { throw EFailed{kind, path + ": " + text}; }
+
+  // Makes `n` bytes available from inPos when the file has them; returns the bytes available.
+  size_t Ensure(size_t n) {
+    size_t avail = inLen - inPos;
+    if (avail >= n || eof) return avail;
+    if (inPos > kMargin) {
+      // Keep a few bytes before inPos: an inflater may give back bytes it read past a stream's end.
+      size_t from = inPos - kMargin;
+      std::memmove(in.data(), in.data() + from, inLen - from);
+      fileBase += static_cast<int64_t>(from);
+      inPos -= from;
+      inLen -= from;
+    }
+    while (inLen - inPos < n && inLen < in.size()) {
+      ssize_t r = ::read(fd, in.data() + inLen, in.size() - inLen);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        Fail(TGzReadError::Io, "read error: " + SystemErrorText(errno));
+      }
+      if (r == 0) {
+        eof = true;
+        break;
+      }
+      inLen += static_cast<size_t>(r);
+    }
+    return inLen - inPos;
+  }
+
+  // Steps back over bytes read past the end of a deflate stream.
+  void Unread(const uint8_t* bytes, size_t k) {
+    if (k > inPos) Fail(TGzReadError::BadData, "invalid compressed data--format violated");
+    inPos -= k;
+    std::memcpy(in.data() + inPos, bytes, k);
+  }
+
+  // Reads a member header; false at the end of the file (or of the gzip data in it).
+  bool StartMember(TGzHeaderInfo* header) {
+    size_t avail = Ensure(2);
+    if (avail == 0) return false;
+    if (avail < 2 || in[inPos] != 0x1f || in[inPos + 1] != 0x8b) {
+      if (members == 0) Fail(TGzReadError::BadHeader, "not in gzip format");
+      return false;  // bytes after the last member are ignored, as gzip does
+    }
+    size_t want = 10;
+    for (;;) {
+      avail = Ensure(want);
+      long r = ParseGzHeader(in.data() + inPos, avail, header);
+      if (r > 0) {
+        inPos += static_cast<size_t>(r);
+        break;
+      }
+      if (r < 0) Fail(TGzReadError::BadHeader, "unknown compression method or flags");
+      if (avail < want) Fail(TGzReadError::Truncated, "unexpected end of file in a header");
+      want = avail + 4096;
+      if (want > kInBuffer) Fail(TGzReadError::BadHeader, "header too long");
+    }
+    ++members;
+    crc = 0;
+    memberLen = 0;
+    inflater.Reset();
+    return true;
+  }
+
+  void FinishMember() {
+    if (Ensure(8) < 8) Fail(TGzReadError::Truncated, "unexpected end of file");
+    const unsigned char* t = in.data() + inPos;
+    if (GetLE32(t) != crc) Fail(TGzReadError::BadChecksum, "invalid compressed data--crc error");
+    if (GetLE32(t + 4) != memberLen) Fail(TGzReadError::BadChecksum, "invalid compressed data--length error");
+    inPos += 8;
+  }
+
+  // Inflates into `out` until it is full or the gzip data ends (`finished`); `filledNow` counts the bytes
+  // written, also when a failure is thrown after them.
+  void Fill(char* out, size_t room, size_t& filledNow, bool& inMember, bool& finished) {
+    while (filledNow < room && !finished) {
+      if (!inMember) {
+        if (!StartMember(nullptr)) {
+          finished = true;
+          break;
+        }
+        inMember = true;
+      }
+      if (inPos == inLen) Ensure(1);
+      size_t c = 0, p = 0;
+      auto* dst = reinterpret_cast<uint8_t*>(out + filledNow);
+      codec::TInflateStatus st = inflater.Step(in.data() + inPos, inLen - inPos, c, dst, room - filledNow, p);
+      inPos += c;
+      crc = codec::Crc32(crc, dst, p);
+      memberLen += static_cast<uint32_t>(p);
+      filledNow += p;
+      if (st == codec::TInflateStatus::BadData) Fail(TGzReadError::BadData, "invalid compressed data--format violated");
+      if (st == codec::TInflateStatus::End) {
+        uint8_t back[8];
+        Unread(back, inflater.TakeBack(back));
+        FinishMember();
+        inMember = false;
+      } else if (c == 0 && p == 0) {
+        size_t before = inLen - inPos;
+        if (Ensure(before + 1) == before) Fail(TGzReadError::Truncated, "unexpected end of file");
+      }
+      consumed.store(fileBase + static_cast<int64_t>(inPos), std::memory_order_relaxed);
+    }
+  }
+
+  void Run() {
+    bool inMember = true, finished = false;
+    for (;;) {
+      int slot;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait(lock, [&] { return stop || !free.empty(); });
+        if (stop) return;
+        slot = free.front();
+        free.pop_front();
+      }
+      if (slots[slot].empty()) slots[slot].resize(kSlot);
+      size_t n = 0;
+      TGzReadError kind = TGzReadError::None;
+      std::string text;
+      try {
+        Fill(slots[slot].data(), kSlot, n, inMember, finished);
+      } catch (const EFailed& e) {
+        kind = e.kind;
+        text = e.text;
+      } catch (const std::exception& e) {
+        kind = TGzReadError::Io;
+        text = path + ": " + e.what();
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        lens[slot] = n;
+        if (n > 0) filled.push_back(slot);
+        else free.push_back(slot);
+        if (kind != TGzReadError::None) {
+          error = kind;
+          errorText = text;
+        }
+        if (finished || kind != TGzReadError::None) done = true;
+      }
+      cv.notify_all();
+      if (done) return;
+    }
   }
 };
 
@@ -96,226 +283,155 @@ TGzReader::TGzReader(const std::string& path) : path_(path) {
     fileSize_ = st.st_size;
     posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
-  in_.resize(kInBuffer);
 }
 
 TGzReader::~TGzReader() {
+  decoder_.reset();
   if (fd_ >= 0) ::close(fd_);
-  if (fast_) libdeflate_free_decompressor(fast_);
 }
 
-void TGzReader::Fail(TGzReadError kind, const std::string& text) {
-  error_ = kind;
-  errorText_ = path_ + ": " + text;
+int64_t TGzReader::SourcePosition() const {
+  if (decoder_) return decoder_->consumed.load(std::memory_order_relaxed);
+  return rawPos_;
+}
+
+void TGzReader::Raise() {
   throw ETarError(errorText_);
 }
 
-// Makes `n` bytes available from inPos_ when the file has them; returns the bytes available.
-size_t TGzReader::Ensure(size_t n) {
-  size_t avail = inLen_ - inPos_;
-  if (avail >= n || eof_) return avail;
-  if (inPos_ > 0) {
-    std::memmove(in_.data(), in_.data() + inPos_, avail);
-    fileBase_ += static_cast<int64_t>(inPos_);
-    inPos_ = 0;
-    inLen_ = avail;
-  }
-  while (inLen_ < n && inLen_ < in_.size()) {
-    ssize_t r = ::read(fd_, in_.data() + inLen_, in_.size() - inLen_);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      Fail(TGzReadError::Io, "read error: " + SystemErrorText(errno));
+// Tells gzip from other data, reads the first header here (so that Header() is valid at once) and
+// starts the decoding thread.
+void TGzReader::Start() {
+  started_ = true;
+  decoder_ = std::make_unique<TDecoder>(path_, fd_);
+  TDecoder& d = *decoder_;
+  try {
+    size_t avail = d.Ensure(2);
+    if (avail < 2 || d.in[0] != 0x1f || d.in[1] != 0x8b) {
+      transparent_ = true;
+    } else {
+      d.StartMember(&header_);
     }
-    if (r == 0) {
-      eof_ = true;
-      break;
-    }
-    inLen_ += static_cast<size_t>(r);
+  } catch (const TDecoder::EFailed& e) {
+    error_ = e.kind;
+    errorText_ = e.text;
+    Raise();
   }
-  return inLen_ - inPos_;
-}
-
-bool TGzReader::StartMember() {
-  size_t avail = Ensure(2);
-  if (avail == 0) return false;
-  if (avail < 2 || in_[inPos_] != 0x1f || in_[inPos_ + 1] != 0x8b) {
-    if (members_ == 0) Fail(TGzReadError::BadHeader, "not in gzip format");
-    return false;  // bytes after the last member are ignored, as gzip does
+  if (transparent_) {
+    rawPos_ = 0;
+    return;  // the bytes already read are served from d.in by ReadRaw
   }
-  size_t want = 10;
-  for (;;) {
-    avail = Ensure(want);
-    long r = ParseGzHeader(in_.data() + inPos_, avail, members_ == 0 ? &header_ : nullptr);
-    if (r > 0) {
-      inPos_ += static_cast<size_t>(r);
-      break;
-    }
-    if (r < 0) Fail(TGzReadError::BadHeader, "unknown compression method or flags");
-    if (avail < want) Fail(TGzReadError::Truncated, "unexpected end of file in a header");
-    want = avail + 4096;
-    if (want > in_.size()) Fail(TGzReadError::BadHeader, "header too long");
-  }
-  ++members_;
-  inMember_ = true;
-  slow_ = false;
-  crc_ = 0;
-  memberLen_ = 0;
-  return true;
-}
-
-void TGzReader::FinishMember() {
-  if (Ensure(8) < 8) Fail(TGzReadError::Truncated, "unexpected end of file");
-  const unsigned char* t = in_.data() + inPos_;
-  if (GetLE32(t) != crc_) Fail(TGzReadError::BadChecksum, "invalid compressed data--crc error");
-  if (GetLE32(t + 4) != memberLen_) Fail(TGzReadError::BadChecksum, "invalid compressed data--length error");
-  inPos_ += 8;
-  inMember_ = false;
-  slow_ = false;
-}
-
-// Inflates a whole member at once when it fits the buffers; false leaves the member to zlib.
-bool TGzReader::FastMember() {
-  // Refill (moving the rest to the front) only when little is left, not for every member.
-  size_t avail = inLen_ - inPos_;
-  if (avail < kFastOutput && !eof_) avail = Ensure(in_.size());
-  if (!fast_) fast_ = libdeflate_alloc_decompressor();
-  if (!fast_) return false;
-  if (out_.size() < kFastOutput) out_.resize(kFastOutput);
-  size_t used = 0, produced = 0;
-  auto r = libdeflate_deflate_decompress_ex(fast_, in_.data() + inPos_, avail, out_.data(), out_.size(), &used,
-                                            &produced);
-  if (r != LIBDEFLATE_SUCCESS) return false;
-  inPos_ += used;
-  crc_ = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(out_.data()), static_cast<uInt>(produced)));
-  memberLen_ = static_cast<uint32_t>(produced);
-  outPos_ = 0;
-  outLen_ = produced;
-  FinishMember();
-  return true;
-}
-
-size_t TGzReader::ReadSlow(char* out, size_t n) {
-  if (!inflate_) inflate_ = std::make_unique<TInflate>();
-  z_stream& s = inflate_->s;
-  if (!inflate_->ready) {
-    if (inflateInit2(&s, -15) != Z_OK) Fail(TGzReadError::Io, "out of memory");
-    inflate_->ready = true;
-  }
-  if (memberLen_ == 0 && s.total_in != 0) inflateReset(&s);
-  n = std::min<size_t>(n, 1u << 30);
-  for (;;) {
-    size_t avail = inLen_ - inPos_;
-    if (avail == 0) avail = Ensure(1);
-    if (avail == 0) Fail(TGzReadError::Truncated, "unexpected end of file");
-    s.next_in = in_.data() + inPos_;
-    s.avail_in = static_cast<uInt>(std::min<size_t>(avail, 1u << 30));
-    s.next_out = reinterpret_cast<Bytef*>(out);
-    s.avail_out = static_cast<uInt>(n);
-    uInt before = s.avail_in;
-    int ret = inflate(&s, Z_NO_FLUSH);
-    inPos_ += before - s.avail_in;
-    size_t produced = n - s.avail_out;
-    crc_ = static_cast<uint32_t>(crc32(crc_, reinterpret_cast<const Bytef*>(out), static_cast<uInt>(produced)));
-    memberLen_ += static_cast<uint32_t>(produced);
-    if (ret == Z_STREAM_END) {
-      inflateReset(&s);
-      FinishMember();
-      return produced;
-    }
-    if (ret == Z_DATA_ERROR) Fail(TGzReadError::BadData, std::string("invalid compressed data--") + (s.msg ? s.msg : "format violated"));
-    if (ret != Z_OK && ret != Z_BUF_ERROR) Fail(TGzReadError::BadData, "inflate failed");
-    if (produced > 0) return produced;
-    if (s.avail_in == 0 && eof_ && inPos_ == inLen_) Fail(TGzReadError::Truncated, "unexpected end of file");
-    if (s.avail_in != 0 && before == s.avail_in) Ensure(avail + 1);  // needs more input in one piece
-  }
+  d.thread = std::thread([&d] { d.Run(); });
 }
 
 size_t TGzReader::ReadRaw(char* out, size_t n) {
-  size_t avail = inLen_ - inPos_;
+  TDecoder& d = *decoder_;
+  size_t avail = d.inLen - d.inPos;
   if (avail > 0) {
     size_t k = std::min(avail, n);
-    std::memcpy(out, in_.data() + inPos_, k);
-    inPos_ += k;
+    std::memcpy(out, d.in.data() + d.inPos, k);
+    d.inPos += k;
+    rawPos_ += static_cast<int64_t>(k);
     return k;
   }
-  if (eof_) return 0;
+  if (d.eof) return 0;
   for (;;) {
     ssize_t r = ::read(fd_, out, n);
     if (r < 0) {
       if (errno == EINTR) continue;
-      Fail(TGzReadError::Io, "read error: " + SystemErrorText(errno));
+      error_ = TGzReadError::Io;
+      errorText_ = path_ + ": read error: " + SystemErrorText(errno);
+      Raise();
     }
-    if (r == 0) eof_ = true;
-    fileBase_ += r;
+    if (r == 0) d.eof = true;
+    rawPos_ += r;
     return static_cast<size_t>(r);
   }
 }
 
-size_t TGzReader::Read(void* buffer, size_t n) {
-  if (error_ != TGzReadError::None) throw ETarError(errorText_);
-  if (n == 0) return 0;
-  char* out = static_cast<char*>(buffer);
-  if (!started_) {
-    started_ = true;
-    size_t avail = Ensure(2);
-    if (avail < 2 || in_[inPos_] != 0x1f || in_[inPos_ + 1] != 0x8b) transparent_ = true;
-  }
+size_t TGzReader::Next(const char*& data, size_t max) {
+  if (error_ != TGzReadError::None) Raise();
+  if (max == 0) return 0;
+  if (!started_) Start();
+  TDecoder& d = *decoder_;
   if (transparent_) {
-    size_t k = ReadRaw(out, n);
+    // Served from the input buffer, refilled as it runs dry.
+    if (d.inPos == d.inLen && !d.eof) {
+      d.inPos = d.inLen = 0;
+      try {
+        d.Ensure(1);
+      } catch (const TDecoder::EFailed& e) {
+        error_ = e.kind;
+        errorText_ = e.text;
+        Raise();
+      }
+    }
+    size_t k = std::min(max, d.inLen - d.inPos);
+    data = reinterpret_cast<const char*>(d.in.data() + d.inPos);
+    d.inPos += k;
+    rawPos_ += static_cast<int64_t>(k);
     delivered_ += static_cast<int64_t>(k);
     return k;
   }
-  for (;;) {
-    if (outPos_ < outLen_) {
-      size_t k = std::min(n, outLen_ - outPos_);
-      std::memcpy(out, out_.data() + outPos_, k);
-      outPos_ += k;
-      delivered_ += static_cast<int64_t>(k);
-      return k;
+  if (slot_ >= 0 && slotPos_ == slotLen_) {
+    {
+      std::lock_guard<std::mutex> lock(d.mutex);
+      d.free.push_back(slot_);
     }
-    if (finished_) return 0;
-    if (!inMember_ && !StartMember()) {
-      finished_ = true;
+    d.cv.notify_all();
+    slot_ = -1;
+  }
+  if (slot_ < 0) {
+    std::unique_lock<std::mutex> lock(d.mutex);
+    d.cv.wait(lock, [&] { return !d.filled.empty() || d.done; });
+    if (d.filled.empty()) {
+      if (d.error != TGzReadError::None) {
+        error_ = d.error;
+        errorText_ = d.errorText;
+        lock.unlock();
+        Raise();
+      }
       return 0;
     }
-    if (!slow_) {
-      if (FastMember()) continue;
-      slow_ = true;
-    }
-    size_t k = ReadSlow(out, n);
-    if (k > 0) {
-      delivered_ += static_cast<int64_t>(k);
-      return k;
-    }
+    slot_ = d.filled.front();
+    d.filled.pop_front();
+    slotPos_ = 0;
+    slotLen_ = d.lens[slot_];
   }
+  size_t k = std::min(max, slotLen_ - slotPos_);
+  data = d.slots[slot_].data() + slotPos_;
+  slotPos_ += k;
+  delivered_ += static_cast<int64_t>(k);
+  return k;
+}
+
+size_t TGzReader::Read(void* buffer, size_t n) {
+  if (error_ != TGzReadError::None) Raise();
+  if (n == 0) return 0;
+  if (!started_) Start();
+  if (transparent_ && (n >= kSlot || decoder_->inPos == decoder_->inLen)) {
+    // Large reads of a plain file go straight to the caller's buffer.
+    size_t k = ReadRaw(static_cast<char*>(buffer), n);
+    delivered_ += static_cast<int64_t>(k);
+    return k;
+  }
+  const char* p = nullptr;
+  size_t k = Next(p, n);
+  if (k) std::memcpy(buffer, p, k);
+  return k;
 }
 
 // ---------------------------------------------------------------------------------------------------
 // TGzWriter
 
 struct TGzWriter::TImpl {
-  struct TJob {
-    std::vector<unsigned char> in;
-    std::vector<unsigned char> out;
-    bool first = false;
-    bool done = false;
-  };
-
   TTarOutput* sink;
   bool owns;
   TGzWriteOptions opt;
-  bool parallel;
   bool closed = false;
-  bool anyMember = false;
-  std::vector<unsigned char> current;
-  // Parallel blocks.
-  std::vector<std::thread> workers;
-  std::mutex mutex;
-  std::condition_variable wake, doneCv;
-  std::deque<std::shared_ptr<TJob>> queue, inflight;
-  bool stop = false;
-  unsigned threads = 1;
-  libdeflate_compressor* inlineCompressor = nullptr;
+  bool headerWritten = false;
+  // The default strategy: parallel pieces joined into one stream.
+  std::unique_ptr<codec::TParallelDeflate> parallel;
   // One zlib stream for the other strategies.
   z_stream zs{};
   bool zsReady = false;
@@ -325,105 +441,24 @@ struct TGzWriter::TImpl {
 
   TImpl(TTarOutput* s, bool o, const TGzWriteOptions& op) : sink(s), owns(o), opt(op) {
     opt.Level = std::clamp(opt.Level, 0, 9);
-    parallel = opt.Strategy == TCompressionType::Standard;
-    threads = opt.Threads > 0 ? static_cast<unsigned>(opt.Threads) : std::max(1u, std::thread::hardware_concurrency());
+    opt.Header.Level = opt.Level;
+    if (opt.Strategy == TCompressionType::Standard) {
+      parallel = std::make_unique<codec::TParallelDeflate>(
+          opt.Level, [this](const char* p, size_t n) { sink->Write(p, n); }, static_cast<unsigned>(std::max(0, opt.Threads)));
+    }
   }
 
   ~TImpl() {
-    StopWorkers();
-    if (inlineCompressor) libdeflate_free_compressor(inlineCompressor);
+    parallel.reset();
     if (zsReady) deflateEnd(&zs);
     if (owns) delete sink;
   }
 
-  void StopWorkers() {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      stop = true;
-      queue.clear();
-    }
-    wake.notify_all();
-    for (auto& t : workers) t.join();
-    workers.clear();
-  }
-
-  void Compress(TJob& job, libdeflate_compressor* c) {
-    TGzHeaderInfo h;
-    if (job.first) h = opt.Header;
-    std::string head = GzMemberHeader(h);
-    size_t bound = libdeflate_deflate_compress_bound(c, job.in.size());
-    job.out.resize(head.size() + bound + 8);
-    std::memcpy(job.out.data(), head.data(), head.size());
-    size_t n;
-    if (job.in.empty()) {
-      // The shortest empty deflate stream: one final fixed-Huffman block holding only its end code.
-      job.out[head.size()] = 0x03;
-      job.out[head.size() + 1] = 0x00;
-      n = 2;
-    } else {
-      n = libdeflate_deflate_compress(c, job.in.data(), job.in.size(), job.out.data() + head.size(), bound);
-    }
-    unsigned char* t = job.out.data() + head.size() + n;
-    PutLE32(t, static_cast<uint32_t>(crc32(0, job.in.data(), static_cast<uInt>(job.in.size()))));
-    PutLE32(t + 4, static_cast<uint32_t>(job.in.size()));
-    job.out.resize(head.size() + n + 8);
-  }
-
-  void Worker() {
-    libdeflate_compressor* c = libdeflate_alloc_compressor(opt.Level);
-    for (;;) {
-      std::shared_ptr<TJob> job;
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        wake.wait(lock, [&] { return stop || !queue.empty(); });
-        if (queue.empty()) break;
-        job = queue.front();
-        queue.pop_front();
-      }
-      Compress(*job, c);
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        job->done = true;
-      }
-      doneCv.notify_all();
-    }
-    libdeflate_free_compressor(c);
-  }
-
-  void WriteFront() {
-    std::shared_ptr<TJob> job;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      doneCv.wait(lock, [&] { return inflight.front()->done; });
-      job = inflight.front();
-      inflight.pop_front();
-    }
-    sink->Write(job->out.data(), job->out.size());
-  }
-
-  void Submit(bool last) {
-    auto job = std::make_shared<TJob>();
-    job->in.swap(current);
-    job->first = !anyMember;
-    anyMember = true;
-    if (last && workers.empty()) {
-      // A small file (one block): compress here without starting threads.
-      if (!inlineCompressor) inlineCompressor = libdeflate_alloc_compressor(opt.Level);
-      Compress(*job, inlineCompressor);
-      sink->Write(job->out.data(), job->out.size());
-      return;
-    }
-    if (workers.empty()) {
-      for (unsigned i = 0; i < threads; ++i) workers.emplace_back([this] { Worker(); });
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      inflight.push_back(job);
-      queue.push_back(job);
-    }
-    wake.notify_one();
-    while (inflight.size() > 2 * threads) WriteFront();
-    current.reserve(kBlock);
+  void WriteHeader() {
+    if (headerWritten) return;
+    headerWritten = true;
+    std::string head = GzMemberHeader(opt.Header);
+    sink->Write(head.data(), head.size());
   }
 
   void ZlibStart() {
@@ -432,8 +467,6 @@ struct TGzWriter::TImpl {
       throw ETarError("Can't set up the compressor");
     zsReady = true;
     zout.resize(256 << 10);
-    std::string head = GzMemberHeader(opt.Header);
-    sink->Write(head.data(), head.size());
   }
 
   void ZlibDeflate(const unsigned char* p, size_t n, int flush) {
@@ -452,43 +485,44 @@ struct TGzWriter::TImpl {
   }
 
   void Write(const unsigned char* p, size_t n) {
-    if (!parallel) {
-      if (!zsReady) ZlibStart();
-      crc = static_cast<uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
-      length += static_cast<uint32_t>(n);
-      while (n > 0) {
-        size_t k = std::min<size_t>(n, 1u << 30);
-        ZlibDeflate(p, k, Z_NO_FLUSH);
-        p += k;
-        n -= k;
-      }
+    WriteHeader();
+    if (parallel) {
+      parallel->Write(p, n);
       return;
     }
-    if (current.capacity() < kBlock) current.reserve(kBlock);
+    if (!zsReady) ZlibStart();
+    crc = static_cast<uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
+    length += static_cast<uint32_t>(n);
     while (n > 0) {
-      size_t k = std::min(n, kBlock - current.size());
-      current.insert(current.end(), p, p + k);
+      size_t k = std::min<size_t>(n, 1u << 30);
+      ZlibDeflate(p, k, Z_NO_FLUSH);
       p += k;
       n -= k;
-      if (current.size() == kBlock) Submit(false);
     }
   }
 
   void Close() {
     if (closed) return;
     closed = true;
-    if (!parallel) {
+    WriteHeader();
+    unsigned char t[8];
+    if (parallel) {
+      try {
+        parallel->Finish();
+      } catch (const ETarError&) {
+        throw;
+      } catch (const std::exception& e) {
+        throw ETarError(std::string("Deflate failed: ") + e.what());
+      }
+      PutLE32(t, parallel->Crc());
+      PutLE32(t + 4, static_cast<uint32_t>(parallel->BytesIn()));
+    } else {
       if (!zsReady) ZlibStart();
       ZlibDeflate(nullptr, 0, Z_FINISH);
-      unsigned char t[8];
       PutLE32(t, crc);
       PutLE32(t + 4, length);
-      sink->Write(t, 8);
-    } else {
-      if (!current.empty() || !anyMember) Submit(true);
-      while (!inflight.empty()) WriteFront();
-      StopWorkers();
     }
+    sink->Write(t, 8);
     sink->Close();
   }
 };

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "tar/TarStreams.h"
 
@@ -18,20 +17,26 @@ struct TGzHeaderInfo {
   std::string Name;
   std::string Comment;
   uint32_t MTime = 0;  // seconds since 1970, 0 = none
+  int Level = 6;       // written as the extra flags (2 = best, 4 = fastest)
 };
 
 // Kinds of reading failure.
 enum class TGzReadError { None, Io, BadHeader, BadData, BadChecksum, Truncated };
 
-// Reads a gzip file as the concatenation of all its members. Throws ETarError on bad data.
+// Reads a gzip file as the concatenation of all its members. Throws ETarError on bad data. A thread of
+// its own inflates into a ring of large buffers while the caller takes the bytes, so that decompression
+// and whatever the caller does with the data run at the same time; memory stays constant.
 class TGzReader : public TTarInput {
  public:
   // Opens the file; throws ETarError when it can't be opened.
   explicit TGzReader(const std::string& path);
   ~TGzReader() override;
   size_t Read(void* buffer, size_t n) override;
+  // Zero-copy reading: points `data` at up to `max` next bytes inside the reader's buffers and returns
+  // their count (0 at the end). The bytes stay valid until the next call.
+  size_t Next(const char*& data, size_t max);
   int64_t Position() const override { return delivered_; }
-  int64_t SourcePosition() const override { return fileBase_ + static_cast<int64_t>(inPos_); }
+  int64_t SourcePosition() const override;
   int64_t SourceSize() const override { return fileSize_; }
   // True when the file is not gzip and is read through unchanged.
   bool Transparent() const { return transparent_; }
@@ -40,34 +45,24 @@ class TGzReader : public TTarInput {
   TGzReadError Error() const { return error_; }
 
  private:
-  size_t Ensure(size_t n);
-  void Fail(TGzReadError kind, const std::string& text);
-  bool StartMember();
-  void FinishMember();
-  bool FastMember();
-  size_t ReadSlow(char* out, size_t n);
+  struct TDecoder;
+  void Start();
   size_t ReadRaw(char* out, size_t n);
+  [[noreturn]] void Raise();
 
   std::string path_;
   int fd_ = -1;
   int64_t fileSize_ = -1;
-  int64_t fileBase_ = 0;  // file offset of in_[0]
-  TRawBuffer<unsigned char> in_;
-  size_t inPos_ = 0, inLen_ = 0;
-  bool eof_ = false;
-  bool started_ = false, transparent_ = false, finished_ = false, inMember_ = false, slow_ = false;
+  bool started_ = false, transparent_ = false;
   TGzReadError error_ = TGzReadError::None;
   std::string errorText_;
   TGzHeaderInfo header_;
-  int members_ = 0;
-  uint32_t crc_ = 0;
-  uint32_t memberLen_ = 0;
   int64_t delivered_ = 0;
-  TRawBuffer<char> out_;
-  size_t outPos_ = 0, outLen_ = 0;
-  struct TInflate;
-  std::unique_ptr<TInflate> inflate_;
-  struct libdeflate_decompressor* fast_ = nullptr;
+  int64_t rawPos_ = 0;
+  // The slot being read from.
+  int slot_ = -1;
+  size_t slotPos_ = 0, slotLen_ = 0;
+  std::unique_ptr<TDecoder> decoder_;
 };
 
 // Options of a new gzip file.
@@ -78,8 +73,8 @@ struct TGzWriteOptions {
   int Threads = 0;                                       // 0 = one per processor
 };
 
-// Compresses everything written into gzip members on `sink`. The default strategy compresses 1 MiB
-// blocks on all processors, one member each; other strategies write one member through zlib.
+// Compresses everything written into one gzip member on `sink`. The default strategy compresses pieces on
+// all processors joined into one deflate stream; the other strategies go through zlib.
 class TGzWriter : public TTarOutput {
  public:
   TGzWriter(TTarOutput* sink, bool owns, const TGzWriteOptions& options);
@@ -96,7 +91,7 @@ class TGzWriter : public TTarOutput {
   uint64_t bytesIn_ = 0;
 };
 
-// Builds a member header (10 fixed bytes, then name and comment with their NULs).
+// Builds a member header (10 fixed bytes with OS 3, Unix, then name and comment with their NULs).
 std::string GzMemberHeader(const TGzHeaderInfo& h);
 // Parses a member header at `p`; returns its length, 0 when more bytes are needed, -1 when not gzip,
 // -2 for a header this reader refuses (method not deflate, reserved flags).

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <set>
 
@@ -513,12 +514,12 @@ TTarExtractResult TTarExtractor::ExtractGz(const std::string& gzFile, const std:
       fd = ::openat(run.root, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     }
     if (fd < 0) throw ETarError("Can't create " + diskPath + ": " + SystemErrorText(errno));
-    std::vector<char> buf(1 << 20);
     for (;;) {
       if (Cancel) throw TCancelled();
-      size_t n = in.Read(buf.data(), buf.size());
+      const char* data = nullptr;
+      size_t n = in.Next(data, SIZE_MAX);  // inflated by the reader's thread meanwhile
       if (n == 0) break;
-      WriteAllTo(fd, buf.data(), n, diskPath);
+      WriteAllTo(fd, data, n, diskPath);
       if (OnProgress) OnProgress(in.SourcePosition(), in.SourceSize(), leaf);
     }
     if (header.HeaderTime != 0 && RestoreTimes) {

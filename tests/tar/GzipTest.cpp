@@ -1,4 +1,6 @@
 // The gzip component and stream layer against gzip, pigz and hand-made files.
+#include <sys/time.h>
+
 #include <map>
 
 #include "ScriptedPrompt.h"
@@ -222,4 +224,58 @@ TEST(Gzip, ProgressRisesInSteps) {
   ASSERT_EQ(g.Decompress(), 0);
   EXPECT_EQ(seen.back(), 100);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+}
+
+// One member for any size, with the source's time and OS 3: `gzip -l` sees the true size and single-member
+// readers get everything (several members per MiB used to stop such readers after the first).
+TEST(Gzip, OutputIsOneMemberWithTheSourcesTimeAndUnixAsSystem) {
+  fs::path dir = testenv::MakeTempDir("gz1");
+  struct TCase {
+    const char* label;
+    size_t size;
+    int level;
+    TCompressionType type;
+  };
+  const TCase cases[] = {{"three million bytes", 3000000, 6, TCompressionType::Standard},
+                         {"fast level", 5000000, 1, TCompressionType::Standard},
+                         {"best level", 5000000, 9, TCompressionType::Standard},
+                         {"one piece", 4 << 20, 6, TCompressionType::Standard},
+                         {"filtered", 2000000, 6, TCompressionType::Filtered},
+                         {"empty", 0, 6, TCompressionType::Standard}};
+  const uint32_t mtime = 1500000000;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::path src = dir / "data.bin";
+    std::string data = testenv::RandomBytes(c.size, static_cast<uint32_t>(c.size) + 1, true);
+    testenv::WriteFile(src, data);
+    struct timeval tv[2] = {{mtime, 0}, {mtime, 0}};
+    ASSERT_EQ(::utimes(src.c_str(), tv), 0);
+    TGzip g;
+    g.WindowOnError = false;
+    g.FileSource = src.string();
+    g.FileDestination = (dir / "data.gz").string();
+    g.CompressionLevel = c.level;
+    g.CompressionType = c.type;
+    ASSERT_EQ(g.Compress(), 0) << g.ErrorText;
+    std::string gz = testenv::ReadFile(g.FileDestination);
+    ASSERT_GE(gz.size(), 18u);
+    EXPECT_EQ(static_cast<unsigned char>(gz[9]), 3u) << "OS";
+    uint32_t stamp = 0;
+    for (int i = 0; i < 4; ++i) stamp |= uint32_t(static_cast<unsigned char>(gz[4 + i])) << (8 * i);
+    EXPECT_EQ(stamp, mtime);
+    const std::string q = Quote(g.FileDestination);
+    // gzip -l: compressed, uncompressed, ratio, name.
+    std::string list = Sh("gzip -l " + q + " | tail -1");
+    std::string size = std::to_string(c.size);
+    EXPECT_NE(list.find(size.insert(0, 1, ' ').append(1, ' ')), std::string::npos) << list;
+    EXPECT_EQ(Sh("python3 -c 'import sys, zlib; d = zlib.decompressobj(31); o = d.decompress(open(sys.argv[1], \"rb\").read());"
+                 " print(len(o), d.eof, len(d.unused_data))' " + q),
+              std::to_string(c.size) + " True 0\n");
+    EXPECT_EQ(testenv::Run("7z t " + q + " >/dev/null"), 0);
+    TGzip h;
+    h.FileSource = g.FileDestination;
+    ASSERT_EQ(h.ReadHeader(), 0);
+    EXPECT_EQ(h.HeaderTime, mtime);
+    EXPECT_TRUE(Decompressed(g.FileDestination) == data);
+  }
 }

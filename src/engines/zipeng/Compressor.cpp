@@ -3,19 +3,18 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "ZipCrypto.h"
+#include "codec/DeflateStream.h"
 
 namespace zipeng {
 namespace {
 
 constexpr uint64_t kMemoryBudget = 256ull << 20;  // input bytes in flight
-constexpr size_t kDictSize = 32768;
 // Small files are handed to the workers in runs, so that tiny files do not cost a hand-over each.
 constexpr uint64_t kSmallFile = 256u << 10;
 constexpr uint64_t kRunBytes = 2u << 20;
@@ -70,14 +69,6 @@ bool LooksIncompressible(const std::string& input, int level) {
 }
 
 }  // namespace
-
-int LibdeflateLevel(int zipLevel) {
-  // libdeflate compresses better than zlib at the same level: these lower levels still give archives
-  // no larger than zlib's at the requested level (measured on mixed text, binary and packed data)
-  // in well under half the time.
-  static const int map[10] = {0, 1, 2, 3, 3, 4, 4, 6, 7, 9};
-  return map[std::clamp(zipLevel, 0, 9)];
-}
 
 Compressor::Compressor(std::vector<CompressTask> tasks, unsigned threads) : tasks_(std::move(tasks)) {
   for (size_t i = 0; i < tasks_.size(); ++i) {
@@ -216,15 +207,12 @@ Piece Compressor::ProcessWhole(size_t task) {
   p.inputSize = got;
   p.crc = uint32_t(libdeflate_crc32(0, input.data(), input.size()));
   p.deflated = false;
-  if (t.deflate && !input.empty() && !LooksIncompressible(input, LibdeflateLevel(t.level))) {
-    libdeflate_compressor* c = CompressorFor(LibdeflateLevel(t.level));
-    size_t bound = libdeflate_deflate_compress_bound(c, input.size());
-    std::string out;
-    out.resize(bound + (t.password.empty() ? 0 : zipfmt::kCryptHeaderSize));
+  if (t.deflate && !input.empty() && !LooksIncompressible(input, codec::LibdeflateLevel(t.level))) {
+    std::string out(t.password.empty() ? 0 : zipfmt::kCryptHeaderSize, '\0');
+    out.reserve(out.size() + input.size() + input.size() / 16 + 64);
+    codec::DeflatePiece(t.level, nullptr, 0, reinterpret_cast<const uint8_t*>(input.data()), input.size(), true, out);
     size_t at = t.password.empty() ? 0 : zipfmt::kCryptHeaderSize;
-    size_t n = libdeflate_deflate_compress(c, input.data(), input.size(), out.data() + at, bound);
-    if (n > 0 && n < input.size()) {
-      out.resize(at + n);
+    if (out.size() - at < input.size()) {
       p.data = std::move(out);
       p.deflated = true;
     }
@@ -261,7 +249,7 @@ Piece Compressor::ProcessChunk(const Slot& slot) {
     p.error = "cannot open " + t.path + ": " + std::strerror(errno);
     return p;
   }
-  size_t dict = size_t(std::min<uint64_t>(slot.offset, t.deflate ? kDictSize : 0));
+  size_t dict = size_t(std::min<uint64_t>(slot.offset, t.deflate ? codec::kDeflateDictionary : 0));
   std::string input(size_t(slot.length) + dict, '\0');
   size_t got = 0;
   if (!ReadFull(f.fd, input.data(), input.size(), slot.offset - dict, got) || got != input.size()) {
@@ -287,32 +275,10 @@ Piece Compressor::ProcessChunk(const Slot& slot) {
     p.data.assign(data, len);
     return p;
   }
-  z_stream z{};
-  if (deflateInit2(&z, std::clamp(t.level, 1, 9), Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    p.ok = false;
-    p.error = "compressor could not start";
-    return p;
-  }
-  if (dict) deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(input.data()), uInt(dict));
-  p.data.resize(deflateBound(&z, uLong(len)) + 64);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-  z.avail_in = uInt(len);
-  int flush = slot.last ? Z_FINISH : Z_SYNC_FLUSH;
-  for (;;) {
-    z.next_out = reinterpret_cast<Bytef*>(p.data.data() + z.total_out);
-    z.avail_out = uInt(p.data.size() - z.total_out);
-    int rc = deflate(&z, flush);
-    if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && z.avail_in == 0 && z.avail_out != 0)) break;
-    if (rc != Z_OK && rc != Z_BUF_ERROR) {
-      deflateEnd(&z);
-      p.ok = false;
-      p.error = "compression failed";
-      return p;
-    }
-    if (z.avail_out == 0) p.data.resize(p.data.size() * 2);
-  }
-  p.data.resize(z.total_out);
-  deflateEnd(&z);
+  // One piece of the entry's deflate stream: pieces of one file follow each other as they are.
+  p.data.reserve(len + len / 16 + 64);
+  codec::DeflatePiece(t.level, reinterpret_cast<const uint8_t*>(input.data()), dict,
+                      reinterpret_cast<const uint8_t*>(data), len, slot.last, p.data);
   return p;
 }
 

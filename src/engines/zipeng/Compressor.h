@@ -1,8 +1,7 @@
 #pragma once
-// Parallel compression with results handed out in file order. A file that fits in memory is one
-// piece, compressed whole with libdeflate (and encrypted in the worker when it needs it); a larger
-// file is cut into pieces that zlib compresses independently, each primed with the 32 KiB before
-// it, so that their outputs join into one deflate stream.
+// Parallel compression with results handed out in file order. A small file is one piece, compressed
+// whole (and encrypted in the worker when it needs it); a larger file is cut into pieces compressed
+// independently on all workers, whose outputs join into one deflate stream (codec/DeflateStream.h).
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,8 +36,8 @@ struct Piece {
 class Compressor {
  public:
   // Files up to this size are compressed whole.
-  static constexpr uint64_t kWholeLimit = 64ull << 20;
-  static constexpr uint64_t kChunkSize = 8ull << 20;
+  static constexpr uint64_t kWholeLimit = 16ull << 20;
+  static constexpr uint64_t kChunkSize = 4ull << 20;
 
   Compressor(std::vector<CompressTask> tasks, unsigned threads);
   ~Compressor();
@@ -76,8 +75,5 @@ class Compressor {
   std::deque<Piece> ready_;  // pieces of the slot being handed out (consumer side only)
   bool stop_ = false;
 };
-
-// The libdeflate level used for a zip level (1..9).
-int LibdeflateLevel(int zipLevel);
 
 }  // namespace zipeng
