@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Deflate64.h"
+
 namespace unzeng {
 
 const char* DecodeStatusText(TDecodeStatus s) {
@@ -24,7 +26,8 @@ const char* DecodeStatusText(TDecodeStatus s) {
 }
 
 bool MethodSupported(uint16_t method) {
-  return method == MethodStored || method == MethodDeflate || method == MethodBzip2 || method == MethodLzma;
+  return method == MethodStored || method == MethodDeflate || method == MethodDeflate64 || method == MethodBzip2 ||
+         method == MethodLzma;
 }
 
 std::string MethodName(uint16_t method) {
@@ -219,6 +222,7 @@ std::unique_ptr<TStreamDecoder> MakeStreamDecoder(uint16_t method, uint64_t decl
   switch (method) {
     case MethodStored: return std::make_unique<TStoredDecoder>();
     case MethodDeflate: return std::make_unique<TInflateDecoder>();
+    case MethodDeflate64: return MakeDeflate64Decoder();
     case MethodBzip2: return std::make_unique<TBzip2Decoder>();
     case MethodLzma: return std::make_unique<TLzmaDecoder>(declaredSize);
     default: return nullptr;
@@ -242,6 +246,7 @@ TDecodeStatus DecodeWhole(uint16_t method, const uint8_t* in, size_t inLen, uint
     if (r == LIBDEFLATE_INSUFFICIENT_SPACE) return TDecodeStatus::TooLong;
     return TDecodeStatus::BadData;
   }
+  if (method == MethodDeflate64) return Deflate64Whole(in, inLen, out, outLen);
   auto dec = MakeStreamDecoder(method, outLen, lzmaEndMarker);
   if (!dec) return TDecodeStatus::Unsupported;
   return RunWhole(*dec, in, inLen, out, outLen);
