@@ -148,9 +148,11 @@ int TRarKit::Finish(int code) {
   return code;
 }
 
-int TRarKit::ListRarArchive() { return Run(false); }
+int TRarKit::ListRarArchive() { return Run(TRunMode::List); }
 
-int TRarKit::ExtractRarArchive() { return Run(true); }
+int TRarKit::ExtractRarArchive() { return Run(TRunMode::Extract); }
+
+int TRarKit::TestRarArchive() { return Run(TRunMode::Test); }
 
 int TRarKit::ExtractOne(const RARHeaderData& header, const std::string& name) {
   if (OnOverwrite && !IsFolderEntry(header)) {
@@ -167,9 +169,11 @@ int TRarKit::ExtractOne(const RARHeaderData& header, const std::string& name) {
   return result;
 }
 
-int TRarKit::Run(bool extract) {
+int TRarKit::Run(TRunMode mode) {
+  const bool extract = mode != TRunMode::List;
   std::lock_guard lock(gMutex);
   gCurrent = this;
+  index_ = -1;
   if (!LoadUnrarLibrary(Path2UnrarDll, NameofUnrarDll)) {
     if (OnError) OnError(*this, kRarKitNoLibrary);
     return kRarKitNoLibrary;
@@ -212,7 +216,10 @@ int TRarKit::Run(bool extract) {
     unsigned long long pack = 0, unp = header.UnpSize;
     if (gLib.Sizes64) gLib.Sizes64(gArchive, &pack, &unp);
     entrySize_ = unp;
-    if (extract) {
+    ++index_;
+    if (mode == TRunMode::Test) {
+      if (OnTesting) OnTesting(*this, header);
+    } else if (extract) {
       if (OnExtracting) OnExtracting(*this, header);
     } else if (OnListing) {
       OnListing(*this, header);
@@ -227,7 +234,7 @@ int TRarKit::Run(bool extract) {
       }
       result = gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr);
       if (OnList) OnList(*this, header, result == 0);
-    } else if (!ShouldProcess(name)) {
+    } else if (OnSelect ? !OnSelect(*this, header) : !ShouldProcess(name)) {
       result = gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr);
     } else {
       bool cancelled = false;
@@ -238,7 +245,14 @@ int TRarKit::Run(bool extract) {
         cancelled = password.empty() && Stop;
       }
       // A cancelled password request skips the entry; the run stops at the next header.
-      result = cancelled ? gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr) : ExtractOne(header, name);
+      if (cancelled) {
+        result = gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr);
+      } else if (mode == TRunMode::Test) {
+        result = gLib.ProcessFile(gArchive, RAR_TEST, nullptr, nullptr);
+        if (OnTest) OnTest(*this, header, result == 0);
+      } else {
+        result = ExtractOne(header, name);
+      }
     }
     if (result != 0) {
       if (OnError) OnError(*this, result);

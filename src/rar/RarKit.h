@@ -45,12 +45,13 @@ class TRarKit {
   std::function<void(TRarKit& sender, const unsigned char* addr, int blockSize, int64_t position)> OnProcessData;  // unpacked block; position counts the entry's bytes
   std::function<void(TRarKit& sender, const RARHeaderData& eFile)> OnListing;  // header read while listing
   std::function<void(TRarKit& sender, const RARHeaderData& eFile, bool result)> OnList;  // entry listed (skipped)
-  std::function<void(TRarKit& sender, const RARHeaderData& eFile)> OnTesting;  // declared for a test mode; never fired
-  std::function<void(TRarKit& sender, const RARHeaderData& eFile, bool result)> OnTest;  // declared for a test mode; never fired
+  std::function<void(TRarKit& sender, const RARHeaderData& eFile)> OnTesting;  // header read while testing (also skipped entries)
+  std::function<void(TRarKit& sender, const RARHeaderData& eFile, bool result)> OnTest;  // entry tested; result true when it unpacked with a good CRC
   std::function<int(TRarKit& sender, char* arcName, int mode)> OnVolumeChange;  // next volume (RAR_VOL_ASK/NOTIFY); arcName holds RAR_VOLNAME_SIZE bytes; 0 stops
   std::function<void(TRarKit& sender, const RARHeaderData& eFile, std::string& password)> OnReqPassword;  // encrypted entry; empty password plus Stop cancels
   std::function<void(TRarKit& sender, const TComment& comment)> OnComment;  // the archive comment after opening
   std::function<bool(TRarKit& sender, const RARHeaderData& eFile, const std::string& diskPath)> OnOverwrite;  // the entry's file exists; true replaces it (unassigned: replace)
+  std::function<bool(TRarKit& sender, const RARHeaderData& eFile)> OnSelect;  // extract or test this entry? (unassigned: FilesToProcess decides)
 
   TRarKit() = default;
   ~TRarKit();
@@ -65,6 +66,7 @@ class TRarKit {
 
   int ListRarArchive();     // list mode: OnListing/OnList per entry; returns 10 at the normal end, else an error code
   int ExtractRarArchive();  // extracts FilesToProcess (all when empty) into TargetDirectory; 10 at the normal end
+  int TestRarArchive();     // unpacks FilesToProcess (all when empty) and checks them, writing nothing: OnTesting/OnTest per entry; 10 at the normal end
 
   static std::string GetRarErrorText(int code);                // the text of a result code
   static bool Succeeded(int code) { return code == ERAR_END_ARCHIVE || code == 0; }  // true for a run that ended normally
@@ -73,9 +75,11 @@ class TRarKit {
   static std::string EntryName(const RARHeaderData& h);        // the file name up to its terminating zero
   uint64_t EntryUnpackedSize() const { return entrySize_; }    // 64-bit unpacked size of the entry being handled
   int64_t Position() const { return position_; }               // bytes unpacked so far of the entry being handled
+  int64_t EntryIndex() const { return index_; }                 // position of the entry being handled among the archive's headers (0-based)
 
  private:
-  int Run(bool extract);
+  enum class TRunMode { List, Test, Extract };
+  int Run(TRunMode mode);
   int ExtractOne(const RARHeaderData& header, const std::string& name);
   int Finish(int code);
   static int VolumeCallback(char* arcName, int mode);
@@ -84,4 +88,5 @@ class TRarKit {
   std::vector<std::string> files_;
   int64_t position_ = 0;
   uint64_t entrySize_ = 0;
+  int64_t index_ = -1;
 };

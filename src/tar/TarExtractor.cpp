@@ -265,6 +265,7 @@ struct TTarExtractor::TRun {
   }
 
   bool Selected(const TTarDirRec& rec) const {
+    if (owner.Select) return owner.Select(rec);
     if (owner.Only.empty()) return true;
     std::string n = rec.Name;
     while (!n.empty() && n.back() == '/') n.pop_back();

@@ -32,6 +32,8 @@ class TTarExtractor {
   std::atomic<bool> Cancel{false};
   // Entry names to extract (as stored, a folder name takes what is below it); empty = all.
   std::vector<std::string> Only;
+  // When set, decides which entries are extracted instead of Only (runs on the extracting thread).
+  std::function<bool(const TTarDirRec& entry)> Select;
   bool RestoreTimes = true;
   bool RestorePermissions = true;
 

@@ -1,0 +1,163 @@
+#include "ops/Jobs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <unordered_set>
+
+#include "core/TextUtil.h"
+#include "ops/AdapterCommon.h"
+
+namespace fs = std::filesystem;
+
+std::string TempNameBeside(const std::string& target) {
+  static std::atomic<uint64_t> counter{0};
+  static const uint64_t seed =
+      std::random_device{}() ^ static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::mt19937_64 rng(seed + counter.fetch_add(1) * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(::getpid()));
+  char tag[20];
+  std::snprintf(tag, sizeof tag, "%08llx", static_cast<unsigned long long>(rng() & 0xffffffffULL));
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  return folder + ".~" + tag + "-" + ExtractFileName(target);
+}
+
+TStatus OpenArchiveAdapter(const std::string& archive, TArchiveFormat format, TJobContext& ctx,
+                           std::unique_ptr<IArchiveAdapter>& adapter) {
+  struct stat st {};
+  if (::stat(archive.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return {TStatusCode::NotFound, "cannot open " + archive + ": no such file"};
+  if (format == TArchiveFormat::Unknown) {
+    const TFormatMatch m = DetectArchiveFormat(archive);
+    if (m.Status.Failed()) return m.Status;
+    format = m.Format;
+    if (format == TArchiveFormat::Unknown) return {TStatusCode::Unsupported, archive + ": not an archive of a known kind"};
+  }
+  adapter = MakeArchiveAdapter(format);
+  return adapter->Open(archive, ctx);
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TStatus TListJob::Execute(TJobContext& ctx) {
+  std::unique_ptr<IArchiveAdapter> a;
+  TStatus s = OpenArchiveAdapter(params_.Archive, params_.Format, ctx, a);
+  if (!a || s.Failed()) return s;
+  format_ = a->Format();
+  a->Comment(comment_);
+  s = a->List(ctx, [&](const TArchiveEntry& e) {
+    ++ctx.Counts.Entries;
+    totalSize_ += e.Size;
+    if (OnEntry) OnEntry(e);
+  });
+  // RAR reads its comment while listing.
+  if (comment_.empty()) a->Comment(comment_);
+  return s;
+}
+
+TStatus TTestJob::Execute(TJobContext& ctx) {
+  std::unique_ptr<IArchiveAdapter> a;
+  TStatus s = OpenArchiveAdapter(params_.Archive, params_.Format, ctx, a);
+  if (!a || s.Failed()) return s;
+  format_ = a->Format();
+  if (!params_.Selection.All() && !a->Can(capSelect)) return {TStatusCode::Unsupported, "only the whole file can be tested"};
+  return a->Test(ctx, params_);
+}
+
+TStatus TExtractJob::Execute(TJobContext& ctx) {
+  std::unique_ptr<IArchiveAdapter> a;
+  TStatus s = OpenArchiveAdapter(params_.Archive, params_.Format, ctx, a);
+  if (!a || s.Failed()) return s;
+  format_ = a->Format();
+  ctx.OverwriteMode = params_.Overwrite;
+  TExtractParams params = params_;
+  if (params.AskAboutUnsafeNames && params.Selection.Patterns.empty()) {
+    // Names that cleaning changes, among the chosen entries: asked about before anything is written.
+    const std::unordered_set<TEntryId> chosen(params.Selection.Ids.begin(), params.Selection.Ids.end());
+    std::vector<TUnsafeName> unsafe;
+    std::vector<TEntryId> kept;
+    s = a->List(ctx, [&](const TArchiveEntry& e) {
+      if (!params.Selection.All() && !chosen.count(e.Id)) return;
+      if (CleaningChangesName(e.Name)) unsafe.push_back({e.Name, CleanedEntryName(e.Name)});
+      else kept.push_back(e.Id);
+    });
+    if (s.Failed()) return s;
+    if (!unsafe.empty()) {
+      switch (ctx.Questions().AskSecurity(unsafe)) {
+        case TSecurityChoice::Halt: return TStatus::Cancelled("Halted: nothing was extracted");
+        case TSecurityChoice::SkipUnsafe:
+          for (const TUnsafeName& u : unsafe) ctx.Refused.push_back(u.EntryName);
+          ctx.Counts.Skipped += static_cast<int64_t>(unsafe.size());
+          if (kept.empty()) return TStatus::Warning("No entries were left to extract");
+          params.Selection.Ids = std::move(kept);
+          break;
+        case TSecurityChoice::Ignore: break;
+      }
+    }
+  }
+  return a->Extract(ctx, params);
+}
+
+TStatus TCreateJob::Execute(TJobContext& ctx) {
+  format_ = params_.Format != TArchiveFormat::Unknown ? params_.Format : FormatForNewArchive(params_.Target);
+  if (format_ == TArchiveFormat::Unknown)
+    return {TStatusCode::Unsupported, params_.Target + ": the name must end in .zip, .tar, .tar.gz, .tgz or .gz"};
+  if (params_.Items.empty()) return {TStatusCode::Failed, "nothing to add"};
+  if (params_.CheckSourcesFirst) {
+    for (const TSourceItem& it : params_.Items) {
+      if (it.Source.find_first_of("*?") != std::string::npos) continue;
+      struct stat st {};
+      if (::stat(it.Source.c_str(), &st) != 0)
+        return TStatus::FromErrno(errno, it.Source, TStatusCode::Unreadable);
+      if (S_ISDIR(st.st_mode)) continue;
+      if (!S_ISREG(st.st_mode)) return {TStatusCode::Unreadable, it.Source + ": not a regular file"};
+      if (::access(it.Source.c_str(), R_OK) != 0) return TStatus::FromErrno(errno, it.Source, TStatusCode::Unreadable);
+    }
+  }
+  std::unique_ptr<IArchiveAdapter> a = MakeArchiveAdapter(format_);
+  if (!a->Can(capCreate)) return {TStatusCode::Unsupported, std::string(ArchiveFormatName(format_)) + " archives cannot be created"};
+  const bool spanned = format_ == TArchiveFormat::Zip && (params_.Zip.Span || params_.Zip.SpanErase);
+  // A multi-disk set is written part by part by the component itself.
+  const std::string part = spanned ? params_.Target : TempNameBeside(params_.Target);
+  TStatus s = a->Create(ctx, part, params_);
+  if (ctx.Cancelled() && s.Succeeded()) s = TStatus::Cancelled();
+  if (spanned) {
+    if (s.Succeeded()) archivePath_ = params_.Target;
+    return s;
+  }
+  if (s.Failed() || ctx.Status.Failed()) {
+    ::unlink(part.c_str());
+    return s.Failed() ? s : ctx.Status;
+  }
+  if (::rename(part.c_str(), params_.Target.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(part.c_str());
+    return TStatus::FromErrno(err, "Can't save " + params_.Target, TStatusCode::WriteFailed);
+  }
+  archivePath_ = params_.Target;
+  return s;
+}
+
+TStatus TUpdateJob::Execute(TJobContext& ctx) {
+  std::unique_ptr<IArchiveAdapter> a;
+  TStatus s = OpenArchiveAdapter(params_.Archive, params_.Format, ctx, a);
+  if (!a || s.Failed()) return s;
+  if (!a->Can(capAdd)) return {TStatusCode::Unsupported, std::string(ArchiveFormatName(a->Format())) + " archives cannot be added to"};
+  if (params_.Items.empty()) return {TStatusCode::Failed, "nothing to add"};
+  return a->Add(ctx, params_);
+}
+
+TStatus TDeleteJob::Execute(TJobContext& ctx) {
+  std::unique_ptr<IArchiveAdapter> a;
+  TStatus s = OpenArchiveAdapter(params_.Archive, params_.Format, ctx, a);
+  if (!a || s.Failed()) return s;
+  if (!a->Can(capDelete))
+    return {TStatusCode::Unsupported, std::string(ArchiveFormatName(a->Format())) + " archives cannot have entries deleted"};
+  if (params_.Selection.All()) return {TStatusCode::Failed, "nothing to delete: name the entries"};
+  return a->Delete(ctx, params_.Selection);
+}

@@ -1,0 +1,268 @@
+// The jobs' questions answered through the prompt service by script, cancel, testing that writes
+// nothing, creation that leaves nothing behind, update and delete.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "OpsTestUtil.h"
+#include "RarWriter.h"
+#include "ScriptedPrompt.h"
+
+using namespace opstest;
+using testenv::Quote;
+
+namespace {
+
+// A zip written by Python: (name, data) entries taken as given (names that leave the folder too).
+void PythonZip(const fs::path& zip, const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string script = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n";
+  for (const auto& [name, data] : entries)
+    script += "z.writestr(zipfile.ZipInfo(" + Quote(name) + "), " + Quote(data) + ")\n";
+  script += "z.close()\n";
+  testenv::WriteFile(zip.string() + ".py", script);
+  ASSERT_EQ(testenv::Run("python3 " + Quote(zip.string() + ".py") + " " + Quote(zip.string())), 0);
+}
+
+class JobsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = testenv::MakeTempDir("jobs");
+    src_ = MakeTree(dir_);
+  }
+  fs::path Make(const std::string& name) {
+    TCreateParams p;
+    p.Target = (dir_ / name).string();
+    p.Items = {{src_.string(), "src", true}};
+    const TJobResult r = TCreateJob(p).Run();
+    EXPECT_TRUE(r.Status.IsOk()) << Why(r);
+    return dir_ / name;
+  }
+  fs::path dir_, src_;
+};
+
+}  // namespace
+
+TEST_F(JobsTest, OverwriteQuestionsThroughThePromptService) {
+  for (const char* name : {"q.zip", "q.tar", "q.tar.gz"}) {
+    const fs::path archive = Make(name);
+    const fs::path out = dir_ / (std::string("out-") + name);
+    ASSERT_TRUE(Extract(archive, out).Status.IsOk());
+    for (const char* f : {"src/a.txt", "src/sub/b.bin", "src/sub/Grüße.txt", "src/sub/deeper/empty.txt"})
+      testenv::WriteFile(out / f, "mine");
+    // No for the first, Yes to All for the rest: one question less than there are files.
+    TScriptedPrompt prompt;
+    prompt.QueueAnswer(TPromptAnswer::No);
+    prompt.QueueAnswer(TPromptAnswer::YesToAll);
+    const TJobResult r = Extract(archive, out);
+    EXPECT_TRUE(r.Status.Succeeded()) << name << " " << Why(r);
+    const std::vector<std::string> asked = prompt.Texts();
+    ASSERT_EQ(asked.size(), 2u) << name;
+    EXPECT_NE(asked[0].find("REPLACE THE FILE"), std::string::npos);
+    int kept = 0;
+    for (const char* f : {"src/a.txt", "src/sub/b.bin", "src/sub/Grüße.txt", "src/sub/deeper/empty.txt"})
+      kept += testenv::ReadFile(out / f) == "mine";
+    EXPECT_EQ(kept, 1) << name;
+    // Never: nothing asked, nothing replaced.
+    prompt.Clear();
+    testenv::WriteFile(out / "src/a.txt", "mine again");
+    ASSERT_TRUE(Extract(archive, out, {}, TOverwriteMode::Never).Status.Succeeded());
+    EXPECT_TRUE(prompt.Texts().empty());
+    EXPECT_EQ(testenv::ReadFile(out / "src/a.txt"), "mine again");
+    // Closing the question (Cancel) keeps the file.
+    prompt.QueueAnswer(TPromptAnswer::Cancel);
+    prompt.QueueAnswer(TPromptAnswer::NoToAll);
+    const TJobResult c = Extract(archive, out);
+    EXPECT_TRUE(c.Status.Succeeded()) << name;
+    EXPECT_EQ(prompt.Texts().size(), 2u);
+    EXPECT_EQ(testenv::ReadFile(out / "src/a.txt"), "mine again");
+  }
+}
+
+TEST_F(JobsTest, PasswordAskedOnceAndKept) {
+  ASSERT_EQ(testenv::Run("cd " + Quote(dir_.string()) + " && zip -qr -P s3cret enc.zip src"), 0);
+  TScriptedPrompt prompt;
+  prompt.QueueText("s3cret");
+  const TJobResult r = Extract(dir_ / "enc.zip", dir_ / "out");
+  ASSERT_TRUE(r.Status.IsOk()) << Why(r);
+  EXPECT_TRUE(SameTree(src_, dir_ / "out/src"));
+  int asked = 0;
+  for (const auto& h : prompt.History()) asked += h.kind == "text";
+  EXPECT_EQ(asked, 1);
+  // Cancelled: nothing extracted, a failure.
+  prompt.Clear();
+  prompt.QueueText("\x18");
+  const TJobResult c = Extract(dir_ / "enc.zip", dir_ / "none");
+  EXPECT_TRUE(c.Status.Failed());
+  EXPECT_FALSE(fs::exists(dir_ / "none/src/a.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "none/src/sub/b.bin"));
+  // Given in the parameters: never asked.
+  prompt.Clear();
+  TTestParams tp;
+  tp.Archive = (dir_ / "enc.zip").string();
+  tp.Password = "s3cret";
+  EXPECT_TRUE(TTestJob(tp).Run().Status.IsOk());
+  EXPECT_TRUE(prompt.History().empty());
+}
+
+TEST_F(JobsTest, SecurityQuestionForNamesThatLeaveTheFolder) {
+  PythonZip(dir_ / "evil.zip", {{"../evil.txt", "x"}, {"ok/fine.txt", "z"}, {"/abs/evil2.txt", "y"}});
+  const struct {
+    TPromptAnswer answer;
+    std::vector<std::string> tree;
+    bool ok;
+  } cases[] = {
+      {TPromptAnswer::Yes, {"ok/", "ok/fine.txt"}, true},                                  // do not unzip them
+      {TPromptAnswer::Cancel, {}, false},                                                  // halt
+      {TPromptAnswer::No, {"abs/", "abs/evil2.txt", "evil.txt", "ok/", "ok/fine.txt"}, true},  // cleaned names
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    TScriptedPrompt prompt;
+    prompt.QueueAnswer(c.answer);
+    const fs::path out = dir_ / ("x" + std::to_string(++n)) / "dest";
+    TExtractParams p;
+    p.Archive = (dir_ / "evil.zip").string();
+    p.Destination = out.string();
+    p.AskAboutUnsafeNames = true;
+    const TJobResult r = TExtractJob(p).Run();
+    EXPECT_EQ(r.Status.Succeeded(), c.ok) << n << " " << Why(r);
+    ASSERT_EQ(prompt.Texts().size(), 1u);
+    EXPECT_NE(prompt.Texts()[0].find("../evil.txt"), std::string::npos);
+    EXPECT_EQ(testenv::ListTree(out.parent_path()).size(), c.tree.size() + (fs::exists(out) ? 1 : 0)) << n;
+    if (fs::exists(out)) {
+      EXPECT_EQ(testenv::ListTree(out), c.tree) << n;
+    }
+    if (c.answer == TPromptAnswer::Yes) {
+      EXPECT_EQ(Sorted(r.Refused), (std::vector<std::string>{"../evil.txt", "/abs/evil2.txt"}));
+    }
+  }
+}
+
+TEST_F(JobsTest, TestingWritesNothing) {
+  const fs::path tmp = dir_ / "tmp";
+  fs::create_directories(tmp);
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  setenv("TMPDIR", tmp.c_str(), 1);
+  testenv::WriteFile(dir_ / "r.rar", rartest::MakeRar4({{"a.txt", "hello"}, {"d/b.txt", "world"}}));
+  for (const fs::path& archive : {Make("w.zip"), Make("w.tar"), Make("w.tgz"), dir_ / "r.rar"}) {
+    const auto before = testenv::ListTree(dir_);
+    const TJobResult r = TestArchive(archive);
+    EXPECT_TRUE(r.Status.IsOk()) << archive.filename() << " " << Why(r);
+    EXPECT_GT(r.Counts.Files, 1);
+    EXPECT_EQ(testenv::ListTree(dir_), before) << archive.filename();
+    EXPECT_TRUE(testenv::ListTree(tmp).empty()) << archive.filename();
+  }
+  setenv("TMPDIR", saved.c_str(), 1);
+}
+
+TEST_F(JobsTest, CancelLeavesNoArchiveAndStopsExtraction) {
+  testenv::WriteFile(src_ / "big.bin", testenv::RandomBytes(12 << 20, 9));
+  for (const char* name : {"c.zip", "c.tar", "c.tar.gz"}) {
+    const fs::path target = dir_ / name;
+    testenv::WriteFile(target, "an older file of that name");
+    TCreateParams p;
+    p.Target = target.string();
+    p.Items = {{src_.string(), "src", true}};
+    TCreateJob job(p);
+    job.OnProgress = [&](const TJobProgress& pr) {
+      if (pr.Done > 0) job.Cancel();
+    };
+    const TJobResult r = job.Run();
+    EXPECT_TRUE(r.Status.IsCancelled()) << name << " " << Why(r);
+    EXPECT_EQ(testenv::ReadFile(target), "an older file of that name") << name;
+    for (const std::string& f : testenv::ListTree(dir_)) EXPECT_EQ(f.find(".~"), std::string::npos) << f;
+  }
+  // Cancelled before it starts: nothing is made.
+  TCreateParams p;
+  p.Target = (dir_ / "never.tar").string();
+  p.Items = {{src_.string(), "src", true}};
+  TCreateJob early(p);
+  early.Cancel();
+  EXPECT_TRUE(early.Run().Status.IsCancelled());
+  EXPECT_FALSE(fs::exists(dir_ / "never.tar"));
+  // Extraction: stopped inside the big file, which is not left behind.
+  const fs::path tar = Make("x.tar");
+  TExtractParams xp;
+  xp.Archive = tar.string();
+  xp.Destination = (dir_ / "xout").string();
+  xp.Selection.Patterns = {"src/big.bin"};
+  TExtractJob x(xp);
+  x.OnProgress = [&](const TJobProgress&) { x.Cancel(); };
+  EXPECT_TRUE(x.Run().Status.IsCancelled());
+  EXPECT_FALSE(fs::exists(dir_ / "xout/src/big.bin"));
+}
+
+TEST_F(JobsTest, UpdateReplacesAndDeleteRemoves) {
+  const fs::path zip = Make("u.zip");
+  testenv::WriteFile(src_ / "a.txt", "changed");
+  testenv::WriteFile(src_ / "new.txt", "new");
+  TUpdateParams up;
+  up.Archive = zip.string();
+  up.Items = {{(src_ / "a.txt").string(), "src/a.txt"}, {(src_ / "new.txt").string(), "src/new.txt"}};
+  const TJobResult u = TUpdateJob(up).Run();
+  ASSERT_TRUE(u.Status.IsOk()) << Why(u);
+  std::string names;
+  testenv::Run("zipinfo -1 " + Quote(zip.string()) + " | sort", &names);
+  EXPECT_EQ(std::count(names.begin(), names.end(), '\n'), 5) << names;  // one a.txt, replaced
+  std::string data;
+  testenv::Run("unzip -p " + Quote(zip.string()) + " src/a.txt", &data);
+  EXPECT_EQ(data, "changed");
+
+  const std::vector<TArchiveEntry> entries = List(zip);
+  TDeleteParams dp;
+  dp.Archive = zip.string();
+  for (const TArchiveEntry& e : entries)
+    if (e.Name == "src/sub/b.bin") dp.Selection.Ids.push_back(e.Id);
+  dp.Selection.Patterns = {"src/new.txt"};
+  const TJobResult d = TDeleteJob(dp).Run();
+  ASSERT_TRUE(d.Status.IsOk()) << Why(d);
+  EXPECT_EQ(Sorted(Names(List(zip))),
+            (std::vector<std::string>{"src/a.txt", "src/sub/Grüße.txt", "src/sub/deeper/empty.txt"}));
+  std::string after;
+  testenv::Run("zipinfo -1 " + Quote(zip.string()) + " | sort", &after);
+  EXPECT_EQ(after.find("b.bin"), std::string::npos);
+  EXPECT_EQ(after.find("new.txt"), std::string::npos);
+  EXPECT_NE(after.find("src/a.txt"), std::string::npos);
+  // Formats that cannot: a status that says so, the archive untouched.
+  const fs::path tar = Make("u.tar");
+  const std::string before = testenv::ReadFile(tar);
+  dp.Archive = tar.string();
+  EXPECT_EQ(TDeleteJob(dp).Run().Status.Code(), TStatusCode::Unsupported);
+  up.Archive = tar.string();
+  EXPECT_EQ(TUpdateJob(up).Run().Status.Code(), TStatusCode::Unsupported);
+  EXPECT_EQ(testenv::ReadFile(tar), before);
+}
+
+TEST_F(JobsTest, CreatingNeverAddsTheArchiveItself) {
+  // Run twice over the folder that holds the archive: the old archive is not stored in the new one.
+  for (const char* name : {"self.tar", "self.tgz", "self.zip"}) {
+    for (int round = 0; round < 2; ++round) {
+      TCreateParams p;
+      p.Target = (src_ / name).string();
+      p.Items = {{src_.string(), "src", true}};
+      const TJobResult r = TCreateJob(p).Run();
+      ASSERT_TRUE(r.Status.IsOk()) << name << " " << Why(r);
+    }
+    for (const std::string& n : Names(List(src_ / name))) EXPECT_EQ(n.find("self."), std::string::npos) << name << ": " << n;
+    fs::remove(src_ / name);
+  }
+}
+
+TEST(JobsMissing, ArchivesThatAreNotThere) {
+  const fs::path dir = testenv::MakeTempDir("missing");
+  TJobResult r;
+  List(dir / "none.zip", &r);
+  EXPECT_EQ(r.Status.Code(), TStatusCode::NotFound);
+  EXPECT_NE(r.Status.Message().find("none.zip"), std::string::npos);
+  testenv::WriteFile(dir / "notes.txt", "plain text");
+  List(dir / "notes.txt", &r);
+  EXPECT_EQ(r.Status.Code(), TStatusCode::Unsupported);
+  testenv::WriteFile(dir / "junk.zip", "this is not a zip archive at all");
+  List(dir / "junk.zip", &r);
+  EXPECT_TRUE(r.Status.Failed());
+  TCreateParams p;
+  p.Target = (dir / "x.rar").string();
+  p.Items = {{(dir / "notes.txt").string(), ""}};
+  EXPECT_EQ(TCreateJob(p).Run().Status.Code(), TStatusCode::Unsupported);
+}
