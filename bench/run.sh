@@ -6,7 +6,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
 status=0
 for script in "$here"/cli/cli_bench.sh "$here"/engines/zip_bench.sh "$here"/engines-unzip/run.sh \
-              "$here"/tar/*.sh "$here"/zip/*.sh "$here"/unzippage/*.sh "$here"/createpage/*.sh; do
+              "$here"/tar/*.sh "$here"/zip/*.sh "$here"/unzippage/*.sh "$here"/createpage/*.sh \
+              "$here"/spanning/*.sh; do
   [ -f "$script" ] || continue
   echo "== ${script#$here/}"
   bash "$script" "$build" || status=1

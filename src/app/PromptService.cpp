@@ -108,6 +108,10 @@ TPromptAnswer TPromptService::ShowMessage(const std::string& caption, const std:
         add(QMessageBox::Retry, TPromptAnswer::Retry);
         add(QMessageBox::Ignore, TPromptAnswer::Ignore);
         break;
+      case TPromptButtons::RetryCancel:
+        add(QMessageBox::Retry, TPromptAnswer::Retry);
+        add(QMessageBox::Cancel, TPromptAnswer::Cancel);
+        break;
     }
     box.exec();
     answer = map.back().second;  // closing the box counts as its last (most cautious) button

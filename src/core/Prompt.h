@@ -7,7 +7,7 @@
 
 enum class TPromptIcon { None, Information, Warning, Error, Question };
 
-enum class TPromptButtons { Ok, OkCancel, YesNo, YesCancel, YesNoCancel, YesNoAllCancel, AbortRetryIgnore };
+enum class TPromptButtons { Ok, OkCancel, YesNo, YesCancel, YesNoCancel, YesNoAllCancel, AbortRetryIgnore, RetryCancel };
 
 enum class TPromptAnswer { Ok, Cancel, Yes, No, YesToAll, NoToAll, Abort, Retry, Ignore };
 

@@ -28,6 +28,7 @@ class TZipFileInput : public IZipInput {
   ~TZipFileInput() override;
   int64_t Size() const override { return size_; }
   int64_t ReadAt(int64_t pos, void* dst, size_t n) override;
+  int Fd() const { return fd_; }
 
  private:
   TZipFileInput(int fd, int64_t size) : fd_(fd), size_(size) {}

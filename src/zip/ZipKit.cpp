@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "zip/ZipCodePage.h"
 #include "zip/ZipMessages.h"
+#include "zip/ZipSpanNames.h"
 
 namespace fs = std::filesystem;
 
@@ -154,6 +155,7 @@ void TZipKit::ClearDirectoryState() {
   dirOnlyCount_ = 0;
   isSpanned_ = offsetMismatch_ = false;
   lastDisk_ = currentDisk_ = 0;
+  splitParts_ = 1;
   lastHostSystem_ = lastVersionMadeBy_ = 0;
 }
 
@@ -187,12 +189,14 @@ void TZipKit::ScanEndRecordOf(IZipInput& input, bool raiseMode, bool& found) {
 bool TZipKit::ReadEndRecord(bool raiseMode) {
   comment_.clear();
   endRecordOffset_ = 0;
-  auto input = TZipFileInput::Open(zipFileName_);
+  int parts = 1;
+  auto input = OpenArchiveInput(zipFileName_, parts);
   if (!input) {
     if (raiseMode) throw EZipKit(11001);
     ReportMessage(11002);
     return false;
   }
+  if (parts > 1) isSpanned_ = true;
   bool found = false;
   ScanEndRecordOf(*input, raiseMode, found);
   return found;
@@ -202,16 +206,16 @@ bool TZipKit::ReadEndRecord(bool raiseMode) {
 class TZipKit::TReadDisks : public IZipDiskProvider {
  public:
   explicit TReadDisks(TZipKit& kit) : kit_(kit) {}
-  IZipInput& GetDisk(int32_t n) override { return kit_.OpenDiskForRead(n, input_); }
+  IZipInput& GetDisk(int32_t n) override { return kit_.OpenDiskForRead(kit_.zipFileName_, n, input_); }
 
  private:
   TZipKit& kit_;
   std::unique_ptr<TZipFileInput> input_;
 };
 
-void TZipKit::AskForDisk(int32_t disk) {
+void TZipKit::AskForDisk(const std::string& name, int32_t disk) {
   if (Unattended) throw EZipKit(11025);
-  const std::string drive = Media->DriveName(zipFileName_);
+  const std::string drive = Media->DriveName(name);
   if (OnGetNextDisk) {
     bool abort = false;
     OnGetNextDisk(this, disk + 1, lastDisk_ + 1, drive, abort);
@@ -227,22 +231,23 @@ void TZipKit::AskForDisk(int32_t disk) {
     throw EZipKit(kMsgUserCanceled);
 }
 
-IZipInput& TZipKit::OpenDiskForRead(int32_t disk, std::unique_ptr<TZipFileInput>& input) {
+IZipInput& TZipKit::OpenDiskForRead(const std::string& name, int32_t disk, std::unique_ptr<TZipFileInput>& input) {
   input.reset();
   currentDisk_ = disk;
-  const TDriveKind kind = Media->DriveKind(zipFileName_);
+  const TDriveKind kind = Media->DriveKind(name);
   const bool numberedFiles = kind != TDriveKind::Removable;
   for (;;) {
     if (kind == TDriveKind::Removable || kind == TDriveKind::CdRom) {
-      AskForDisk(disk);
+      AskForDisk(name, disk);
       if (kind == TDriveKind::Removable && disk >= 0 &&
-          DiskNumberOfLabel(Media->VolumeLabel(zipFileName_)) != disk + 1)
+          DiskNumberOfLabel(Media->VolumeLabel(name)) != disk + 1)
         continue;
     }
-    const std::string path = numberedFiles && disk >= 0 ? SpanPartFileName(zipFileName_, disk + 1) : zipFileName_;
+    const std::string path = numberedFiles && disk >= 0 ? SplitPartName(name, disk, lastDisk_) : name;
     input = TZipFileInput::Open(path);
     if (input) return *input;
-    if (kind == TDriveKind::Fixed || kind == TDriveKind::Network) throw EZipKit(11001);
+    if (kind == TDriveKind::Fixed || kind == TDriveKind::Network)
+      throw EZipKit(11001, ZipKitMessageText(11001) + ": " + path, true);
     ReportMessage(11001);
   }
 }
@@ -256,8 +261,14 @@ void TZipKit::ReadDirectory() {
   StartWaitCursor();
   bool failed = false;
   try {
-    auto input = TZipFileInput::Open(zipFileName_);
-    if (!input) throw EZipKit(11001);
+    // Any part of an Info-ZIP set names the set: its last part holds the directory.
+    const TSplitSet set = FindSplitSet(zipFileName_);
+    if (set.Naming == TSplitNaming::InfoZip) zipFileName_ = set.LastPart;
+    int parts = 1;
+    auto input = OpenArchiveInput(zipFileName_, parts);
+    if (!input) throw EZipKit(11001, ZipKitMessageText(11001) + ": " + zipFileName_, true);
+    splitParts_ = parts;
+    if (parts > 1) isSpanned_ = true;
     bool found = false;
     ScanEndRecordOf(*input, true, found);
     lastDisk_ = static_cast<int32_t>(std::min<uint32_t>(endRecord_.ThisDisk, INT32_MAX));
@@ -315,25 +326,30 @@ void TZipKit::SetArchiveComment(const std::string& text) {
     return;
   }
   bool writing = false;
-  const int fd = ::open(zipFileName_.c_str(), O_RDWR | O_CLOEXEC);
+  // A byte-split set keeps its end record in its last part.
+  std::string file;
+  int64_t recordOffset = endRecordOffset_;
+  const bool located = LocateInPart(zipFileName_, kEndRecordSize + int64_t{endRecord_.CommentLength}, file, recordOffset);
+  const int fd = located ? ::open(file.c_str(), O_RDWR | O_CLOEXEC) : -1;
   try {
+    if (!located) throw EZipKit(11030);
     if (fd < 0) throw EZipKit(11001);
     uint8_t rec[kEndRecordSize];
-    const ssize_t got = ::pread(fd, rec, sizeof rec, endRecordOffset_);
+    const ssize_t got = ::pread(fd, rec, sizeof rec, recordOffset);
     if (got < 0) throw EZipKit(11008);
     if (got != static_cast<ssize_t>(sizeof rec) || rec[0] != 0x50 || rec[1] != 0x4B || rec[2] != 0x05 || rec[3] != 0x06) throw EZipKit(11011);
     rec[20] = static_cast<uint8_t>(stored.size() & 0xFF);
     rec[21] = static_cast<uint8_t>(stored.size() >> 8);
     writing = true;
-    if (::pwrite(fd, rec, sizeof rec, endRecordOffset_) != static_cast<ssize_t>(sizeof rec)) throw EZipKit(11030);
-    const int64_t commentPos = endRecordOffset_ + kEndRecordSize;
+    if (::pwrite(fd, rec, sizeof rec, recordOffset) != static_cast<ssize_t>(sizeof rec)) throw EZipKit(11030);
+    const int64_t commentPos = recordOffset + kEndRecordSize;
     if (!stored.empty() &&
         ::pwrite(fd, stored.data(), stored.size(), commentPos) != static_cast<ssize_t>(stored.size()))
       throw EZipKit(11010);
     const int64_t end = commentPos + static_cast<int64_t>(stored.size());
     if (::ftruncate(fd, end) != 0) throw EZipKit(11010);
     endRecord_.CommentLength = static_cast<uint16_t>(stored.size());
-    fileEnd_ = physicalSize_ = end;
+    fileEnd_ = physicalSize_ = endRecordOffset_ + kEndRecordSize + static_cast<int64_t>(stored.size());
     writing = false;
   } catch (const EZipKit& e) {
     ReportException(e);

@@ -172,6 +172,8 @@ class TZipKit {
   int64_t SFXOffset() const { return sfxOffset_; }
   bool IsSpanned() const { return isSpanned_; }
   int32_t LastDisk() const { return lastDisk_; }
+  // Parts of a byte-split set (7-Zip's "name.zip.001", ...) read as one archive; 1 otherwise.
+  int32_t SplitParts() const { return splitParts_; }
   int32_t DirOnlyCount() const { return dirOnlyCount_; }
   int64_t CentralDirOffset() const { return centralDirOffset_; }
   int64_t EndRecordOffset() const { return endRecordOffset_; }
@@ -234,8 +236,9 @@ class TZipKit {
 
   void ClearDirectoryState();
   void ScanEndRecordOf(IZipInput& input, bool raiseMode, bool& found);
-  IZipInput& OpenDiskForRead(int32_t disk, std::unique_ptr<TZipFileInput>& input);
-  void AskForDisk(int32_t disk);
+  // Opens part `disk` of the set whose last part is `name` (asking for the disk on removable media).
+  IZipInput& OpenDiskForRead(const std::string& name, int32_t disk, std::unique_ptr<TZipFileInput>& input);
+  void AskForDisk(const std::string& name, int32_t disk);
   void ReportText(int32_t id, const std::string& text, bool display);
 
   std::string zipFileName_;
@@ -258,6 +261,7 @@ class TZipKit {
   bool isSpanned_ = false;
   int32_t lastDisk_ = 0;
   int32_t currentDisk_ = 0;
+  int32_t splitParts_ = 1;
   int32_t dirOnlyCount_ = 0;
   int64_t centralDirOffset_ = 0;
   int64_t endRecordOffset_ = 0;

@@ -6,6 +6,7 @@
 #include "core/TextUtil.h"
 #include "zip/ZipKit.h"
 #include "zip/ZipMessages.h"
+#include "zip/ZipSpanNames.h"
 
 namespace fs = std::filesystem;
 
@@ -173,7 +174,7 @@ void TZipKit::AddFiles() {
       } else {
         const TDriveKind kind = Media->DriveKind(zipFileName_);
         if (kind == TDriveKind::Fixed || kind == TDriveKind::Network)
-          zipFileName_ = SpanPartFileName(zipFileName_, lastDisk_ + 1);
+          zipFileName_ = SpanWritePartName(zipFileName_, lastDisk_ + 1);
       }
     }
     std::error_code ec;
@@ -201,7 +202,7 @@ void TZipKit::ExtractFiles() {
   std::string archive = zipFileName_;
   std::string joined;
   bool ready = true;
-  if (lastDisk_ != 0) {
+  if (lastDisk_ != 0 || splitParts_ > 1) {
     ready = ReadSpannedArchive(zipFileName_, joined) == 0 && !joined.empty();
     archive = joined;
   }

@@ -4,21 +4,7 @@
 
 #include "core/TextUtil.h"
 
-namespace {
-
-class TFixedMedia : public IZipMedia {
- public:
-  TDriveKind DriveKind(const std::string&) override { return TDriveKind::Fixed; }
-  std::string VolumeLabel(const std::string&) override { return {}; }
-  std::string DriveName(const std::string& path) override { return ExtractFileDir(path); }
-};
-
-}  // namespace
-
-IZipMedia& DefaultZipMedia() {
-  static TFixedMedia media;
-  return media;
-}
+IZipMedia& DefaultZipMedia() { return SystemMedia(); }
 
 int DiskNumberOfLabel(const std::string& label) {
   if (label.size() < 11 || label.compare(0, 8, "PKBACK# ") != 0) return 0;

@@ -1,22 +1,14 @@
 #pragma once
-// What the zip component needs to know about the medium holding an archive: the kind of drive
-// and its volume label. Multi-disk sets on removable media are told apart by their labels
-// ("PKBACK# 001", ...). The default answers "fixed drive, no label"; the disk-spanning layer
-// installs a real one.
+// What the zip component needs to know about the medium holding an archive: the kind of drive,
+// its mount point, space and volume label (src/platform/Media.h). Multi-disk sets on removable
+// media are told apart by their labels ("PKBACK# 001", ...).
 #include <string>
 
-enum class TDriveKind { Fixed, Removable, Network, CdRom };
+#include "platform/Media.h"
 
-class IZipMedia {
- public:
-  virtual ~IZipMedia() = default;
-  virtual TDriveKind DriveKind(const std::string& path) = 0;
-  // The label of the medium holding `path`; empty when it has none.
-  virtual std::string VolumeLabel(const std::string& path) = 0;
-  // A short name of the medium for questions ("in drive: ..."): its mount point.
-  virtual std::string DriveName(const std::string& path) = 0;
-};
+using IZipMedia = IMedia;
 
+// The system's media.
 IZipMedia& DefaultZipMedia();
 
 // The disk number a "PKBACK# nnn" label carries (its characters 9 to 11); 0 for other labels.

@@ -824,15 +824,27 @@ TEST_F(ZipOperationTest, DeleteRaisesForSpannedArchivesAndFilesWithoutEndRecord)
   EXPECT_TRUE(zip_.Calls->empty());
 }
 
-TEST_F(ZipOperationTest, SpannedRunsEndWhenTheSetCannotBeCopied) {
+TEST_F(ZipOperationTest, SpannedRunsGoThroughATemporarySingleFile) {
+  // Extracting a set: the engine gets the set joined into a temporary archive, removed afterwards.
   WriteTwoPartSet(dir_);
+  kit_.TempDir = (dir_ / "jointmp").string();
+  fs::create_directories(kit_.TempDir);
   kit_.SetZipFileName((dir_ / "set002.zip").string());
   ASSERT_EQ(kit_.LastDisk(), 1);
   kit_.ExtractFiles();
+  ASSERT_EQ(unzip_.Calls->size(), 1u) << kit_.LastMessage;
+  const std::string joined = unzip_.Calls->front().ZipFileName;
+  EXPECT_EQ(fs::path(joined).parent_path(), dir_ / "jointmp");
+  EXPECT_FALSE(fs::exists(joined));
+  EXPECT_FALSE(kit_.UnzipBusy());
+  // A set that cannot be joined ends the run before the engine.
+  unzip_.Calls->clear();
+  fs::remove(dir_ / "set001.zip");
+  kit_.ExtractFiles();
   EXPECT_EQ(kit_.SuccessCount, 0);
   EXPECT_TRUE(unzip_.Calls->empty());
-  EXPECT_EQ(kit_.ErrCode, 11024);
-  EXPECT_FALSE(kit_.UnzipBusy());
+  EXPECT_EQ(kit_.ErrCode, 11001);
+  EXPECT_TRUE(fs::is_empty(dir_ / "jointmp"));
 
   // A spanned add lets the engine write a temporary archive, which is removed afterwards.
   kit_.SetZipFileName((dir_ / "new.zip").string());

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "FakeMedia.h"
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
 #include "ZipTestUtil.h"
@@ -243,8 +244,9 @@ TEST(ZipKitSpanHelpers, DataListLabelsAndPartNames) {
 }
 
 // A removable medium whose label the test sets.
-class TTestMedia : public IZipMedia {
+class TTestMedia : public TFakeMedia {
  public:
+  TTestMedia() : TFakeMedia(testenv::MakeTempDir("media")) {}
   TDriveKind DriveKind(const std::string&) override { return TDriveKind::Removable; }
   std::string VolumeLabel(const std::string&) override { return label; }
   std::string DriveName(const std::string&) override { return "/media/floppy"; }
