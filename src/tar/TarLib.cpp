@@ -19,6 +19,7 @@ namespace {
 constexpr double kUnixEpochDays = 25569.0;
 constexpr size_t kReadBuffer = 1 << 20;
 constexpr size_t kMaxLongRecord = 1 << 20;  // GNU long names and pax headers beyond this are refused
+constexpr size_t kMaxSparseRegions = 1 << 20;  // a sparse map with more regions is refused
 
 const char kKindFlags[] = {'0', '1', '2', '3', '4', '5', '6', '7', 'D', 'M', 'V'};
 const char* const kKindNames[] = {"Regular",   "Link",     "Symbolic Link", "Char File",    "Block File",
@@ -56,6 +57,18 @@ bool KindFromFlag(char flag, TTarEntryKind& kind) {
   }
   kind = TTarEntryKind::Regular;
   return false;
+}
+
+// A decimal number of a sparse map: digits only, no sign, within 64 bits.
+bool ParseSparseNumber(const std::string& v, int64_t& out) {
+  if (v.empty() || v.size() > 19) return false;
+  int64_t n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  out = n;
+  return true;
 }
 
 // Parses a decimal time with an optional fraction ("1700000000.25", "-5").
@@ -276,7 +289,8 @@ std::string TTarArchive::ReadLongData(int64_t size) {
   return s;
 }
 
-void TTarArchive::ApplyPax(const std::string& data, std::map<std::string, std::string>& into) {
+void TTarArchive::ApplyPax(const std::string& data, std::map<std::string, std::string>& into,
+                           std::vector<std::pair<std::string, std::string>>* ordered) {
   // Records: "<length> <key>=<value>\n", length counting the whole record.
   size_t pos = 0;
   while (pos < data.size()) {
@@ -287,12 +301,20 @@ void TTarArchive::ApplyPax(const std::string& data, std::map<std::string, std::s
     std::string rec = data.substr(sp + 1, pos + len - sp - 1);
     if (!rec.empty() && rec.back() == '\n') rec.pop_back();
     size_t eq = rec.find('=');
-    if (eq != std::string::npos) into[rec.substr(0, eq)] = rec.substr(eq + 1);
+    if (eq != std::string::npos) {
+      into[rec.substr(0, eq)] = rec.substr(eq + 1);
+      // Sparse format 0.0 repeats its offset and size keys: their order is the map.
+      if (ordered && rec.compare(0, 11, "GNU.sparse.") == 0) {
+        if (ordered->size() >= 2 * kMaxSparseRegions + 8) throw ETarError("Sparse map too large");
+        ordered->emplace_back(rec.substr(0, eq), rec.substr(eq + 1));
+      }
+    }
     pos += len;
   }
 }
 
 bool TTarArchive::FindNext(TTarDirRec& rec) {
+  sparseActive_ = false;
   // Skip what is left of the previous entry.
   if (pending_ > 0 || padding_ > 0) {
     SkipData();
@@ -309,6 +331,7 @@ bool TTarArchive::FindNext(TTarDirRec& rec) {
   std::string longName, longLink;
   bool haveLongName = false, haveLongLink = false, checksumsOk = true;
   std::map<std::string, std::string> pax;
+  std::vector<std::pair<std::string, std::string>> paxSparse;
   int64_t firstPos = -1;
   char block[kBlock];
   for (;;) {
@@ -332,7 +355,7 @@ bool TTarArchive::FindNext(TTarDirRec& rec) {
         if (flag == 'L') longName = text, haveLongName = true;
         else longLink = text, haveLongLink = true;
       } else {
-        ApplyPax(data, flag == 'g' ? globalPax_ : pax);
+        ApplyPax(data, flag == 'g' ? globalPax_ : pax, flag == 'g' ? nullptr : &paxSparse);
       }
       continue;
     }
@@ -381,13 +404,32 @@ bool TTarArchive::FindNext(TTarDirRec& rec) {
       rec.EntryKind = TTarEntryKind::Directory;
 
     if (rec.Size < 0) rec.Size = 0;
-    pending_ = rec.HasData() ? rec.Size : 0;
+    // The data as stored; a sparse member's real size comes from its map records.
+    const int64_t dataSize = rec.Size;
+    bool mapInData = false;
+    if (flag == 'S') {
+      rec.EntryKind = TTarEntryKind::Regular;
+      ReadOldGnuSparse(block, rec);
+    } else if (rec.EntryKind == TTarEntryKind::Regular) {
+      mapInData = ApplyPaxSparse(pax, paxSparse, rec);
+    }
+    pending_ = rec.HasData() ? dataSize : 0;
     padding_ = static_cast<int64_t>(BlocksFor(static_cast<uint64_t>(pending_)) * kBlock) - pending_;
+    if (rec.Sparse) {
+      if (mapInData) ReadSparseMapFromData(rec);
+      CheckSparseMap(rec, pending_);
+      sparse_ = rec.SparseMap;
+      region_ = 0;
+      filePos_ = 0;
+      fileSize_ = rec.Size;
+      sparseActive_ = true;
+    }
+    stored_ = pending_;
     return true;
   }
 }
 
-size_t TTarArchive::ReadData(void* buffer, size_t n) {
+size_t TTarArchive::ReadStored(void* buffer, size_t n) {
   if (pending_ <= 0) return 0;
   n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), pending_));
   size_t avail = bufLen_ - bufPos_;
@@ -412,7 +454,173 @@ size_t TTarArchive::ReadData(void* buffer, size_t n) {
   return got;
 }
 
+size_t TTarArchive::ReadData(void* buffer, size_t n) {
+  if (!sparseActive_) return ReadStored(buffer, n);
+  if (n == 0 || filePos_ >= fileSize_) return 0;
+  while (region_ < sparse_.size() && filePos_ >= sparse_[region_].Offset + sparse_[region_].Length) ++region_;
+  const int64_t next = region_ < sparse_.size() ? sparse_[region_].Offset : fileSize_;
+  if (filePos_ < next) {  // a hole
+    const size_t k = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), next - filePos_));
+    std::memset(buffer, 0, k);
+    filePos_ += static_cast<int64_t>(k);
+    return k;
+  }
+  const int64_t end = sparse_[region_].Offset + sparse_[region_].Length;
+  const size_t got = ReadStored(buffer, static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), end - filePos_)));
+  filePos_ += static_cast<int64_t>(got);
+  return got;
+}
+
+size_t TTarArchive::ReadRegion(void* buffer, size_t n, int64_t& fileOffset) {
+  if (!sparseActive_) {
+    fileOffset = stored_ - pending_;
+    return ReadStored(buffer, n);
+  }
+  while (region_ < sparse_.size() && filePos_ >= sparse_[region_].Offset + sparse_[region_].Length) ++region_;
+  if (region_ == sparse_.size() || n == 0) return 0;
+  filePos_ = std::max(filePos_, sparse_[region_].Offset);
+  fileOffset = filePos_;
+  const int64_t end = sparse_[region_].Offset + sparse_[region_].Length;
+  const size_t got = ReadStored(buffer, static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), end - filePos_)));
+  filePos_ += static_cast<int64_t>(got);
+  return got;
+}
+
+// GNU type "S": four regions in the header, 21 more in each extension block that follows it while
+// the "isextended" byte is set; the real size at offset 483.
+void TTarArchive::ReadOldGnuSparse(const char* header, TTarDirRec& rec) {
+  rec.Sparse = true;
+  auto add = [&rec](const char* e) {
+    if (e[0] == 0) return false;  // an unused slot ends the list
+    if (rec.SparseMap.size() >= kMaxSparseRegions) throw ETarError("Sparse map of " + rec.Name + " is too large");
+    rec.SparseMap.push_back({GetNumber(e, 12), GetNumber(e + 12, 12)});
+    return true;
+  };
+  for (int i = 0; i < 4 && add(header + 386 + 24 * i); ++i) {
+  }
+  rec.Size = GetNumber(header + 483, 12);
+  bool extended = header[482] != 0;
+  char block[kBlock];
+  while (extended) {
+    if (!ReadBlock(block)) {
+      truncated_ = true;
+      throw ETarError("Unexpected end of archive in the sparse map of " + rec.Name);
+    }
+    for (int i = 0; i < 21 && add(block + 24 * i); ++i) {
+    }
+    extended = block[504] != 0;
+  }
+}
+
+// Pax sparse formats: 0.0 (repeated GNU.sparse.offset/numbytes), 0.1 (GNU.sparse.map) and 1.0
+// (GNU.sparse.major/minor, the map at the start of the data). True when the map is in the data.
+bool TTarArchive::ApplyPaxSparse(const std::map<std::string, std::string>& pax,
+                                 const std::vector<std::pair<std::string, std::string>>& ordered, TTarDirRec& rec) {
+  auto get = [&pax](const char* key) -> const std::string* {
+    auto it = pax.find(key);
+    return it == pax.end() ? nullptr : &it->second;
+  };
+  const std::string* major = get("GNU.sparse.major");
+  const std::string* minor = get("GNU.sparse.minor");
+  const bool v1 = major || minor;
+  if (!v1 && !get("GNU.sparse.map") && !get("GNU.sparse.offset") && !get("GNU.sparse.numblocks") &&
+      !get("GNU.sparse.size"))
+    return false;
+  if (const std::string* name = get("GNU.sparse.name")) rec.Name = *name;
+  auto bad = [&rec](const std::string& why) { return ETarError("Damaged sparse member " + rec.Name + ": " + why); };
+  if (v1 && (!major || *major != "1" || !minor || *minor != "0"))
+    throw bad("sparse format " + (major ? *major : std::string("?")) + "." + (minor ? *minor : std::string("?")) +
+              " is not known");
+  rec.Sparse = true;
+  const std::string* real = get("GNU.sparse.realsize");
+  if (!real) real = get("GNU.sparse.size");
+  int64_t size = 0;
+  if (!real || !ParseSparseNumber(*real, size)) throw bad("no valid real size");
+  rec.Size = size;
+  if (v1) return true;
+  std::vector<int64_t> numbers;
+  if (const std::string* map = get("GNU.sparse.map")) {
+    size_t pos = 0;
+    while (pos <= map->size() && !map->empty()) {
+      size_t comma = map->find(',', pos);
+      if (comma == std::string::npos) comma = map->size();
+      int64_t v = 0;
+      if (!ParseSparseNumber(map->substr(pos, comma - pos), v)) throw bad("unreadable map");
+      if (numbers.size() >= 2 * kMaxSparseRegions) throw bad("map too large");
+      numbers.push_back(v);
+      pos = comma + 1;
+    }
+  } else {
+    for (const auto& [key, value] : ordered) {
+      const bool offset = key == "GNU.sparse.offset";
+      if (!offset && key != "GNU.sparse.numbytes") continue;
+      if (offset != (numbers.size() % 2 == 0)) throw bad("map offsets and sizes out of turn");
+      int64_t v = 0;
+      if (!ParseSparseNumber(value, v)) throw bad("unreadable map");
+      numbers.push_back(v);
+    }
+  }
+  if (numbers.size() % 2 != 0) throw bad("map ends inside a region");
+  for (size_t i = 0; i < numbers.size(); i += 2) rec.SparseMap.push_back({numbers[i], numbers[i + 1]});
+  int64_t count = 0;
+  if (const std::string* blocks = get("GNU.sparse.numblocks");
+      blocks && (!ParseSparseNumber(*blocks, count) || static_cast<size_t>(count) != rec.SparseMap.size()))
+    throw bad("map has not the number of regions it announces");
+  return false;
+}
+
+// Format 1.0: the data starts with the map in whole blocks, decimal numbers each ended by a newline: the
+// count of regions, then offset and size of each.
+void TTarArchive::ReadSparseMapFromData(TTarDirRec& rec) {
+  auto bad = [&rec](const std::string& why) { return ETarError("Damaged sparse member " + rec.Name + ": " + why); };
+  std::vector<int64_t> numbers;
+  int64_t count = -1;
+  std::string digits;
+  char block[kBlock];
+  while (count < 0 || numbers.size() < static_cast<size_t>(1 + 2 * count)) {
+    size_t got = 0;
+    while (got < kBlock) {
+      const size_t n = ReadStored(block + got, kBlock - got);
+      if (n == 0) throw bad("the map is cut short");
+      got += n;
+    }
+    for (size_t i = 0; i < kBlock && (count < 0 || numbers.size() < static_cast<size_t>(1 + 2 * count)); ++i) {
+      const char c = block[i];
+      if (c >= '0' && c <= '9') {
+        digits += c;
+        if (digits.size() > 19) throw bad("unreadable map");
+        continue;
+      }
+      int64_t v = 0;
+      if (c != '\n' || !ParseSparseNumber(digits, v)) throw bad("unreadable map");
+      digits.clear();
+      numbers.push_back(v);
+      if (numbers.size() == 1) {
+        if (v > static_cast<int64_t>(kMaxSparseRegions)) throw bad("map too large");
+        count = v;
+      }
+    }
+  }
+  for (size_t i = 1; i < numbers.size(); i += 2) rec.SparseMap.push_back({numbers[i], numbers[i + 1]});
+}
+
+// Regions sorted, apart, inside the real size, and together exactly the data stored.
+void TTarArchive::CheckSparseMap(const TTarDirRec& rec, int64_t stored) const {
+  auto bad = [&rec](const std::string& why) { return ETarError("Damaged sparse member " + rec.Name + ": " + why); };
+  if (rec.Size < 0) throw bad("negative size");
+  int64_t end = 0, sum = 0;
+  for (const TTarSparseRegion& r : rec.SparseMap) {
+    if (r.Offset < 0 || r.Length < 0) throw bad("negative offset or size in the map");
+    if (r.Offset < end) throw bad("map regions overlap or are out of order");
+    if (r.Offset > rec.Size || r.Length > rec.Size - r.Offset) throw bad("map reaches past the end of the file");
+    end = r.Offset + r.Length;
+    sum += r.Length;
+  }
+  if (sum != stored) throw bad("map does not match the data stored");
+}
+
 void TTarArchive::SkipData() {
+  sparseActive_ = false;
   if (pending_ <= 0) return;
   uint64_t want = static_cast<uint64_t>(pending_);
   size_t avail = bufLen_ - bufPos_;
@@ -432,6 +640,11 @@ void TTarArchive::SkipData() {
 }
 
 void TTarArchive::ExtractToStream(TTarOutput& dest) {
+  if (sparseActive_) {
+    std::vector<char> chunk(1 << 16);
+    while (size_t n = ReadData(chunk.data(), chunk.size())) dest.Write(chunk.data(), n);
+    return;
+  }
   while (pending_ > 0) {
     size_t avail = bufLen_ - bufPos_;
     if (avail == 0) avail = Fill(1);

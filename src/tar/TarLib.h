@@ -47,6 +47,13 @@ int64_t DateTimeToUnix(double dateTime);
 unsigned TarModeOf(TTarPermissions permissions, TTarSpecialBits special);
 void TarSplitMode(unsigned mode, TTarPermissions& permissions, TTarSpecialBits& special);
 
+// A stretch of a sparse member that holds data: `Length` bytes at `Offset` of the file.
+struct TTarSparseRegion {
+  int64_t Offset = 0;
+  int64_t Length = 0;
+  bool operator==(const TTarSparseRegion&) const = default;
+};
+
 // One tar entry, as read by FindNext or built by the writer.
 struct TTarDirRec {
   std::string Name;                               // entry path as stored ("/" separators)
@@ -65,6 +72,10 @@ struct TTarDirRec {
   int32_t DeviceMajor = 0;
   int32_t DeviceMinor = 0;
   int64_t HeaderPos = 0;                          // archive offset of this entry's (first) header block
+  // Sparse members (GNU type "S", pax GNU.sparse.* in formats 0.0, 0.1 and 1.0): `Size` is the real
+  // size, `SparseMap` the regions that hold data, sorted; everything between them reads as zeros.
+  bool Sparse = false;
+  std::vector<TTarSparseRegion> SparseMap;
 
   // Clears every field to its initial state.
   void Clear() { *this = TTarDirRec(); }
@@ -109,7 +120,11 @@ class TTarArchive {
   // Creates (or truncates) a file and copies the current entry's data into it.
   void ExtractToFile(const std::string& fileName);
   // Reads up to `n` bytes of the current entry's data; 0 at its end. Throws on a truncated archive.
+  // A sparse member reads as its whole file, holes as zeros.
   size_t ReadData(void* buffer, size_t n);
+  // Reads up to `n` bytes of the data regions of the current entry and says where they belong in the
+  // file: holes are left out (a plain entry is one region at 0). 0 at the end.
+  size_t ReadRegion(void* buffer, size_t n, int64_t& fileOffset);
   // Skips the rest of the current entry's data.
   void SkipData();
   // Position of the next byte to read (after FindNext: the entry's first data byte) and the archive size.
@@ -124,7 +139,14 @@ class TTarArchive {
   bool ReadBlock(char* block);
   bool ReadHeaderBlock(char* block, int64_t& pos);
   std::string ReadLongData(int64_t size);
-  void ApplyPax(const std::string& data, std::map<std::string, std::string>& into);
+  void ApplyPax(const std::string& data, std::map<std::string, std::string>& into,
+                std::vector<std::pair<std::string, std::string>>* ordered = nullptr);
+  size_t ReadStored(void* buffer, size_t n);
+  void ReadOldGnuSparse(const char* header, TTarDirRec& rec);
+  bool ApplyPaxSparse(const std::map<std::string, std::string>& pax,
+                      const std::vector<std::pair<std::string, std::string>>& ordered, TTarDirRec& rec);
+  void ReadSparseMapFromData(TTarDirRec& rec);
+  void CheckSparseMap(const TTarDirRec& rec, int64_t stored) const;
 
   TTarInput* input_ = nullptr;
   bool owns_ = false;
@@ -134,6 +156,12 @@ class TTarArchive {
   int64_t padding_ = 0;      // zero bytes after them up to the next block
   bool truncated_ = false;
   std::map<std::string, std::string> globalPax_;
+  // Reading a sparse member: its map, the region being read, the file offset reached.
+  std::vector<TTarSparseRegion> sparse_;
+  size_t region_ = 0;
+  int64_t filePos_ = 0, fileSize_ = 0;
+  bool sparseActive_ = false;
+  int64_t stored_ = 0;  // data bytes of the current entry in the archive (after a sparse map)
 };
 
 // Builds a tar archive. Values stamped into every added entry are public members.
