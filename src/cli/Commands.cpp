@@ -182,6 +182,28 @@ int ExtractOrTest(const TCliOptions& o, TArchiveFormat format, bool test) {
   return status;
 }
 
+// What `a` takes from the command line, for a new archive and an existing one alike.
+template <typename TParams>
+void FillAdd(TParams& p, const TCliOptions& o, TArchiveFormat format) {
+  p.Format = format;
+  for (const std::string& f : o.Files) p.Items.push_back({f, "", o.Recurse});
+  std::error_code ec;
+  p.RootDir = fs::current_path(ec).string();
+  p.Level = o.Level;
+  p.Password = o.Password.value_or("");
+  p.Zip.StorePaths = true;
+  p.Zip.FolderEntries = true;
+  p.Zip.HiddenFiles = true;
+}
+
+template <typename TJobType, typename TParams>
+int RunAdd(const TCliOptions& o, TParams& p) {
+  TJobType job(p);
+  TReporter report(o, p.Format);
+  report.Attach(job);
+  return report.Finish(job.Run(), false);
+}
+
 int Add(const TCliOptions& o) {
   std::error_code ec;
   TArchiveFormat format = FormatForNewArchive(o.Archive);
@@ -193,16 +215,6 @@ int Add(const TCliOptions& o) {
       return 1;
     }
   }
-  std::vector<TSourceItem> items;
-  for (const std::string& f : o.Files) items.push_back({f, "", o.Recurse});
-  TZipAddOptions zip;
-  zip.StorePaths = true;
-  zip.FolderEntries = true;
-  zip.HiddenFiles = true;
-  const std::string password = o.Password.value_or("");
-  const std::string cwd = fs::current_path(ec).string();
-  TReporter report(o, format);
-
   if (format == TArchiveFormat::Zip && fs::exists(o.Archive, ec)) {
     const TFormatMatch m = DetectArchiveFormat(o.Archive);
     if (m.Format != TArchiveFormat::Zip || m.Evidence != TFormatEvidence::Signature) {
@@ -211,31 +223,17 @@ int Add(const TCliOptions& o) {
     }
     TUpdateParams p;
     p.Archive = o.Archive;
-    p.Format = TArchiveFormat::Zip;
-    p.Items = std::move(items);
-    p.RootDir = cwd;
-    p.Level = o.Level;
-    p.Password = password;
-    p.Zip = zip;
-    TUpdateJob job(p);
-    report.Attach(job);
-    return report.Finish(job.Run(), false);
+    FillAdd(p, o, format);
+    return RunAdd<TUpdateJob>(o, p);
   }
-  if (format == TArchiveFormat::Gzip && (items.size() != 1 || fs::is_directory(items[0].Source, ec))) {
+  if (format == TArchiveFormat::Gzip && (o.Files.size() != 1 || fs::is_directory(o.Files[0], ec))) {
     PrintError("a gzip file holds exactly one file");
     return 2;
   }
   TCreateParams p;
   p.Target = o.Archive;
-  p.Format = format;
-  p.Items = std::move(items);
-  p.RootDir = cwd;
-  p.Level = o.Level;
-  p.Password = password;
-  p.Zip = zip;
-  TCreateJob job(p);
-  report.Attach(job);
-  return report.Finish(job.Run(), false);
+  FillAdd(p, o, format);
+  return RunAdd<TCreateJob>(o, p);
 }
 
 int Delete(const TCliOptions& o) {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "SampleArchives.h"
 #include "TestEnv.h"
 
 namespace fs = std::filesystem;
@@ -25,20 +26,8 @@ int RunTandor(const fs::path& dir, const std::string& args, std::string* out = n
   return rc;
 }
 
-// A small tree of text, binary, empty and UTF-8 named files.
-fs::path MakeTree(const fs::path& root) {
-  const fs::path src = root / "src";
-  testenv::WriteFile(src / "a.txt", testenv::RandomBytes(20000, 1, true));
-  testenv::WriteFile(src / "sub/b.bin", testenv::RandomBytes(70000, 2));
-  testenv::WriteFile(src / "sub/deeper/empty.txt", "");
-  testenv::WriteFile(src / "sub/Grüße.txt", "umlaut\n");
-  fs::create_directories(src / "emptydir");
-  return src;
-}
-
-bool SameTree(const fs::path& a, const fs::path& b) {
-  return testenv::Run("diff -r " + Quote(a.string()) + " " + Quote(b.string()) + " >/dev/null 2>&1") == 0;
-}
+fs::path MakeTree(const fs::path& root) { return testenv::MakeSampleTree(root); }
+using testenv::SameTree;
 
 void FlipByteAt(const fs::path& file, size_t offset) {
   std::string bytes = testenv::ReadFile(file);
@@ -47,14 +36,8 @@ void FlipByteAt(const fs::path& file, size_t offset) {
   testenv::WriteFile(file, bytes);
 }
 
-// Writes a zip with the given (name, data) entries through Python, stored, names taken as given.
 void PythonZip(const fs::path& zip, const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string script = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n";
-  for (const auto& [name, data] : entries)
-    script += "z.writestr(zipfile.ZipInfo(" + Quote(name) + "), " + Quote(data) + ")\n";
-  script += "z.close()\n";
-  testenv::WriteFile(zip.string() + ".py", script);
-  ASSERT_EQ(testenv::Run("python3 " + Quote(zip.string() + ".py") + " " + Quote(zip.string())), 0);
+  ASSERT_TRUE(testenv::PythonZip(zip, entries));
 }
 
 }  // namespace

@@ -13,14 +13,8 @@ using testenv::Quote;
 
 namespace {
 
-// A zip written by Python: (name, data) entries taken as given (names that leave the folder too).
 void PythonZip(const fs::path& zip, const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string script = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n";
-  for (const auto& [name, data] : entries)
-    script += "z.writestr(zipfile.ZipInfo(" + Quote(name) + "), " + Quote(data) + ")\n";
-  script += "z.close()\n";
-  testenv::WriteFile(zip.string() + ".py", script);
-  ASSERT_EQ(testenv::Run("python3 " + Quote(zip.string() + ".py") + " " + Quote(zip.string())), 0);
+  ASSERT_TRUE(testenv::PythonZip(zip, entries));
 }
 
 class JobsTest : public ::testing::Test {

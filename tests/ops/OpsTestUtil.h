@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "SampleArchives.h"
 #include "TestEnv.h"
 #include "ops/Jobs.h"
 
@@ -11,20 +12,8 @@ namespace opstest {
 
 namespace fs = std::filesystem;
 
-// A small tree: text, binary, empty, UTF-8 named files and an empty folder under root/src.
-inline fs::path MakeTree(const fs::path& root) {
-  const fs::path src = root / "src";
-  testenv::WriteFile(src / "a.txt", testenv::RandomBytes(20000, 1, true));
-  testenv::WriteFile(src / "sub/b.bin", testenv::RandomBytes(70000, 2));
-  testenv::WriteFile(src / "sub/deeper/empty.txt", "");
-  testenv::WriteFile(src / "sub/Grüße.txt", "umlaut\n");
-  fs::create_directories(src / "emptydir");
-  return src;
-}
-
-inline bool SameTree(const fs::path& a, const fs::path& b) {
-  return testenv::Run("diff -r " + testenv::Quote(a.string()) + " " + testenv::Quote(b.string()) + " >/dev/null 2>&1") == 0;
-}
+inline fs::path MakeTree(const fs::path& root) { return testenv::MakeSampleTree(root); }
+using testenv::SameTree;
 
 // Lists an archive; every entry in order.
 inline std::vector<TArchiveEntry> List(const fs::path& archive, TJobResult* result = nullptr,
