@@ -9,6 +9,7 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "ops/Jobs.h"
+#include "safeout/Names.h"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +27,10 @@ class TTerminalQuestions : public IJobQuestions {
 
   TOverwriteChoice AskOverwrite(const TOverwriteQuestion& q) override {
     bar_.Finish();
-    const char a = AskReplace(q.EntryName);
+    const std::string shown = safeout::EscapeControls(q.EntryName);
+    const char a = AskReplace(shown);
     if ((a == 'n' || a == 'N') && !quiet_ && q.Format == TArchiveFormat::Zip)
-      std::cerr << "tandor: kept existing " << q.EntryName << std::endl;
+      std::cerr << "tandor: kept existing " << shown << std::endl;
     switch (a) {
       case 'y': return TOverwriteChoice::Yes;
       case 'A': return TOverwriteChoice::YesToAll;
@@ -38,7 +40,7 @@ class TTerminalQuestions : public IJobQuestions {
   }
   TPasswordChoice AskPassword(const std::string& entryName, std::string& password) override {
     bar_.Finish();
-    password = ::AskPassword("password for " + entryName + ": ");
+    password = ::AskPassword("password for " + safeout::EscapeControls(entryName) + ": ");
     return password.empty() ? TPasswordChoice::CancelAll : TPasswordChoice::Ok;
   }
   TSecurityChoice AskSecurity(const std::vector<TUnsafeName>&) override { return TSecurityChoice::Ignore; }

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "cli/Commands.h"
+#include "safeout/Names.h"
 
 std::string FormatLocalTime(int64_t unixSeconds) {
   const std::time_t t = static_cast<std::time_t>(unixSeconds);
@@ -64,7 +65,7 @@ void TListPrinter::Entry(const TArchiveEntry& e) {
       std::snprintf(line, sizeof line, "%9llu  %9llu  %s%s ", static_cast<unsigned long long>(e.Size),
                     static_cast<unsigned long long>(e.PackedSize), DosTimeText(e.DosTime).c_str(), e.Encrypted ? "*" : " ");
       out_ += line;
-      out_ += e.Name;
+      out_ += safeout::EscapeControls(e.Name);
       total_ += e.Size;
       packed_ += e.PackedSize;
       break;
@@ -72,14 +73,14 @@ void TListPrinter::Entry(const TArchiveEntry& e) {
       std::snprintf(line, sizeof line, "%9llu  %s%s ", static_cast<unsigned long long>(e.Size), DosTimeText(e.DosTime).c_str(),
                     e.Encrypted ? "*" : " ");
       out_ += line;
-      out_ += e.Name;
+      out_ += safeout::EscapeControls(e.Name);
       if (e.Kind == TEntryKind::Folder) out_ += "/";
       break;
     case TArchiveFormat::Gzip:
       std::snprintf(line, sizeof line, "%9llu  %s  ", static_cast<unsigned long long>(e.PackedSize),
                     FormatLocalTime(e.Time).c_str());
       out_ += line;
-      out_ += e.Name;
+      out_ += safeout::EscapeControls(e.Name);
       break;
     default:
       std::snprintf(line, sizeof line, "%s %s/%s %12lld %s ", ModeText(e).c_str(),
@@ -87,8 +88,8 @@ void TListPrinter::Entry(const TArchiveEntry& e) {
                     e.GroupName.empty() ? std::to_string(e.GroupId).c_str() : e.GroupName.c_str(),
                     static_cast<long long>(e.Size), FormatLocalTime(e.Time).c_str());
       out_ += line;
-      out_ += e.Name;
-      if (e.Kind == TEntryKind::SymLink || e.Kind == TEntryKind::HardLink) out_ += " -> " + e.LinkTarget;
+      out_ += safeout::EscapeControls(e.Name);
+      if (e.Kind == TEntryKind::SymLink || e.Kind == TEntryKind::HardLink) out_ += " -> " + safeout::EscapeControls(e.LinkTarget);
       break;
   }
   out_ += '\n';

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "safeout/Names.h"
+
 namespace {
 
 int64_t NowMs() {
@@ -14,10 +16,11 @@ int64_t NowMs() {
       .count();
 }
 
+// One line on the terminal: line breaks become blanks, other control characters are shown escaped.
 std::string OneLine(std::string s) {
   for (char& c : s)
     if (c == '\n' || c == '\r') c = ' ';
-  return s;
+  return safeout::EscapeControls(s);
 }
 
 }  // namespace
@@ -40,7 +43,7 @@ void TProgressBar::SetDone(int64_t done) {
   Draw(false);
 }
 void TProgressBar::SetName(const std::string& name) {
-  name_ = name;
+  name_ = safeout::EscapeControls(name);
   Draw(false);
 }
 

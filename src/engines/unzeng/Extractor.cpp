@@ -23,9 +23,6 @@
 
 #include "Decoders.h"
 #include "Decryptor.h"
-#include "Destination.h"
-#include "OutputFile.h"
-#include "OutputName.h"
 #include "Wildcard.h"
 #include "ZipAttributes.h"
 #include "ZipCrypto.h"
@@ -33,11 +30,18 @@
 #include "ZipFormat.h"
 #include "ZipNames.h"
 #include "ZipTime.h"
+#include "safeout/Destination.h"
+#include "safeout/Names.h"
 
 namespace unzeng {
 
 namespace {
 
+using safeout::EscapeControls;
+using safeout::TCleanName;
+using safeout::TFolder;
+using safeout::TOutputFile;
+using safeout::TResult;
 using zipfmt::CentralEntry;
 using zipfmt::LocalInfo;
 
@@ -120,11 +124,15 @@ struct TJob {
   bool whole = false;
   uint64_t memBytes = 0;
   bool test = false;
-  std::shared_ptr<TDirHandle> dir;
+  safeout::TDestination* dest = nullptr;
+  std::shared_ptr<TFolder> dir;
   std::string leaf, outName;
+  bool replace = false;       // a file or link at the name is replaced when this one is complete
   int mode = -1;              // permissions to set after writing; -1 = as created
   unsigned createMode = 0666;
-  time_t mtime = 0;
+  timespec mtime{};
+  // Written but not named yet: a file whose CRC did not match waits for the caller's word.
+  std::unique_ptr<TOutputFile> out;
 
   std::atomic<uint64_t> done{0};
   bool finished = false;  // guarded by the pool mutex
@@ -208,23 +216,33 @@ void TPipeline::Execute(TJob& job) {
     job.status = TJobStatus::Aborted;
     return;
   }
-  TOutputFile out;
-  if (!job.test && !out.Create(job.dir->Fd(), job.leaf, job.createMode, job.error)) {
-    job.status = TJobStatus::Write;
-    return;
+  if (!job.test) {
+    TResult why;
+    job.out = job.dest->NewFile(job.dir, job.leaf, job.createMode, why);
+    if (!job.out) {
+      job.status = TJobStatus::Write;
+      job.error = why.text;
+      return;
+    }
   }
   bool ok;
   try {
-    ok = job.whole ? RunWhole(job, job.test ? nullptr : &out) : RunStream(job, job.test ? nullptr : &out);
+    ok = job.whole ? RunWhole(job, job.out.get()) : RunStream(job, job.out.get());
   } catch (const std::exception&) {
     job.status = TJobStatus::NoMemory;
     ok = false;
   }
   if (!ok) {
-    out.Discard();
+    job.out.reset();
     return;
   }
-  if (!job.test && !out.Finish(job.mode, job.mtime, job.error)) job.status = TJobStatus::Write;
+  // Named only when complete and its CRC checked out.
+  if (job.test || (job.checkCrc && job.crc != job.expectedCrc)) return;
+  if (TResult r = job.out->Commit(job.mode, &job.mtime, job.replace); !r) {
+    job.status = TJobStatus::Write;
+    job.error = r.text;
+  }
+  job.out.reset();
 }
 
 bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
@@ -274,9 +292,12 @@ bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
     data = decoded;
   }
   job.crc = libdeflate_crc32(0, data, job.size);
-  if (out && !out->Write(data, job.size, job.error)) {
-    job.status = TJobStatus::Write;
-    return false;
+  if (out) {
+    if (TResult r = out->Write(data, job.size); !r) {
+      job.error = r.text;
+      job.status = TJobStatus::Write;
+      return false;
+    }
   }
   job.done = job.size;
   return true;
@@ -314,7 +335,12 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
     if (p > 0) {
       if (p > job.size - total) return fail(TJobStatus::Decode, TDecodeStatus::TooLong);
       crc = libdeflate_crc32(crc, outBuf.data(), p);
-      if (out && !out->Write(outBuf.data(), p, job.error)) return fail(TJobStatus::Write);
+      if (out) {
+        if (TResult r = out->Write(outBuf.data(), p); !r) {
+          job.error = r.text;
+          return fail(TJobStatus::Write);
+        }
+      }
       total += p;
       job.done = total;
     }
@@ -339,14 +365,6 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
   job.crc = crc;
   return true;
 }
-
-// A directory entry whose time and permissions are set once everything else is written.
-struct TFolderAttrs {
-  std::vector<std::string> dirs;
-  int mode = -1;              // permissions to set after writing; -1 = as created
-  unsigned createMode = 0666;
-  time_t mtime = 0;
-};
 
 class TExtraction {
  public:
@@ -382,14 +400,13 @@ class TExtraction {
   void SelectEntries(std::vector<size_t>& selected);
   void MarkUnsafeRanges();
   TPrep Prepare(size_t index, std::unique_ptr<TJob>& job);
-  TPrep PrepareTarget(size_t index, const TOutputName& name, std::shared_ptr<TDirHandle>& dir, time_t mtime);
+  TPrep PrepareTarget(size_t index, const TCleanName& name, std::shared_ptr<TFolder>& dir, time_t mtime, bool& replace);
   TPrep ObtainDecryptor(size_t index, std::unique_ptr<TDecryptor>& dec);
   bool TryPassword(size_t index, const std::string& pw, std::unique_ptr<TDecryptor>& dec);
-  void ExtractSymlink(size_t index, TJob& job, const TOutputName& name);
+  void ExtractSymlink(size_t index, TJob& job, const TCleanName& name);
   void Collect(std::unique_ptr<TJob> job);
   void CollectFront();
   void Drain();
-  void FinishFolders();
   time_t EntryTime(const CentralEntry& e) const;
 
   const TExtractOptions& opt_;
@@ -398,7 +415,7 @@ class TExtraction {
   zipfmt::CentralDirectory dir_;
   std::vector<LocalInfo> local_;
   std::vector<std::string> rangeError_;  // non-empty: the entry is refused
-  TDestination dest_;
+  safeout::TDestination dest_;
   std::atomic<bool> cancel_{false};
   std::unique_ptr<TPipeline> pipeline_;
   struct TItem {
@@ -409,11 +426,10 @@ class TExtraction {
   bool collecting_ = false;
   uint64_t inFlightBytes_ = 0;
   uint64_t budget_ = MemoryBudget();
-  unsigned umask_ = CurrentUmask();
+  unsigned umask_ = safeout::Umask();
   std::unordered_set<std::string> written_;
   std::vector<std::string> passwords_;
   bool passwordCancelAll_ = false;
-  std::vector<TFolderAttrs> folders_;
   int count_ = 0;
   static constexpr int kMaxAlteredWarnings = 20;
   int altered_ = 0;
@@ -526,39 +542,39 @@ TExtraction::TPrep TExtraction::ObtainDecryptor(size_t index, std::unique_ptr<TD
       return TPrep::Job;
     }
   }
-  Msg(ErrPassword, "skipping: " + name + "  incorrect password");
+  Msg(ErrPassword, "skipping: " + EscapeControls(name) + "  incorrect password");
   return TPrep::Skip;
 }
 
-// Opens the folder of the output, and decides about a file that is already there.
-TExtraction::TPrep TExtraction::PrepareTarget(size_t index, const TOutputName& name, std::shared_ptr<TDirHandle>& dir,
-                                              time_t mtime) {
-  const std::string& entryName = dir_.entries[index].name;
-  std::string err;
-  dir = dest_.Folder(name.dirs, true, err);
-  if (!dir) return Msg(ErrWrite, entryName + ": " + err) ? TPrep::Skip : TPrep::Stop;
+// Opens the folder of the output, and decides about a file that is already there. A file or link
+// that is to be replaced stays until the new one is complete (`replace`).
+TExtraction::TPrep TExtraction::PrepareTarget(size_t index, const TCleanName& name, std::shared_ptr<TFolder>& dir,
+                                              time_t mtime, bool& replace) {
+  const std::string entryName = EscapeControls(dir_.entries[index].name);
+  replace = false;
+  TResult why;
+  dir = dest_.Folder(name.dirs, true, why);
+  if (!dir) return Msg(ErrWrite, entryName + ": " + why.text) ? TPrep::Skip : TPrep::Stop;
   std::string key = name.Text();
   bool seen = written_.count(key) > 0;
   if (seen) Drain();  // an earlier entry of the same name may still be writing
-  struct stat st;
-  bool exists = (seen || !dir->CreatedByUs()) && ::fstatat(dir->Fd(), name.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-  if (!exists) {
-    if (opt_.freshen && !opt_.update) return Skip(entryName, SkipNotOnDisk) ? TPrep::Skip : TPrep::Stop;
+  safeout::TExisting existing;
+  if (seen || !dir->CreatedByUs()) existing = safeout::TDestination::Look(*dir, name.leaf);
+  if (existing.kind == safeout::TKind::None) {
+    if (opt_.freshen && !opt_.update) return Skip(dir_.entries[index].name, SkipNotOnDisk) ? TPrep::Skip : TPrep::Stop;
     written_.insert(key);
     return TPrep::Job;
   }
-  if (S_ISDIR(st.st_mode)) return Msg(ErrWrite, entryName + ": a folder of that name is in the way") ? TPrep::Skip : TPrep::Stop;
-  bool newer = mtime > st.st_mtime + 1;
-  bool older = mtime < st.st_mtime;
+  if (existing.kind == safeout::TKind::Folder)
+    return Msg(ErrWrite, entryName + ": a folder of that name is in the way") ? TPrep::Skip : TPrep::Stop;
+  bool newer = mtime > existing.st.st_mtime + 1;
+  bool older = mtime < existing.st.st_mtime;
   if ((opt_.freshen || opt_.update) && !newer)
-    return Skip(entryName, SkipNotNewer) ? TPrep::Skip : TPrep::Stop;
+    return Skip(dir_.entries[index].name, SkipNotNewer) ? TPrep::Skip : TPrep::Stop;
   bool overwrite = opt_.overwrite || opt_.freshen || opt_.update;
-  if (!Check(ev_.Overwrite(entryName, older, int(index), overwrite))) return TPrep::Stop;
-  if (!overwrite) return Skip(entryName, SkipExists) ? TPrep::Skip : TPrep::Stop;
-  // Replace by a new file: never write through a link or into another hard link's inode.
-  if (::unlinkat(dir->Fd(), name.leaf.c_str(), 0) != 0 && errno != ENOENT)
-    return Msg(ErrWrite, entryName + ": cannot replace the existing file: " + std::strerror(errno)) ? TPrep::Skip
-                                                                                                    : TPrep::Stop;
+  if (!Check(ev_.Overwrite(dir_.entries[index].name, older, int(index), overwrite))) return TPrep::Stop;
+  if (!overwrite) return Skip(dir_.entries[index].name, SkipExists) ? TPrep::Skip : TPrep::Stop;
+  replace = true;
   written_.insert(key);
   return TPrep::Job;
 }
@@ -566,38 +582,56 @@ TExtraction::TPrep TExtraction::PrepareTarget(size_t index, const TOutputName& n
 TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job) {
   const CentralEntry& e = dir_.entries[index];
   const LocalInfo& li = local_[index];
-  const std::string& name = e.name;
+  const std::string name = EscapeControls(e.name);
   if (!rangeError_[index].empty())
     return Msg(ErrStructure, name + ": refused, invalid archive structure: " + rangeError_[index]) ? TPrep::Skip
                                                                                                     : TPrep::Stop;
   mode_t mode = zipfmt::UnixModeFromEntry(e.versionMadeBy, e.externalAttr, e.IsDirectory());
   time_t mtime = EntryTime(e);
-  TOutputName out;
-  bool named = BuildOutputName(name, opt_.dirNames, out);
-  bool isDir = e.IsDirectory() || S_ISDIR(mode);
+  TCleanName out;
+  bool named = safeout::CleanName(e.name, out);
+  // A folder mode on an entry that carries data makes a file, as Info-ZIP's unzip writes it.
+  bool isDir = e.IsDirectory() || (S_ISDIR(mode) && e.uncompressedSize == 0);
   if (isDir) {
     if (opt_.test || !opt_.dirNames || !named) return TPrep::Skip;
-    if (out.altered && !WarnAltered(name + ": unsafe path elements removed, created as " + out.Text() + "/"))
+    out.MakeFolder();
+    if ((out.altered || out.controls) &&
+        !WarnAltered(name + (out.altered ? ": unsafe path elements removed" : ": control characters replaced") +
+                     ", created as " + out.Text() + "/"))
       return TPrep::Stop;
-    std::string err;
-    if (!dest_.Folder(out.dirs, true, err)) return Msg(ErrWrite, name + ": " + err) ? TPrep::Skip : TPrep::Stop;
-    folders_.push_back({out.dirs, (e.versionMadeBy >> 8) == zipfmt::kHostUnix ? int(mode & 07777) : -1, mtime});
+    const timespec when{mtime, 0};
+    if (TResult r = dest_.MakeFolder(out.dirs, (e.versionMadeBy >> 8) == zipfmt::kHostUnix ? int(mode & 07777) : -1,
+                                     &when);
+        !r)
+      return Msg(ErrWrite, name + ": " + r.text) ? TPrep::Skip : TPrep::Stop;
     return TPrep::Skip;
   }
-  if (!named) return Msg(ErrStructure, name + ": refused, the name leaves nothing to write") ? TPrep::Skip : TPrep::Stop;
-  if (out.altered && !opt_.test &&
-      !WarnAltered(name + ": unsafe path elements removed, written as " + out.Text()))
+  // A device or FIFO is never made; one that carries data (7-Zip reading a pipe) is a file.
+  if ((S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode)) && e.uncompressedSize == 0) {
+    if (opt_.test) return TPrep::Skip;
+    return Msg(ErrWarning, name + ": device files and FIFOs are not created") ? TPrep::Skip : TPrep::Stop;
+  }
+  if (named && !opt_.dirNames) out.StripFolders();
+  if (!named)
+    return Msg(ErrStructure, name + (e.name.find('\0') != std::string::npos ? ": refused, the name holds a zero byte"
+                                                                            : ": refused, the name leaves nothing to write"))
+               ? TPrep::Skip
+               : TPrep::Stop;
+  if ((out.altered || out.controls) && !opt_.test &&
+      !WarnAltered(name + (out.altered ? ": unsafe path elements removed" : ": control characters replaced") +
+                   ", written as " + out.Text()))
     return TPrep::Stop;
 
   job = std::make_unique<TJob>();
   job->index = index;
-  job->name = name;
+  job->name = e.name;
   job->size = e.uncompressedSize;
   job->method = e.method;
   job->expectedCrc = e.crc32;
   job->lzmaEndMarker = e.flags & 2;
   job->test = opt_.test;
-  job->mtime = mtime;
+  job->dest = &dest_;
+  job->mtime = timespec{mtime, 0};
   job->mode = (e.versionMadeBy >> 8) == zipfmt::kHostUnix && (e.externalAttr >> 16) ? int(mode & 0777) : -1;
   if (job->mode >= 0 && (unsigned(job->mode) & umask_) == 0) {
     job->createMode = unsigned(job->mode);  // the umask leaves it as it is: no chmod needed
@@ -649,7 +683,7 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
   job->whole = wholeBytes <= budget_;
   job->memBytes = job->whole ? wholeBytes : 2 * kStreamChunk;
   if (!opt_.test) {
-    TPrep p = PrepareTarget(index, out, job->dir, mtime);
+    TPrep p = PrepareTarget(index, out, job->dir, mtime, job->replace);
     if (p != TPrep::Job) return p;
     job->leaf = out.leaf;
     job->outName = out.Text();
@@ -658,9 +692,9 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
 }
 
 // A link is small: decoded here, checked and created in order.
-void TExtraction::ExtractSymlink(size_t index, TJob& job, const TOutputName& name) {
+void TExtraction::ExtractSymlink(size_t index, TJob& job, const TCleanName& name) {
   Drain();
-  const std::string& entryName = job.name;
+  const std::string entryName = EscapeControls(job.name);
   if (job.size > kSymlinkMaxSize || job.payloadLen > kSymlinkMaxSize * 2) {
     Msg(ErrStructure, entryName + ": refused, symbolic link target too long");
     return;
@@ -688,33 +722,31 @@ void TExtraction::ExtractSymlink(size_t index, TJob& job, const TOutputName& nam
     return;
   }
   std::string link(reinterpret_cast<const char*>(target.data()), job.size);
-  if (!Check(ev_.NewFile(entryName, job.size))) return;
+  if (!Check(ev_.NewFile(job.name, job.size))) return;
   if (opt_.test) {
     if (Check(ev_.Progress(job.size))) ++count_;
     return;
   }
-  std::shared_ptr<TDirHandle> dir;
-  std::string err;
-  dir = dest_.Folder(name.dirs, true, err);
-  size_t depth = 0;
+  TResult why;
+  std::shared_ptr<TFolder> dir = dest_.Folder(name.dirs, true, why);
   if (!dir) {
-    Msg(ErrWrite, entryName + ": " + err);
+    Msg(ErrWrite, entryName + ": " + why.text);
     return;
   }
-  if (!dest_.DepthOf(*dir, depth) || !SymlinkTargetStaysInside(link, depth)) {
-    Msg(ErrStructure, entryName + ": refused, symbolic link to " + link + " would lead outside the destination");
+  if (TResult r = dest_.CheckLink(*dir, link); !r) {
+    Msg(ErrStructure, entryName + ": refused, symbolic link to " + EscapeControls(link) + ": " + r.text);
     return;
   }
-  TPrep p = PrepareTarget(index, name, dir, job.mtime);
+  bool replace = false;
+  TPrep p = PrepareTarget(index, name, dir, job.mtime.tv_sec, replace);
   if (p != TPrep::Job) return;
-  if (::symlinkat(link.c_str(), dir->Fd(), name.leaf.c_str()) != 0) {
-    Msg(ErrWrite, entryName + ": cannot create the link: " + std::strerror(errno));
+  if (TResult r = dest_.Symlink(name, link, replace, &job.mtime); !r) {
+    Msg(r.fault == safeout::TFault::Refused ? ErrStructure : ErrWrite,
+        entryName + (r.fault == safeout::TFault::Refused ? ": refused, symbolic link to " + EscapeControls(link) + ": "
+                                                         : ": cannot create the link: ") +
+            r.text);
     return;
   }
-  timespec times[2];
-  times[0].tv_sec = times[1].tv_sec = job.mtime;
-  times[0].tv_nsec = times[1].tv_nsec = 0;
-  ::utimensat(dir->Fd(), name.leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
   if (Check(ev_.Progress(job.size))) ++count_;
 }
 
@@ -729,14 +761,9 @@ void TExtraction::Collect(std::unique_ptr<TJob> job) {
       reported = d;
     }
   });
-  auto removeOutput = [&] {
-    if (!job->test && job->dir) ::unlinkat(job->dir->Fd(), job->leaf.c_str(), 0);
-  };
-  if (cancel_) {
-    if (job->status == TJobStatus::Ok && job->checkCrc && job->crc != job->expectedCrc) removeOutput();
-    return;
-  }
-  const std::string& name = job->name;
+  // A damaged file that was not kept is discarded with the job: it never takes its name.
+  if (cancel_) return;
+  const std::string name = EscapeControls(job->name);
   switch (job->status) {
     case TJobStatus::Ok: break;
     case TJobStatus::Decode:
@@ -756,14 +783,13 @@ void TExtraction::Collect(std::unique_ptr<TJob> job) {
   if (goOn && job->size > reported) goOn = Check(ev_.Progress(job->size - reported));
   if (job->checkCrc && job->crc != job->expectedCrc) {
     bool keep = true;
-    if (!Check(ev_.CrcError(name, job->crc, job->expectedCrc, keep))) {
-      removeOutput();
-      return;
-    }
+    if (!Check(ev_.CrcError(job->name, job->crc, job->expectedCrc, keep))) return;
     char text[64];
     snprintf(text, sizeof text, ": CRC error (found %08x, expected %08x)", job->crc, job->expectedCrc);
     Msg(ErrData, name + text + (job->decryptor ? " (wrong password?)" : "") + (keep && !job->test ? ", file kept" : ""));
-    if (!keep) removeOutput();
+    if (keep && job->out) {
+      if (TResult r = job->out->Commit(job->mode, &job->mtime, job->replace); !r) Msg(ErrWrite, name + ": " + r.text);
+    }
     return;
   }
   ++count_;
@@ -782,21 +808,6 @@ void TExtraction::CollectFront() {
 
 void TExtraction::Drain() {
   while (!inFlight_.empty()) CollectFront();
-}
-
-void TExtraction::FinishFolders() {
-  std::sort(folders_.begin(), folders_.end(),
-            [](const TFolderAttrs& a, const TFolderAttrs& b) { return a.dirs.size() > b.dirs.size(); });
-  for (const auto& f : folders_) {
-    std::string err;
-    auto dir = dest_.Folder(f.dirs, false, err);
-    if (!dir) continue;
-    timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = f.mtime;
-    times[0].tv_nsec = times[1].tv_nsec = 0;
-    ::futimens(dir->Fd(), times);
-    if (f.mode >= 0) ::fchmod(dir->Fd(), mode_t(SafePermissions(unsigned(f.mode))));
-  }
 }
 
 int TExtraction::Run() {
@@ -820,9 +831,11 @@ int TExtraction::Run() {
     }
   if (!cancel_) Check(ev_.TotalFiles(files));
   if (!cancel_) Check(ev_.TotalSize(bytes));
-  if (!opt_.test && !cancel_ && !dest_.Open(opt_.baseDir, err)) {
-    Msg(ErrWrite, err);
-    cancel_ = true;
+  if (!opt_.test && !cancel_) {
+    if (TResult r = dest_.Open(opt_.baseDir); !r) {
+      Msg(ErrWrite, r.text);
+      cancel_ = true;
+    }
   }
   // The declared sizes bound what is written: refuse at once what cannot fit.
   if (!opt_.test && !cancel_) {
@@ -854,7 +867,7 @@ int TExtraction::Run() {
     if (altered_ > kMaxAlteredWarnings && !cancel_)
       Msg(ErrWarning, std::to_string(altered_ - kMaxAlteredWarnings) +
                           " more entries had unsafe path elements removed from their names");
-    if (!opt_.test) FinishFolders();
+    if (!opt_.test) dest_.FinishFolders();
   }
   ev_.End();
   return count_;
