@@ -25,8 +25,9 @@ int64_t CopyFileBytes(int in, int64_t inPos, int out, int64_t n) {
       if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return -1;
       kernel = false;
     }
-    static thread_local std::vector<char> buffer(static_cast<size_t>(kSpanCopyBlock));
-    const size_t want = static_cast<size_t>(std::min<int64_t>(n - done, kSpanCopyBlock));
+    constexpr int64_t kBuffer = 1 << 20;
+    static thread_local std::vector<char> buffer(static_cast<size_t>(kBuffer));
+    const size_t want = static_cast<size_t>(std::min<int64_t>(n - done, kBuffer));
     const ssize_t got = ::pread(in, buffer.data(), want, inPos + done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;

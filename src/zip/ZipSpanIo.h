@@ -7,8 +7,9 @@
 
 class TZipKit;
 
-// Blocks of the component's own copies.
-inline constexpr int64_t kSpanCopyBlock = 1 << 20;
+// Blocks of the component's own copies (each reported as progress): in-kernel copies cost per
+// call, so blocks are large.
+inline constexpr int64_t kSpanCopyBlock = 16 << 20;
 
 // Copies up to `n` bytes from `in` at `inPos` to `out` at its file position. Returns the count
 // copied (short at the end of the input), or -1 with errno set.
