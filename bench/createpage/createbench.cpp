@@ -17,10 +17,10 @@
 #include <filesystem>
 #include <set>
 
-#include "app/PromptService.h"
 #include "app/TandorForm.h"
 #include "core/Prompt.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "platform/Paths.h"
 #include "zip/ZipKit.h"
@@ -90,11 +90,11 @@ int main(int argc, char** argv) {
   {
     TTandorForm form;
     form.RequestPage(kCreatePage);
-    TCreatePage* page = form.CreatePage;
+    TCreatePage* page = form.CreatePage();
     page->ZipKit.AddCompLevel = level;
-    form.Settings.SaveZipFolders = true;
-    form.Settings.RelativePaths = true;
-    form.Settings.AddPassword = false;
+    form.Settings().SaveZipFolders = true;
+    form.Settings().RelativePaths = true;
+    form.Settings().AddPassword = false;
     TMeter meter;
     meter.bar = page->ZipProgressBar;
     QObject::connect(&meter.tick, &QTimer::timeout, [&] { meter.Tick(); });
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     // The zip run.
     if (!scanOnly) {
     std::filesystem::remove(archive);
-    form.CurrentArchiveFile = archive;
+    form.SetCurrentArchiveFile(archive);
     QEventLoop loop;
     bool ok = false;
     QObject::connect(page, &TCreatePage::RunEnded, &loop, [&](bool result) {

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   TTandorForm form;
   form.show();
-  TUnzipPage* page = form.UnzipPage;
+  TUnzipPage* page = form.UnzipPage();
   if (show) {
     page->OpenArchive(argv[2]);
     QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QApplication::quit);

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "app/LongPath.h"
-#include "app/Settings.h"
 #include "core/Prompt.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 
 namespace fs = std::filesystem;

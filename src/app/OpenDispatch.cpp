@@ -13,15 +13,15 @@
 
 #include "app/IncomingQueue.h"
 #include "app/LongPath.h"
-#include "app/PromptService.h"
 #include "app/TandorForm.h"
-#include "tar/TarExtractor.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/update/UpdatePage.h"
 #include "tar/Gzip.h"
+#include "tar/TarExtractor.h"
 
 namespace fs = std::filesystem;
 
@@ -65,48 +65,48 @@ TOpenRoute RouteByFileType(const std::string& path) {
 }
 
 TOpenDispatch::TOpenDispatch(TTandorForm& form) : QObject(&form), form_(form) {
-  TUnzipPage* unzip = form.UnzipPage;
+  TUnzipPage* unzip = form.UnzipPage();
   Openers.Zip = [unzip](const std::string& a) { unzip->UpdateUnzipWindow(a); };
   Openers.Rar = [unzip](const std::string& a) { unzip->UpDateRARWindow(a); };
   Openers.Tar = [unzip](const std::string& a) { unzip->UpdateTarWindow(a); };
   Openers.GZip = [unzip](const std::string& a) { unzip->UpdateGZipWindow(a); };
   Openers.TarGZip = [unzip](const std::string& a) { unzip->UpDateTarGZipWindow(a); };
-  Openers.CreateDrop = [&form](const QStringList& paths) { form.CreatePage->UpdateZipWindow(paths); };
+  Openers.CreateDrop = [&form](const QStringList& paths) { form.CreatePage()->UpdateZipWindow(paths); };
   Openers.UpdateDrop = [&form](const QStringList& paths) { form.UpdateDropUpdateWindow(paths); };
 
   // One drop target: a list's drops count only while it is the target.
-  for (TFileListView* list : {unzip->UnzipListView, unzip->UnzipFilteredListView, form.UpdatePage->UpdateListView,
-                              form.CreatePage->ZipListView, form.Page(kBatchPage)->MainList()}) {
+  for (TFileListView* list : {unzip->UnzipListView, unzip->UnzipFilteredListView, form.UpdatePage()->UpdateListView,
+                              form.CreatePage()->ZipListView, form.Page(kBatchPage)->MainList()}) {
     connect(list, &TFileListView::FilesDropped, this, [this, list](const QStringList& paths) {
-      if (list == form_.DropTarget) DropFileTargetDrop(paths);
+      if (list == form_.DropTarget()) DropFileTargetDrop(paths);
     });
   }
 }
 
 void TOpenDispatch::StartTimerTimer() {
-  form_.StartTimer.stop();
-  const QStringList& args = form_.CommandLine;
+  form_.StartTimer().stop();
+  const QStringList& args = form_.CommandLine();
   if (args.isEmpty()) return;
   bool queued = false;
-  for (int i = 1; i < args.size(); ++i) queued = form_.Queue->QueueOne(ToStd(args[i])) || queued;
-  if (queued) form_.Queue->SaveQueue();
-  form_.Queue->ShowState();
+  for (int i = 1; i < args.size(); ++i) queued = form_.Queue().QueueOne(ToStd(args[i])) || queued;
+  if (queued) form_.Queue().SaveQueue();
+  form_.Queue().ShowState();
   OpenClickedFile();
 }
 
 void TOpenDispatch::OpenClickedFile() {
-  if (form_.CommandLine.isEmpty()) return;
-  const std::string given = ToStd(form_.CommandLine.first());
+  if (form_.CommandLine().isEmpty()) return;
+  const std::string given = ToStd(form_.CommandLine().first());
   const std::string expanded = ExpandLongPath(given);
-  if (!expanded.empty()) form_.Settings.ArchiveOpenFolder = ExtractFileDir(expanded);
-  form_.CurrentArchiveFile = expanded.empty() ? given : expanded;
-  form_.SetCaption(form_.CurrentArchiveFile);
+  if (!expanded.empty()) form_.Settings().ArchiveOpenFolder = ExtractFileDir(expanded);
+  form_.SetCurrentArchiveFile(expanded.empty() ? given : expanded);
+  form_.SetCaption(form_.CurrentArchiveFile());
   StartOpenThread();
 }
 
 void TOpenDispatch::StartOpenThread() {
   WaitForOpenThread();  // one open at a time
-  Trace("open " + form_.CurrentArchiveFile);
+  Trace("open " + form_.CurrentArchiveFile());
   auto* thread = new TTimerOpenThread(*this);
   openThread_ = thread;
   connect(thread, &QThread::finished, this, &TOpenDispatch::OpenFinished);
@@ -115,7 +115,7 @@ void TOpenDispatch::StartOpenThread() {
 }
 
 bool TOpenDispatch::OpenInProgress() const {
-  return (openThread_ && !openThread_->isFinished()) || form_.UnzipPage->Busy();
+  return (openThread_ && !openThread_->isFinished()) || form_.UnzipPage()->Busy();
 }
 
 void TOpenDispatch::WaitForOpenThread() {
@@ -126,12 +126,12 @@ void TOpenDispatch::WaitForOpenThread() {
 }
 
 void TOpenDispatch::OpenFinished() {
-  if (form_.Settings.AutoThumbnails) form_.AutoThumbTimer.start();
+  if (form_.Settings().AutoThumbnails) form_.UnzipPage()->AutoThumbTimer.start();
 }
 
 void TOpenDispatch::OpenByFileType() {
   std::string archive;
-  RunOnUiThread([&] { archive = form_.CurrentArchiveFile; });
+  RunOnUiThread([&] { archive = form_.CurrentArchiveFile(); });
   if (!IsArchiveExtension(ExtractFileExt(archive))) {
     ShowError(ExtractFileName(archive) + " is not a valid file type");
     return;
@@ -140,15 +140,15 @@ void TOpenDispatch::OpenByFileType() {
     form_.DisableAll();
     QApplication::setOverrideCursor(Qt::WaitCursor);
   });
-  if (form_.TempFolders.IsTemporaryLocation(archive)) {
+  if (form_.TempFolders().IsTemporaryLocation(archive)) {
     // A download may vanish when the browser closes: open a copy of our own.
     std::string copy;
-    RunOnUiThread([&] { copy = form_.Queue->CopyTargetFor(archive); });
+    RunOnUiThread([&] { copy = form_.Queue().CopyTargetFor(archive); });
     archive = TIncomingQueue::CopyFileTo(archive, copy) ? copy : std::string();
   }
   const TOpenRoute route = RouteByFileType(archive);
   RunOnUiThread([&] {
-    form_.CurrentArchiveFile = archive;
+    form_.SetCurrentArchiveFile(archive);
     if (route != TOpenRoute::None) form_.SetCaption(archive);
     switch (route) {
       case TOpenRoute::Zip: Openers.Zip(archive); break;
@@ -158,7 +158,7 @@ void TOpenDispatch::OpenByFileType() {
       case TOpenRoute::Tar: Openers.Tar(archive); break;
       case TOpenRoute::None: form_.EnableAll(); break;
     }
-    TUnzipPage* page = form_.UnzipPage;
+    TUnzipPage* page = form_.UnzipPage();
     page->ShowFullList();
     page->UnzipListView->setEnabled(true);
     page->UnzipListView->setFocus();
@@ -167,7 +167,7 @@ void TOpenDispatch::OpenByFileType() {
   });
 }
 
-void TOpenDispatch::ResetUnzipPage() { form_.UnzipPage->ResetUnzipPage(); }
+void TOpenDispatch::ResetUnzipPage() { form_.UnzipPage()->ResetUnzipPage(); }
 
 void TOpenDispatch::RunOnceOtherInstance(QObject* sender, int paramCount, const QStringList& paramStr) {
   Q_UNUSED(sender);
@@ -175,40 +175,40 @@ void TOpenDispatch::RunOnceOtherInstance(QObject* sender, int paramCount, const 
   paramCount = std::min<int>(paramCount, int(paramStr.size()) - 1);
   const bool page0 = form_.CurrentPage() == kUnzipPage;
   // With the queue off, a new archive replaces the one shown.
-  if (!form_.Settings.QueueEnabled && form_.UnzipPage->UnzipListView->HasRows() && page0 && !form_.ModalDialogOpen &&
+  if (!form_.Settings().QueueEnabled && form_.UnzipPage()->UnzipListView->HasRows() && page0 && !form_.ModalDialogOpen() &&
       !OpenInProgress())
     ResetUnzipPage();
   // Busy: an archive is shown or being opened, another page is shown, or a modal window is open
   // (an archive opened behind it could be replaced unseen and lost).
   const bool busy =
-      form_.UnzipPage->UnzipListView->HasRows() || !page0 || form_.ModalDialogOpen || OpenInProgress();
+      form_.UnzipPage()->UnzipListView->HasRows() || !page0 || form_.ModalDialogOpen() || OpenInProgress();
   Trace("handover " + std::to_string(paramCount) + (busy ? " busy" : " idle"));
   bool queued = false;
-  for (int i = busy ? 1 : 2; i <= paramCount; ++i) queued = form_.Queue->QueueOne(ToStd(paramStr[i])) || queued;
-  if (queued) form_.Queue->SaveQueue();
+  for (int i = busy ? 1 : 2; i <= paramCount; ++i) queued = form_.Queue().QueueOne(ToStd(paramStr[i])) || queued;
+  if (queued) form_.Queue().SaveQueue();
   if (!busy) {
     const std::string given = ToStd(paramStr[1]);
     const std::string expanded = ExpandLongPath(given);
-    form_.CurrentArchiveFile = expanded.empty() ? given : expanded;
+    form_.SetCurrentArchiveFile(expanded.empty() ? given : expanded);
     StartOpenThread();
   }
-  form_.Queue->ShowState();
-  if (form_.Settings.QueueBringToFront && !form_.ModalDialogOpen && page0) ForceForegroundWindow(&form_);
+  form_.Queue().ShowState();
+  if (form_.Settings().QueueBringToFront && !form_.ModalDialogOpen() && page0) ForceForegroundWindow(&form_);
 }
 
 void TOpenDispatch::DropFileTargetDrop(const QStringList& paths) {
-  TFileListView* target = form_.DropTarget;
+  TFileListView* target = form_.DropTarget();
   if (!target || paths.isEmpty()) return;
-  TUnzipPage* unzip = form_.UnzipPage;
+  TUnzipPage* unzip = form_.UnzipPage();
 
-  if (target == form_.CreatePage->ZipListView) {
+  if (target == form_.CreatePage()->ZipListView) {
     form_.DisableAll();
     Openers.CreateDrop(paths);
     target->viewport()->update();
     return;
   }
-  if (target == form_.UpdatePage->UpdateListView) {
-    if (!form_.UpdatePage->UpdateResetButton->isEnabled()) return;
+  if (target == form_.UpdatePage()->UpdateListView) {
+    if (!form_.UpdatePage()->UpdateResetButton->isEnabled()) return;
     form_.DisableAll();
     Openers.UpdateDrop(paths);
     return;
@@ -234,7 +234,7 @@ void TOpenDispatch::DropFileTargetDrop(const QStringList& paths) {
     }
     if (!onFullList) {
       unzip->ShowFullList();
-      form_.DropTarget = unzip->UnzipListView;
+      form_.SetDropTarget(unzip->UnzipListView);
       onFullList = true;
     }
     form_.ClearUnzipWindow();
@@ -245,13 +245,13 @@ void TOpenDispatch::DropFileTargetDrop(const QStringList& paths) {
 
   TFileListView* list = unzip->UnzipListView;
   const std::string lower = LowerCase(name);
-  form_.CurrentArchiveFile = name;
+  form_.SetCurrentArchiveFile(name);
   form_.SetCaption(name);
   form_.DisableAll();
   if (ext == ".zip") {
     Openers.Zip(name);
   } else {
-    if (ext == ".gz" && EndsWith(lower, ".tar.gz") && form_.Settings.OpenTarInGz)
+    if (ext == ".gz" && EndsWith(lower, ".tar.gz") && form_.Settings().OpenTarInGz)
       Openers.TarGZip(name);
     else if (ext == ".gz")
       Openers.GZip(name);

@@ -10,17 +10,17 @@
 #include "app/IncomingQueue.h"
 #include "app/LongPath.h"
 #include "app/OpenDispatch.h"
-#include "app/PromptService.h"
 #include "app/TandorForm.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/unzip/UnzipPage.h"
 #include "platform/Paths.h"
 
 namespace fs = std::filesystem;
 
 TQueueButtons::TQueueButtons(TTandorForm& form) : QObject(&form), form_(form) {
-  TUnzipPage* page = form.UnzipPage;
+  TUnzipPage* page = form.UnzipPage();
   connect(page->ComboBox, &QComboBox::activated, this, &TQueueButtons::ComboBoxChange);
   connect(page->CLRButton, &QPushButton::clicked, this, &TQueueButtons::CLRButtonClick);
   connect(page->SaveQueueButton, &QPushButton::clicked, this, &TQueueButtons::SaveQueueButtonClick);
@@ -29,13 +29,13 @@ TQueueButtons::TQueueButtons(TTandorForm& form) : QObject(&form), form_(form) {
 }
 
 void TQueueButtons::ComboBoxChange(int i) {
-  TIncomingQueue& queue = *form_.Queue;
-  if (i <= 0 || i >= int(form_.QueueList.size())) return;
-  if (form_.Dispatch->OpenInProgress()) {  // one open at a time; the archive stays queued
+  TIncomingQueue& queue = form_.Queue();
+  if (i <= 0 || i >= int(form_.QueueList().size())) return;
+  if (form_.Dispatch().OpenInProgress()) {  // one open at a time; the archive stays queued
     queue.ShowState();
     return;
   }
-  const std::string path = form_.QueueList[size_t(i)];
+  const std::string path = form_.QueueList()[size_t(i)];
   std::error_code ec;
   if (!fs::exists(path, ec)) {
     ShowError("THE FILE YOU HAVE SELECTED NO LONGER EXISTS.\nIF YOU DOWNLOADED THE FILE FROM THE INTERNET AND "
@@ -48,29 +48,29 @@ void TQueueButtons::ComboBoxChange(int i) {
     queue.RemoveFromQueue(i);
     return;
   }
-  const bool rows = form_.UnzipPage->UnzipListView->HasRows();
+  const bool rows = form_.UnzipPage()->UnzipListView->HasRows();
   // The archive being replaced goes back to the end of the queue.
-  if (rows && !form_.ArchiveExtracted && form_.Settings.QueueEnabled) queue.AddToQueue(form_.CurrentArchiveFile);
+  if (rows && !form_.ArchiveExtracted() && form_.Settings().QueueEnabled) queue.AddToQueue(form_.CurrentArchiveFile());
   if (rows) form_.ClearUnzipWindow();
-  form_.CurrentArchiveFile = path;
+  form_.SetCurrentArchiveFile(path);
   form_.SetCaption(path);
   queue.RemoveFromQueue(i);
-  form_.Dispatch->StartOpenThread();
+  form_.Dispatch().StartOpenThread();
 }
 
 void TQueueButtons::CLRButtonClick() {
-  TIncomingQueue& queue = *form_.Queue;
+  TIncomingQueue& queue = form_.Queue();
   if (queue.Count() <= 0) return;
-  if (form_.Settings.ConfirmQueueDelete) {
-    TDeleteQueueFileForm dialog(std::vector<std::string>(form_.QueueList.begin() + 1, form_.QueueList.end()), &form_);
+  if (form_.Settings().ConfirmQueueDelete) {
+    TDeleteQueueFileForm dialog(std::vector<std::string>(form_.QueueList().begin() + 1, form_.QueueList().end()), &form_);
     if (ExecModal(dialog, "TDeleteQueueFileForm") == QDialog::Accepted) {
       std::vector<int> rows = dialog.CheckedRows();
       std::sort(rows.rbegin(), rows.rend());  // from the end, so that indices stay right
       for (int row : rows) {
         const int i = row + 1;
-        if (i >= int(form_.QueueList.size())) continue;
-        form_.UnzipPage->ComboBox->removeItem(i);
-        form_.QueueList.erase(form_.QueueList.begin() + i);
+        if (i >= int(form_.QueueList().size())) continue;
+        form_.UnzipPage()->ComboBox->removeItem(i);
+        form_.QueueList().erase(form_.QueueList().begin() + i);
       }
       queue.PruneQueueCopies();
     }
@@ -82,20 +82,20 @@ void TQueueButtons::CLRButtonClick() {
 }
 
 void TQueueButtons::SaveQueueButtonClick() {
-  if (form_.CurrentArchiveFile.empty() || !form_.UnzipPage->UnzipListView->HasRows()) return;
-  form_.Queue->AddToQueue(form_.CurrentArchiveFile);
-  form_.CurrentArchiveFile.clear();
+  if (form_.CurrentArchiveFile().empty() || !form_.UnzipPage()->UnzipListView->HasRows()) return;
+  form_.Queue().AddToQueue(form_.CurrentArchiveFile());
+  form_.SetCurrentArchiveFile({});
   form_.SetCaption({});
-  form_.Dispatch->ResetUnzipPage();
+  form_.Dispatch().ResetUnzipPage();
 }
 
 void TQueueButtons::SaveUnzipFileButtonClick() {
-  const std::string archive = form_.CurrentArchiveFile;
+  const std::string archive = form_.CurrentArchiveFile();
   std::error_code ec;
   if (archive.empty() || !fs::is_regular_file(archive, ec)) return;
   const std::string longPath = ExpandLongPath(archive);
   const std::string name = ExtractFileName(longPath.empty() ? archive : longPath);
-  const std::string& folder = form_.Settings.ArchiveSaveFolder;
+  const std::string& folder = form_.Settings().ArchiveSaveFolder;
   const std::string proposal = folder.empty() ? name : folder + "/" + name;
   std::string chosen =
       Prompt().SaveFileName("Choose a name for your zip file ", proposal, "Zip files|*.zip|TAR Files|*.tar|GZ Files|*.gz");

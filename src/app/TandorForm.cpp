@@ -22,12 +22,12 @@
 
 #include "app/IncomingQueue.h"
 #include "app/OpenDispatch.h"
-#include "app/PromptService.h"
 #include "app/QueueButtons.h"
 #include "app/RunOnce.h"
 #include "core/TextUtil.h"
 #include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
@@ -76,34 +76,29 @@ bool EndsWithZip(const std::string& name) { return EndsWith(LowerCase(name), ".z
 }  // namespace
 
 TTandorForm::TTandorForm(QStringList arguments, QWidget* parent)
-    : QMainWindow(parent), TempFolders(CacheFolder(), SystemTempFolder()), CommandLine(std::move(arguments)) {
+    : QMainWindow(parent),
+      runState_(std::make_unique<TRunState>()),
+      tempFolders_(CacheFolder(), SystemTempFolder()),
+      commandLine_(std::move(arguments)) {
   prompt_ = std::make_unique<TPromptService>(this);
   if (!InstalledPromptService()) SetPromptService(prompt_.get());  // tests install their own first
-  SetModalObserver([this](bool open) { ModalDialogOpen = open; });
+  SetModalObserver([this](bool open) { modalDialogOpen_ = open; });
   setWindowTitle("Tandor");
   BuildPages();
   BuildMenus();
-  for (QTimer* t : {&StartTimer, &Timer, &AutoThumbTimer, &EnableTimer, &GzipTimer, &TarTimer, &BatchTimer,
-                    &BatchUnzipTimer})
-    t->stop();
-  StartTimer.setInterval(10);
-  Timer.setInterval(500);
-  AutoThumbTimer.setInterval(200);
-  EnableTimer.setInterval(50);
-  GzipTimer.setInterval(100);
-  TarTimer.setInterval(50);
-  BatchTimer.setInterval(50);
-  BatchUnzipTimer.setInterval(100);
-  StartTimer.setSingleShot(true);
-  EnableTimer.setSingleShot(true);
-  connect(&EnableTimer, &QTimer::timeout, this, &TTandorForm::EnableTimerTimer);
-  Queue = std::make_unique<TIncomingQueue>(QueueList, UnzipPage->ComboBox, ConfigFolder() + "/queue",
-                                           CacheFolder() + "/ziptemp",
-                                           [this](const std::string& p) { return TempFolders.IsTemporaryLocation(p); });
-  Queue->InUse = [this](const std::string& p) { return EqualsNoCase(p, CurrentArchiveFile); };
-  Dispatch = new TOpenDispatch(*this);
-  QueueButtons = new TQueueButtons(*this);
-  connect(&StartTimer, &QTimer::timeout, Dispatch, &TOpenDispatch::StartTimerTimer);
+  for (QTimer* t : {&startTimer_, &timer_, &batchTimer_, &batchUnzipTimer_}) t->stop();
+  startTimer_.setInterval(10);
+  timer_.setInterval(500);
+  batchTimer_.setInterval(50);
+  batchUnzipTimer_.setInterval(100);
+  startTimer_.setSingleShot(true);
+  queue_ = std::make_unique<TIncomingQueue>(queueList_, unzipPage_->ComboBox, ConfigFolder() + "/queue",
+                                            CacheFolder() + "/ziptemp",
+                                            [this](const std::string& p) { return tempFolders_.IsTemporaryLocation(p); });
+  queue_->InUse = [this](const std::string& p) { return EqualsNoCase(p, currentArchiveFile_); };
+  dispatch_ = new TOpenDispatch(*this);
+  queueButtons_ = new TQueueButtons(*this);
+  connect(&startTimer_, &QTimer::timeout, dispatch_, &TOpenDispatch::StartTimerTimer);
   resize(1024, 720);
   FormCreate();
 }
@@ -115,39 +110,14 @@ TTandorForm::~TTandorForm() {
 }
 
 void TTandorForm::BuildPages() {
-  TabbedNotebook = new TPageTabs([this](int index) { RequestPage(index); }, this);
-  UnzipPage = new TUnzipPage(*this);
-  UpdatePage = new TUpdatePage(*this);
-  CreatePage = new TCreatePage(*this);
-  BatchPage = new TBatchPage(*this);
-  SfxPage = new TSfxPage(*this);
-  TPage* pages[] = {UnzipPage, UpdatePage, CreatePage, BatchPage, SfxPage};
-  for (int i = 0; i < 5; ++i) TabbedNotebook->addTab(pages[i], kCaptions[i]);
-  setCentralWidget(TabbedNotebook);
-  for (TPage* p : pages) {
-    if (TFileListView* list = p->MainList()) list->Model()->SetIconProvider([this](int i) { return Icons.Icon(i); });
-  }
-  UnzipPage->UnzipFilteredListView->Model()->SetIconProvider([this](int i) { return Icons.Icon(i); });
-  for (TFileListView* list : {UnzipPage->UnzipListView, UnzipPage->UnzipFilteredListView, UpdatePage->UpdateListView})
-    list->Model()->SetPathIcon(0);
-  ConnectCommonButtons();
-}
-
-void TTandorForm::ConnectCommonButtons() {
-  const auto exitAlways = [this] { close(); };
-  const auto exitUnlessBusy = [this] {
-    if (!RunState || !RunState->BatchBusy) close();
-  };
-  connect(UnzipPage->UnzipCloseButton, &QPushButton::clicked, this, exitAlways);
-  connect(UpdatePage->UpdateExitbutton, &QPushButton::clicked, this, exitAlways);
-  connect(SfxPage->SFXExitButton, &QPushButton::clicked, this, exitAlways);
-  connect(CreatePage->ZipExitButton, &QPushButton::clicked, this, exitUnlessBusy);
-  connect(BatchPage->BatchExitButton, &QPushButton::clicked, this, exitUnlessBusy);
-  connect(UnzipPage->UnzipHelpButton, &QPushButton::clicked, this, [this] { OpenHelpPage("unzip.html"); });
-  connect(UpdatePage->UpdateHelpButton, &QPushButton::clicked, this, [this] { OpenHelpPage("update.html"); });
-  connect(CreatePage->ZipHelpButton, &QPushButton::clicked, this, [this] { OpenHelpPage("create.html"); });
-  connect(BatchPage->BatchHelpButton, &QPushButton::clicked, this, [this] { OpenHelpPage("batch.html"); });
-  connect(SfxPage->SFXHelpButton, &QPushButton::clicked, this, [this] { OpenHelpPage("sezip.html"); });
+  tabbedNotebook_ = new TPageTabs([this](int index) { RequestPage(index); }, this);
+  unzipPage_ = new TUnzipPage(*this);
+  updatePage_ = new TUpdatePage(*this);
+  createPage_ = new TCreatePage(*this);
+  batchPage_ = new TBatchPage(*this);
+  sfxPage_ = new TSfxPage(*this);
+  for (int i = 0; i < 5; ++i) tabbedNotebook_->addTab(Page(i), kCaptions[i]);
+  setCentralWidget(tabbedNotebook_);
 }
 
 void TTandorForm::BuildMenus() {
@@ -201,57 +171,56 @@ void TTandorForm::ShowFirstRunWindow() {
 }
 
 void TTandorForm::ReportSettingsError() {
-  if (Settings.LastError.empty() || settingsErrorShown_) return;
+  if (settings_.LastError.empty() || settingsErrorShown_) return;
   settingsErrorShown_ = true;
-  ShowError(Settings.LastError + "\nYOUR SETTINGS ARE KEPT FOR THIS SESSION ONLY.");
+  ShowError(settings_.LastError + "\nYOUR SETTINGS ARE KEPT FOR THIS SESSION ONLY.");
 }
 
 void TTandorForm::FormCreate() {
-  ModalDialogOpen = false;
-  QueueList.assign(1, std::string());
-  UnzipPage->SiblingProgramFound = fs::exists(ProgramDir() + "/crawlpad");
-  UnzipPage->SpiderButton->setEnabled(UnzipPage->SiblingProgramFound);
+  modalDialogOpen_ = false;
+  queueList_.assign(1, std::string());
+  unzipPage_->SiblingProgramFound = fs::exists(ProgramDir() + "/crawlpad");
+  unzipPage_->SpiderButton->setEnabled(unzipPage_->SiblingProgramFound);
   SetUpZipKit();
 
-  Settings.ConfigFile = ConfigFolder() + "/config";
-  Settings.SetDefaultSettings();
-  Settings.ClearSettingStrings();
-  if (!Settings.LoadSettings()) {
-    if (!Settings.LastError.empty()) {
+  settings_.ConfigFile = ConfigFolder() + "/config";
+  settings_.SetDefaultSettings();
+  settings_.ClearSettingStrings();
+  if (!settings_.LoadSettings()) {
+    if (!settings_.LastError.empty()) {
       ReportSettingsError();  // unreadable: go on with the defaults, never overwrite it
     } else {
       ShowFirstRunWindow();
-      if (!Settings.WriteDefaultSettings()) ReportSettingsError();
+      if (!settings_.WriteDefaultSettings()) ReportSettingsError();
     }
   }
 
-  TabbedNotebook->setCurrentIndex(kUnzipPage);
+  tabbedNotebook_->setCurrentIndex(kUnzipPage);
   currentPage_ = kUnzipPage;
-  TempFolders.TarTempFolder.clear();
-  TempFolders.ExtraTempFolders.clear();
-  TempFolders.EnsureFolders();
+  tempFolders_.TarTempFolder.clear();
+  tempFolders_.ExtraTempFolders.clear();
+  tempFolders_.EnsureFolders();
 
-  RunState = std::make_unique<TRunState>();
-  RunState->ClearAtStartup();
-  Settings.CreateCutoffDate = 0;
-  Settings.UpdateCutoffDate = 0;
-  Icons.ClearCache();
-  UndoStack.clear();
+  runState_->ClearAtStartup();
+  settings_.CreateCutoffDate = 0;
+  settings_.UpdateCutoffDate = 0;
+  icons_.ClearCache();
+  createPage_->UndoStack.clear();
 
-  const std::string before = Settings.UpdateCheckDate;
-  Settings.ClampUpdateCheckDate();
-  if (Settings.UpdateCheckDate != before) ReportSettingsError();
-  if (!CommandLine.isEmpty()) StartTimer.start();
-  DropTarget = UnzipPage->UnzipListView;
-  Queue->LoadQueue();
+  const std::string before = settings_.UpdateCheckDate;
+  settings_.ClampUpdateCheckDate();
+  if (settings_.UpdateCheckDate != before) ReportSettingsError();
+  if (!commandLine_.isEmpty()) startTimer_.start();
+  dropTarget_ = unzipPage_->UnzipListView;
+  queue_->LoadQueue();
 }
 
 void TTandorForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (UnzipPage->ComboBox->count() > 0) UnzipPage->ComboBox->setCurrentIndex(0);
+  if (unzipPage_->ComboBox->count() > 0) unzipPage_->ComboBox->setCurrentIndex(0);
   if (CurrentPage() == kUnzipPage) {
-    UnzipPage->VisibleList()->setEnabled(true);
-    UnzipPage->VisibleList()->setFocus();
+    unzipPage_->VisibleList()->setEnabled(true);
+    unzipPage_->VisibleList()->setFocus();
   }
 }
 
@@ -263,33 +232,34 @@ void TTandorForm::closeEvent(QCloseEvent* event) {
 void TTandorForm::DoCloseCode() {
   if (closed_) return;
   closed_ = true;
-  Dispatch->WaitForOpenThread();
-  if (RunOnce) RunOnce->Close();
+  dispatch_->WaitForOpenThread();
+  if (runOnce_) runOnce_->Close();
   hide();
-  UnzipPage->StopWork();
-  if (UnzipPage->UnzipListView->HasRows() && !ArchiveExtracted && Settings.QueueEnabled && !CurrentArchiveFile.empty())
-    Queue->QueueOne(CurrentArchiveFile);
-  ZipKit.UnloadZipEngine();
-  ZipKit.UnloadUnzipEngine();
-  UnzipPage->UnzipFilteredListView->Model()->Clear();
-  UnzipPage->UnzipListView->Model()->Clear();
-  UndoStack.clear();
-  TempFolders.ClearTempFolders(QueueList);
-  Queue->PruneQueueCopies();
-  Queue->SaveQueue();
-  if (!Settings.SaveSettings()) ReportSettingsError();
-  TempFolders.RemoveTempIfEmpty();
+  unzipPage_->StopWork();
+  if (unzipPage_->UnzipListView->HasRows() && !archiveExtracted_ && settings_.QueueEnabled &&
+      !currentArchiveFile_.empty())
+    queue_->QueueOne(currentArchiveFile_);
+  zipKit_.UnloadZipEngine();
+  zipKit_.UnloadUnzipEngine();
+  unzipPage_->UnzipFilteredListView->Model()->Clear();
+  unzipPage_->UnzipListView->Model()->Clear();
+  createPage_->UndoStack.clear();
+  tempFolders_.ClearTempFolders(queueList_);
+  queue_->PruneQueueCopies();
+  queue_->SaveQueue();
+  if (!settings_.SaveSettings()) ReportSettingsError();
+  tempFolders_.RemoveTempIfEmpty();
   std::error_code ec;
   for (const char* leftover : {"/updi.i", "/updd.d"}) fs::remove(ConfigFolder() + leftover, ec);
 }
 
 TPage* TTandorForm::Page(int index) const {
   switch (index) {
-    case kUnzipPage: return UnzipPage;
-    case kUpdatePage: return UpdatePage;
-    case kCreatePage: return CreatePage;
-    case kBatchPage: return BatchPage;
-    case kSfxPage: return SfxPage;
+    case kUnzipPage: return unzipPage_;
+    case kUpdatePage: return updatePage_;
+    case kCreatePage: return createPage_;
+    case kBatchPage: return batchPage_;
+    case kSfxPage: return sfxPage_;
     default: return nullptr;
   }
 }
@@ -302,87 +272,74 @@ int TTandorForm::RequestPage(int index) {
   if (to == from || to < 0 || to > 4) return from;
   if (!TabbedNotebookChange(from, to)) return from;
   currentPage_ = to;
-  TabbedNotebook->setCurrentIndex(to);
+  tabbedNotebook_->setCurrentIndex(to);
   TabbedNotebookClick();
   return to;
 }
 
 bool TTandorForm::TabbedNotebookChange(int from, int& to) {
+  TPage* const source = Page(from);
   // 1. A page with work in progress cannot be left.
-  if (QProgressBar* bar = Page(from)->ProgressBar(); bar && bar->value() != 0) return false;
+  if (QProgressBar* bar = source->ProgressBar(); bar && bar->value() != 0) return false;
 
-  const bool unzipRows = UnzipPage->UnzipListView->HasRows();
-  const bool updateRows = UpdatePage->UpdateListView->HasRows();
-  const bool createRows = CreatePage->ZipListView->HasRows();
+  const bool sourceRows = source->HasRows();
 
   // 2. From the batch or self-extracting page back to a list page: the first page holding rows wins.
   if ((from == kBatchPage || from == kSfxPage) && to <= kCreatePage) {
-    const int first = unzipRows ? kUnzipPage : updateRows ? kUpdatePage : createRows ? kCreatePage : -1;
-    if (first >= 0) to = first;
-  }
-
-  // 3. The loaded zip archive moves to the update page.
-  if (from == kUnzipPage && to == kUpdatePage && unzipRows && EndsWithZip(CurrentArchiveFile)) MoveZipfileToUpdate();
-
-  // 4. The archive at hand goes to the self-extracting page.
-  if (to == kSfxPage && EndsWithZip(CurrentArchiveFile)) {
-    if (from == kUnzipPage && unzipRows) {
-      const std::string archive = CurrentArchiveFile;
-      ClearUnzipWindow();
-      GiveArchiveToSfxPage(archive);
-    } else if (from == kUpdatePage && updateRows) {
-      const std::string archive = CurrentArchiveFile;
-      ClearUpdateWindow();
-      GiveArchiveToSfxPage(archive);
-    } else if (from == kCreatePage && createRows && ZipRunStarted) {
-      ClearCreateList();
-      GiveArchiveToSfxPage(CurrentArchiveFile);
+    for (int i = kUnzipPage; i <= kCreatePage; ++i) {
+      if (Page(i)->HasRows()) {
+        to = i;
+        break;
+      }
     }
   }
 
+  // 3. The loaded zip archive moves to the update page.
+  if (from == kUnzipPage && to == kUpdatePage && sourceRows && EndsWithZip(currentArchiveFile_)) MoveZipfileToUpdate();
+
+  // 4. The archive at hand goes to the self-extracting page.
+  if (to == kSfxPage && from != kSfxPage && EndsWithZip(currentArchiveFile_) && source->ArchiveReady()) {
+    const std::string archive = currentArchiveFile_;
+    source->Clear();
+    GiveArchiveToSfxPage(archive);
+  }
+
   // 5. Leaving a filled create list.
-  if (from == kCreatePage && createRows && (to == kUnzipPage || to == kUpdatePage)) {
+  if (from == kCreatePage && sourceRows && (to == kUnzipPage || to == kUpdatePage)) {
     if (!AskYesNo("CLEAR THE CURRENT ENTRIES AND SWITCH TO A NEW WINDOW?")) return false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    ClearCreateList();
+    source->Clear();
     QApplication::restoreOverrideCursor();
   }
 
   // 6. From a loaded unzip page to the create page.
-  if (from == kUnzipPage && to == kCreatePage && unzipRows) {
+  if (from == kUnzipPage && to == kCreatePage && sourceRows) {
     if (!AskYesNo("WOULD YOU LIKE TO CLEAR THE LOADED FILE AND CREATE A NEW ZIPFILE?")) return false;
-    UnzipPage->ShowFullList();
-    ClearUnzipWindow();
+    source->Clear();
   }
 
   // 7. From a loaded update page back to the unzip page: the archive waits in the queue.
-  if (from == kUpdatePage && to == kUnzipPage && updateRows) {
-    AddToQueue(CurrentArchiveFile);
-    ClearUpdateWindow();
+  if (from == kUpdatePage && to == kUnzipPage && sourceRows) {
+    AddToQueue(currentArchiveFile_);
+    source->Clear();
   }
 
   // 8. From a loaded update page to the create page.
-  if (from == kUpdatePage && to == kCreatePage && updateRows) {
+  if (from == kUpdatePage && to == kCreatePage && sourceRows) {
     if (!AskYesNo("WOULD YOU LIKE TO CLEAR THE LOADED FILE AND CREATE A NEW ZIPFILE?")) return false;
-    ClearUpdateWindow();
+    source->Clear();
   }
 
   // 9. A self-extracting program turned back into a zip archive is listed on the unzip page.
-  if (from == kSfxPage && to == kUnzipPage && EndsWithZip(CurrentArchiveFile) && RunState->SfxCreated) {
-    RunState->SfxCreated = false;
+  if (from == kSfxPage && to == kUnzipPage && EndsWithZip(currentArchiveFile_) && runState_->SfxCreated) {
+    runState_->SfxCreated = false;
     DisableAll();
-    SetCaption(CurrentArchiveFile);
-    UpdateUnzipWindow(CurrentArchiveFile);
+    SetCaption(currentArchiveFile_);
+    UpdateUnzipWindow(currentArchiveFile_);
   }
 
-  // 10. The drop target follows the page.
-  switch (to) {
-    case kUnzipPage: DropTarget = UnzipPage->VisibleList(); break;
-    case kCreatePage: DropTarget = CreatePage->ZipListView; break;
-    case kSfxPage: DropTarget = nullptr; break;
-    case kUpdatePage: DropTarget = UpdatePage->UpdateResetButton->isEnabled() ? UpdatePage->UpdateListView : nullptr; break;
-    default: break;
-  }
+  // 10. The drop target follows the page; the batch page keeps the previous one.
+  if (to != kBatchPage) dropTarget_ = Page(to)->DropList();
   return true;
 }
 
@@ -392,8 +349,8 @@ void TTandorForm::TabbedNotebookClick() {
     list->setEnabled(true);
     list->setFocus();
   }
-  if (currentPage_ == kUpdatePage) Settings.UpdateCutoffDate = 0;
-  if (currentPage_ == kCreatePage) Settings.CreateCutoffDate = 0;
+  if (currentPage_ == kUpdatePage) settings_.UpdateCutoffDate = 0;
+  if (currentPage_ == kCreatePage) settings_.CreateCutoffDate = 0;
 }
 
 void TTandorForm::DisableAll() {
@@ -406,77 +363,40 @@ void TTandorForm::EnableAll() {
 }
 
 void TTandorForm::EnableCommonButtons() {
-  for (int i = 0; i < 5; ++i)
-    for (QWidget* w : Page(i)->CommonControls()) w->setEnabled(true);
-  UnzipPage->SpiderButton->setEnabled(UnzipPage->SiblingProgramFound);
-  UnzipPage->MoveBatchButton->setEnabled(false);  // moving the queue to the batch page comes with that page
+  for (int i = 0; i < 5; ++i) Page(i)->EnableCommonControls();
 }
 
-void TTandorForm::EnableTimerTimer() {
-  EnableTimer.stop();
-  EnableAll();
-  for (QPushButton* b : {CreatePage->ZipUndoButton, CreatePage->BatchButton, CreatePage->CreateTagButton,
-                         CreatePage->ZipResetButton, CreatePage->ZipButton})
-    b->setEnabled(true);
-  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
-  CreatePage->ZipListView->setEnabled(true);
-  CreatePage->ZipListView->setFocus();
-  CreatePage->ZipStopButton->setEnabled(false);
-  GzipTimer.stop();
-  CreatePage->ZipProgressBar->setValue(0);
-  CreatePage->ZipStatusBar->clearMessage();
-}
+void TTandorForm::SetPageIdleButtons() { Page(currentPage_)->SetIdleButtons(); }
 
 void TTandorForm::SetCaption(const std::string& archiveFile) {
   setWindowTitle(archiveFile.empty() ? QString("Tandor")
                                      : "Tandor : " + QString::fromStdString(ExtractFileName(archiveFile)));
 }
 
-void TTandorForm::ClearUnzipWindow() { UnzipPage->ClearUnzipWindow(); }
+void TTandorForm::ClearUnzipWindow() { unzipPage_->Clear(); }
 
-void TTandorForm::ClearUpdateWindow() {
-  UpdatePage->UpdateListView->Model()->Clear();
-  Icons.ClearCache();
-  UpdatePage->UpDateNumFilesEdit->setText("0");
-  UpdatePage->UpdatetotalFileSizeEdit->setText("0");
-  UpdatePage->UpdateTagEdit->clear();
-  for (QPushButton* b : {UpdatePage->OpenFilesUpdateButton, UpdatePage->UpdateTagButton,
-                         UpdatePage->AddfolderUpdatebutton, UpdatePage->UpdateDeleteButton, UpdatePage->UpdateResetButton})
-    b->setEnabled(false);
-  CurrentArchiveFile.clear();
-  SetCaption({});
-}
+void TTandorForm::ClearUpdateWindow() { updatePage_->Clear(); }
 
-void TTandorForm::ClearCreateList() {
-  UndoStack.clear();
-  CreatePage->ZipListView->Model()->Clear();
-  Icons.ClearCache();
-  Settings.CreateOptionsEditable = true;
-  CreatePage->Remove1->setEnabled(false);
-  CreatePage->NumfilesEdit->setText("0");
-  CreatePage->TotalFileSizeEdit->setText("0");
-  ZipRunStarted = false;
-}
+void TTandorForm::ClearCreateList() { createPage_->Clear(); }
 
-void TTandorForm::GiveArchiveToSfxPage(const std::string& archive) {
-  CurrentArchiveFile = archive;
-  SetCaption({});
-  DropTarget = nullptr;
-  SfxPage->ZipFileNameLabel->setText(QString::fromStdString(ExtractFileName(archive)));
-  SfxPage->SfxArchive = archive;
-}
+void TTandorForm::GiveArchiveToSfxPage(const std::string& archive) { HandArchiveTo(kSfxPage, archive); }
 
 void TTandorForm::MoveZipfileToUpdate() {
-  // The update page lists the archive; the unzip page is left empty.
-  const std::string archive = CurrentArchiveFile;
-  ClearUnzipWindow();
-  CurrentArchiveFile = archive;
-  SetCaption(archive);
+  // The update page takes the archive; the unzip page is left empty.
+  const std::string archive = currentArchiveFile_;
+  unzipPage_->Clear();
+  HandArchiveTo(kUpdatePage, archive);
 }
 
-void TTandorForm::UpdateUnzipWindow(const std::string& archive) { UnzipPage->UpdateUnzipWindow(archive); }
+void TTandorForm::HandArchiveTo(int index, const std::string& archive) {
+  if (TPage* page = Page(index)) page->TakeArchive(archive);
+}
 
-void TTandorForm::AddToQueue(const std::string& archive) { Queue->AddToQueue(archive); }
+void TTandorForm::UpdateUnzipWindow(const std::string& archive) { unzipPage_->UpdateUnzipWindow(archive); }
+
+void TTandorForm::AddToQueue(const std::string& archive) { queue_->AddToQueue(archive); }
+
+void TTandorForm::ClearTempFolders() { tempFolders_.ClearTempFolders(queueList_); }
 
 void TTandorForm::UpdateDropUpdateWindow(const QStringList& paths) {
   Q_UNUSED(paths);  // the update page adds the dropped files
@@ -484,21 +404,21 @@ void TTandorForm::UpdateDropUpdateWindow(const QStringList& paths) {
 }
 
 void TTandorForm::AttachRunOnce(std::unique_ptr<TRunOnce> runOnce) {
-  RunOnce = std::move(runOnce);
-  RunOnce->OnOtherInstance = [this](QObject* sender, int paramCount, const QStringList& paramStr) {
-    Dispatch->RunOnceOtherInstance(sender, paramCount, paramStr);
+  runOnce_ = std::move(runOnce);
+  runOnce_->OnOtherInstance = [this](QObject* sender, int paramCount, const QStringList& paramStr) {
+    dispatch_->RunOnceOtherInstance(sender, paramCount, paramStr);
   };
-  QTimer::singleShot(0, RunOnce.get(), [r = RunOnce.get()] { r->DeliverPending(); });
+  QTimer::singleShot(0, runOnce_.get(), [r = runOnce_.get()] { r->DeliverPending(); });
 }
 
 std::string TTandorForm::BrowseforFolder(const std::string& title, bool classic, bool allowCreate) {
-  if (!classic) return Prompt().ChooseFolder(title, Settings.BrowseFolder);
-  std::string folder = Prompt().ChooseFolder("DOUBLE CLICK TO Select Folder", Settings.BrowseFolder);
+  if (!classic) return Prompt().ChooseFolder(title, settings_.BrowseFolder);
+  std::string folder = Prompt().ChooseFolder("DOUBLE CLICK TO Select Folder", settings_.BrowseFolder);
   if (folder.empty()) return {};
   std::error_code ec;
   if (allowCreate && !fs::exists(folder, ec)) fs::create_directories(folder, ec);
   if (fs::is_directory(folder, ec)) {
-    Settings.BrowseFolder = folder;
+    settings_.BrowseFolder = folder;
     return folder;
   }
   ShowError("ERROR.  THE FOLDER DOES NOT EXIST OR CANNOT BE CREATED.\nYOU MAY HAVE ENTERED CHARACTERS THAT ARE NOT "
@@ -506,69 +426,57 @@ std::string TTandorForm::BrowseforFolder(const std::string& title, bool classic,
   return {};
 }
 
-std::string TTandorForm::GetLastfolder(const std::string& path) {
-  RelativeRoot.clear();
-  if (path.empty() || path.back() == '/') return {};
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash == 0) return {};
-  return path.substr(slash + 1);
-}
-
-std::string TTandorForm::GetrelRootFolder(const std::string& path) {
-  RelativeRowPath.clear();
-  if (RelativeRoot.empty() || path.size() <= RelativeRoot.size()) return {};
-  return path.substr(RelativeRoot.size());
-}
-
 void TTandorForm::OpenHelpPage(const std::string& page) { OpenWithDesktop(ProgramDir() + "/help/" + page); }
+
+void TTandorForm::CloseProgram() { close(); }
 
 // ---------------------------------------------------------------------------------------------
 // The zip component
 
 void TTandorForm::SetUpZipKit() {
-  ZipKit.Verbose = true;
-  ZipKit.AddCompLevel = 8;
-  ZipKit.AddOptions = {AddDirNames, AddHiddenFiles};
-  ZipKit.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
-  ZipKit.OnProgress = [this](TZipKit* k, ProgressType t, const std::string& f, int64_t n) { ZipKitProgress(k, t, f, n); };
-  ZipKit.OnMessage = [this](TZipKit* k, int32_t e, const std::string& m) { ZipKitMessage(k, e, m); };
-  ZipKit.OnExtractOverwrite = [this](TZipKit* k, const std::string& f, bool older, bool& overwrite, int32_t i) {
+  zipKit_.Verbose = true;
+  zipKit_.AddCompLevel = 8;
+  zipKit_.AddOptions = {AddDirNames, AddHiddenFiles};
+  zipKit_.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+  zipKit_.OnProgress = [this](TZipKit* k, ProgressType t, const std::string& f, int64_t n) { ZipKitProgress(k, t, f, n); };
+  zipKit_.OnMessage = [this](TZipKit* k, int32_t e, const std::string& m) { ZipKitMessage(k, e, m); };
+  zipKit_.OnExtractOverwrite = [this](TZipKit* k, const std::string& f, bool older, bool& overwrite, int32_t i) {
     ZipKitExtractOverwrite(k, f, older, overwrite, i);
   };
-  ZipKit.OnWaitCursor = [](bool busy) {
+  zipKit_.OnWaitCursor = [](bool busy) {
     RunOnUiThread([busy] {
       if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
       else QApplication::restoreOverrideCursor();
     });
   };
   // Both engines are loaded once; a missing one is reported when it is first needed.
-  ZipKit.SetDLLDirectory(ProgramDir());
-  ZipKit.Unattended = true;
-  ZipKit.LoadZipEngine();
-  ZipKit.LoadUnzipEngine();
-  ZipKit.Unattended = false;
+  zipKit_.SetDLLDirectory(ProgramDir());
+  zipKit_.Unattended = true;
+  zipKit_.LoadZipEngine();
+  zipKit_.LoadUnzipEngine();
+  zipKit_.Unattended = false;
 }
 
 void TTandorForm::ZipKitProgress(TZipKit*, ProgressType type, const std::string&, int64_t fileSize) {
-  TRunState& state = *RunState;
+  TRunState& state = *runState_;
   const int64_t total = state.JobTotalBytes;
   const int kind = state.JobKind;
-  if (total == 0 || type != PtAdvance || kind == 3 || (kind == 1 && Settings.RelativePaths)) return;
+  if (total == 0 || type != PtAdvance || kind == 3 || (kind == 1 && settings_.RelativePaths)) return;
   const int64_t done = state.JobDoneBytes += fileSize;
   const int percent = static_cast<int>(std::clamp<long double>(static_cast<long double>(done) * 100 / total, 0, 100));
-  if (JobPercent.exchange(percent) == percent) return;
-  QProgressBar* bar = kind == 0 ? UnzipPage->UnzipProgressBar : kind == 1 ? CreatePage->ZipProgressBar
-                                                                          : Page(kBatchPage)->ProgressBar();
+  if (jobPercent_.exchange(percent) == percent) return;
+  // The bar of the page whose job runs: extraction, creation, batch unzip.
+  QProgressBar* bar = Page(kind == 0 ? kUnzipPage : kind == 1 ? kCreatePage : kBatchPage)->ProgressBar();
   QMetaObject::invokeMethod(bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
 }
 
 void TTandorForm::ZipKitMessage(TZipKit*, int32_t errCode, const std::string& message) {
-  if (errCode != 0 && !RunState->BatchBusy) ShowError("ERROR : " + message);
+  if (errCode != 0 && !runState_->BatchBusy) ShowError("ERROR : " + message);
 }
 
 void TTandorForm::ZipKitExtractOverwrite(TZipKit* sender, const std::string& forFile, bool isOlder, bool& doOverwrite,
                                          int32_t) {
-  TRunState& state = *RunState;
+  TRunState& state = *runState_;
   if (state.BatchBusy || state.OverwriteNoToAll) {
     doOverwrite = false;
     return;

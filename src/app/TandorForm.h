@@ -1,17 +1,19 @@
 #pragma once
-// The main window: owns the five pages, the settings and run-state records, the timers, the temporary
-// folders and the icon lists; switches pages and enables their controls.
+// The main window: owns the five pages and is their host (pages/common/PageHost.h); owns the
+// settings and run-state records, the zip component, the temporary folders, the icon lists, the
+// open dispatch and the incoming queue; switches pages and enables their controls.
 #include <QMainWindow>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/IconLists.h"
-#include "app/Settings.h"
 #include "app/SystemDirs.h"
-#include "app/TempFolders.h"
-#include "pages/create/UndoStack.h"
+#include "core/Settings.h"
+#include "pages/common/IconLists.h"
+#include "pages/common/PageHost.h"
+#include "platform/TempFolders.h"
 #include "zip/ZipKit.h"
 
 class QTabWidget;
@@ -28,42 +30,59 @@ class TOpenDispatch;
 class TQueueButtons;
 class TRunOnce;
 
-enum TPageIndex { kUnzipPage = 0, kUpdatePage = 1, kCreatePage = 2, kBatchPage = 3, kSfxPage = 4 };
-
-class TTandorForm : public QMainWindow {
+class TTandorForm : public QMainWindow, public IPageHost {
   Q_OBJECT
  public:
   // `arguments` is the command line after the program name.
   explicit TTandorForm(QStringList arguments = {}, QWidget* parent = nullptr);
   ~TTandorForm() override;
 
-  // Start-up sequence (FormCreate) and closing sequence (DoCloseCode).
-  void FormCreate();
+  // Closing sequence (also run when the window closes).
   void DoCloseCode();
 
   // Page switching: asks TabbedNotebookChange, then changes the page and runs TabbedNotebookClick.
   // Returns the page shown afterwards.
-  int RequestPage(int index);
+  int RequestPage(int index) override;
   bool TabbedNotebookChange(int from, int& to);
   void TabbedNotebookClick();
   int CurrentPage() const;
+  TPage* Page(int index) const;
+  TUnzipPage* UnzipPage() const { return unzipPage_; }
+  TUpdatePage* UpdatePage() const { return updatePage_; }
+  TCreatePage* CreatePage() const { return createPage_; }
+  TBatchPage* BatchPage() const { return batchPage_; }
+  TSfxPage* SfxPage() const { return sfxPage_; }
+  QTabWidget* TabbedNotebook() const { return tabbedNotebook_; }
 
-  void DisableAll();
-  void EnableAll();
+  // The page host.
+  void SetCaption(const std::string& archiveFile) override;
+  void DisableAll() override;
+  void EnableAll() override;
+  void SetPageIdleButtons() override;
+  std::string BrowseforFolder(const std::string& title, bool classic, bool allowCreate) override;
+  void OpenHelpPage(const std::string& page) override;
+  void CloseProgram() override;
+  void HandArchiveTo(int index, const std::string& archive) override;
+  std::string CurrentArchiveFile() const override { return currentArchiveFile_; }
+  void SetCurrentArchiveFile(const std::string& archive) override { currentArchiveFile_ = archive; }
+  bool ArchiveExtracted() const override { return archiveExtracted_; }
+  void SetArchiveExtracted(bool extracted) override { archiveExtracted_ = extracted; }
+  void SetModalDialogOpen(bool open) override { modalDialogOpen_ = open; }
+  void SetDropTarget(TFileListView* list) override { dropTarget_ = list; }
+  void AddToQueue(const std::string& archive) override;
+  void ClearTempFolders() override;
+  TSettings& Settings() override { return settings_; }
+  TRunState& RunState() override { return *runState_; }
+  TTempFolders& TempFolders() override { return tempFolders_; }
+  TIconLists& Icons() override { return icons_; }
+  TZipKit& ZipKit() override { return zipKit_; }
+
   void EnableCommonButtons();
-  void EnableTimerTimer();
+  bool ModalDialogOpen() const { return modalDialogOpen_; }
+  // The list that takes drops: follows the page (rule 10 of page switching).
+  TFileListView* DropTarget() const { return dropTarget_; }
 
-  // The window caption: "Tandor", or "Tandor : name" while an archive is shown.
-  void SetCaption(const std::string& archiveFile);
-
-  // Folder chooser; empty when cancelled.
-  std::string BrowseforFolder(const std::string& title, bool classic, bool allowCreate);
-  // Path helpers of the update page.
-  std::string GetLastfolder(const std::string& path);
-  std::string GetrelRootFolder(const std::string& path);
-  void OpenHelpPage(const std::string& page);
-
-  // Clears the unzip page's lists, counters and icon cache (the page's own issue extends it).
+  // Clears the unzip page's lists, counters and icon cache.
   void ClearUnzipWindow();
   // Clears the update page (rule 7 of page switching).
   void ClearUpdateWindow();
@@ -75,8 +94,6 @@ class TTandorForm : public QMainWindow {
   void MoveZipfileToUpdate();
   // Lists an archive on the unzip page.
   void UpdateUnzipWindow(const std::string& archive);
-  // Puts an archive into the incoming queue unless it is there (any letter case).
-  void AddToQueue(const std::string& archive);
   // Files dropped on the update list while an archive is open there.
   void UpdateDropUpdateWindow(const QStringList& paths);
   // Takes over the (listening) single-instance component and answers second starts.
@@ -89,55 +106,58 @@ class TTandorForm : public QMainWindow {
   void ZipKitExtractOverwrite(TZipKit* sender, const std::string& forFile, bool isOlder, bool& doOverwrite,
                               int32_t dirIndex);
 
-  TZipKit ZipKit;
-  std::atomic<int> JobPercent{-1};  // the last progress shown by ZipKitProgress
-  TSettings Settings;
-  std::unique_ptr<TRunState> RunState;
-  TTempFolders TempFolders;
-  TIconLists Icons;
-  std::vector<std::string> QueueList;  // item 0 stands for the queue box's first item
-  std::string CurrentArchiveFile;
-  bool ArchiveExtracted = false;
-  int64_t UnzipTotalBytes = 0;
-  bool ModalDialogOpen = false;
-  bool ZipRunStarted = false;  // a zip creation run was started since the create list was filled
-  std::string RelativeRoot;    // update page: the relative root folder
-  std::string RelativeRowPath;
-  TUndoStack UndoStack;  // create page: the rows added by each adding action
-  QStringList CommandLine;
-
-  QTabWidget* TabbedNotebook = nullptr;
-  TUnzipPage* UnzipPage = nullptr;
-  TUpdatePage* UpdatePage = nullptr;
-  TCreatePage* CreatePage = nullptr;
-  TBatchPage* BatchPage = nullptr;
-  TSfxPage* SfxPage = nullptr;
-  TPage* Page(int index) const;
-
-  QTimer StartTimer, Timer, AutoThumbTimer, EnableTimer, GzipTimer, TarTimer, BatchTimer, BatchUnzipTimer;
-
-  // The list that takes drops: follows the page (rule 10 of page switching).
-  TFileListView* DropTarget = nullptr;
-
-  // Open dispatch, incoming queue and its buttons, single instance, system folders.
-  std::unique_ptr<TIncomingQueue> Queue;
-  TOpenDispatch* Dispatch = nullptr;
-  TQueueButtons* QueueButtons = nullptr;
-  std::unique_ptr<TRunOnce> RunOnce;
-  TSystemDirs SystemDirs;
+  // The open dispatch, the incoming queue with its list (item 0 stands for the queue box's first
+  // item) and buttons, the command line and its start timer.
+  TOpenDispatch& Dispatch() const { return *dispatch_; }
+  TIncomingQueue& Queue() const { return *queue_; }
+  TQueueButtons& QueueButtons() const { return *queueButtons_; }
+  std::vector<std::string>& QueueList() { return queueList_; }
+  const QStringList& CommandLine() const { return commandLine_; }
+  QTimer& StartTimer() { return startTimer_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Start-up sequence.
+  void FormCreate();
   void BuildMenus();
   void BuildPages();
-  void ConnectCommonButtons();
   void ShowFirstRunWindow();
   void ShowInfoWindow(const QString& title, const QString& html);
   void ReportSettingsError();
   void SetUpZipKit();
+
+  TZipKit zipKit_;
+  std::atomic<int> jobPercent_{-1};  // the last progress shown by ZipKitProgress
+  TSettings settings_;
+  std::unique_ptr<TRunState> runState_;
+  TTempFolders tempFolders_;
+  TIconLists icons_;
+  std::vector<std::string> queueList_;
+  std::string currentArchiveFile_;
+  bool archiveExtracted_ = false;
+  bool modalDialogOpen_ = false;
+  QStringList commandLine_;
+
+  QTabWidget* tabbedNotebook_ = nullptr;
+  TUnzipPage* unzipPage_ = nullptr;
+  TUpdatePage* updatePage_ = nullptr;
+  TCreatePage* createPage_ = nullptr;
+  TBatchPage* batchPage_ = nullptr;
+  TSfxPage* sfxPage_ = nullptr;
+
+  // The timers of the window itself; the pages own the timers of their runs.
+  QTimer startTimer_, timer_, batchTimer_, batchUnzipTimer_;
+  TFileListView* dropTarget_ = nullptr;
+
+  std::unique_ptr<TIncomingQueue> queue_;
+  TOpenDispatch* dispatch_ = nullptr;
+  TQueueButtons* queueButtons_ = nullptr;
+  std::unique_ptr<TRunOnce> runOnce_;
+  TSystemDirs systemDirs_;
+
   bool closed_ = false;
   bool settingsErrorShown_ = false;
   int currentPage_ = 0;

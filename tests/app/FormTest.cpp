@@ -9,10 +9,10 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
-#include "app/PromptService.h"
 #include "app/TandorForm.h"
 #include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
@@ -59,42 +59,42 @@ class FormTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(FormTest, PagesAndCaptions) {
-  ASSERT_EQ(form_->TabbedNotebook->count(), 5);
-  EXPECT_EQ(form_->TabbedNotebook->tabText(0).toStdString(), "UNZIP A ZIP FILE   .");
-  EXPECT_EQ(form_->TabbedNotebook->tabText(1).toStdString(), "ADD UPDATE  .");
-  EXPECT_EQ(form_->TabbedNotebook->tabText(2).toStdString(), "CREATE A NEW ZIP FILE  .");
-  EXPECT_EQ(form_->TabbedNotebook->tabText(3).toStdString(), "BATCH UNZIP  .");
-  EXPECT_EQ(form_->TabbedNotebook->tabText(4).toStdString(), "SELF EXTRACTING ZIP   .");
+  ASSERT_EQ(form_->TabbedNotebook()->count(), 5);
+  EXPECT_EQ(form_->TabbedNotebook()->tabText(0).toStdString(), "UNZIP A ZIP FILE   .");
+  EXPECT_EQ(form_->TabbedNotebook()->tabText(1).toStdString(), "ADD UPDATE  .");
+  EXPECT_EQ(form_->TabbedNotebook()->tabText(2).toStdString(), "CREATE A NEW ZIP FILE  .");
+  EXPECT_EQ(form_->TabbedNotebook()->tabText(3).toStdString(), "BATCH UNZIP  .");
+  EXPECT_EQ(form_->TabbedNotebook()->tabText(4).toStdString(), "SELF EXTRACTING ZIP   .");
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
   EXPECT_TRUE(windows_.empty()) << "no first-run window when a config exists";
 }
 
 TEST_F(FormTest, BusyPageCannotBeLeft) {
-  form_->UnzipPage->UnzipProgressBar->setValue(40);
+  form_->UnzipPage()->UnzipProgressBar->setValue(40);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kUnzipPage);
-  form_->UnzipPage->UnzipProgressBar->setValue(0);
+  form_->UnzipPage()->UnzipProgressBar->setValue(0);
   EXPECT_EQ(form_->RequestPage(kBatchPage), kBatchPage);
-  form_->BatchPage->BatchProgressBar->setValue(1);
+  form_->BatchPage()->BatchProgressBar->setValue(1);
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kBatchPage);
   EXPECT_TRUE(prompt_.History().empty());
 }
 
 TEST_F(FormTest, LeavingFilledCreateListAsks) {
   form_->RequestPage(kCreatePage);
-  AddRows(form_->CreatePage->ZipListView, 3);
+  AddRows(form_->CreatePage()->ZipListView, 3);
   prompt_.QueueAnswer(TPromptAnswer::No);
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kCreatePage);
   EXPECT_TRUE(prompt_.Saw("CLEAR THE CURRENT ENTRIES AND SWITCH TO A NEW WINDOW?"));
-  EXPECT_EQ(form_->CreatePage->ZipListView->Count(), 3);
+  EXPECT_EQ(form_->CreatePage()->ZipListView->Count(), 3);
   prompt_.QueueAnswer(TPromptAnswer::Yes);
-  form_->CreatePage->NumfilesEdit->setText("3");
+  form_->CreatePage()->NumfilesEdit->setText("3");
   EXPECT_EQ(form_->RequestPage(kUpdatePage), kUpdatePage);
-  EXPECT_EQ(form_->CreatePage->ZipListView->Count(), 0);
-  EXPECT_EQ(form_->CreatePage->NumfilesEdit->text().toStdString(), "0");
-  EXPECT_TRUE(form_->Settings.CreateOptionsEditable);
+  EXPECT_EQ(form_->CreatePage()->ZipListView->Count(), 0);
+  EXPECT_EQ(form_->CreatePage()->NumfilesEdit->text().toStdString(), "0");
+  EXPECT_TRUE(form_->Settings().CreateOptionsEditable);
   // Going to batch does not ask.
   form_->RequestPage(kCreatePage);
-  AddRows(form_->CreatePage->ZipListView, 1);
+  AddRows(form_->CreatePage()->ZipListView, 1);
   prompt_.Clear();
   EXPECT_EQ(form_->RequestPage(kBatchPage), kBatchPage);
   EXPECT_TRUE(prompt_.History().empty());
@@ -102,12 +102,12 @@ TEST_F(FormTest, LeavingFilledCreateListAsks) {
 
 TEST_F(FormTest, BackFromBatchGoesToFirstFilledPage) {
   form_->RequestPage(kBatchPage);
-  AddRows(form_->UnzipPage->UnzipListView, 2);
-  AddRows(form_->CreatePage->ZipListView, 2);
+  AddRows(form_->UnzipPage()->UnzipListView, 2);
+  AddRows(form_->CreatePage()->ZipListView, 2);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kUnzipPage);
   form_->RequestPage(kSfxPage);
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage) << "a click on that very page is allowed";
-  form_->UnzipPage->UnzipListView->Model()->Clear();
+  form_->UnzipPage()->UnzipListView->Model()->Clear();
   form_->RequestPage(kBatchPage);
   prompt_.Clear();
   EXPECT_EQ(form_->RequestPage(kUpdatePage), kCreatePage);
@@ -115,18 +115,18 @@ TEST_F(FormTest, BackFromBatchGoesToFirstFilledPage) {
 }
 
 TEST_F(FormTest, LoadedUnzipToCreateAsks) {
-  AddRows(form_->UnzipPage->UnzipListView, 2);
-  form_->CurrentArchiveFile = "/x/a.zip";
-  form_->SetCaption(form_->CurrentArchiveFile);
+  AddRows(form_->UnzipPage()->UnzipListView, 2);
+  form_->SetCurrentArchiveFile("/x/a.zip");
+  form_->SetCaption(form_->CurrentArchiveFile());
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : a.zip");
   prompt_.QueueAnswer(TPromptAnswer::No);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kUnzipPage);
   EXPECT_TRUE(prompt_.Saw("WOULD YOU LIKE TO CLEAR THE LOADED FILE AND CREATE A NEW ZIPFILE?"));
   prompt_.QueueAnswer(TPromptAnswer::Yes);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kCreatePage);
-  EXPECT_EQ(form_->UnzipPage->UnzipListView->Count(), 0);
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 0);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
-  EXPECT_EQ(form_->DropTarget, form_->CreatePage->ZipListView);
+  EXPECT_EQ(form_->DropTarget(), form_->CreatePage()->ZipListView);
 }
 
 TEST_F(FormTest, UpdatePageToUnzipQueuesTheArchive) {
@@ -134,107 +134,107 @@ TEST_F(FormTest, UpdatePageToUnzipQueuesTheArchive) {
   for (const char* name : {"B.zip", "b.ZIP", "c.zip", "d.zip"}) testenv::WriteFile(x / name, "PK");
   const std::string dir = x.string();
   form_->RequestPage(kUpdatePage);
-  AddRows(form_->UpdatePage->UpdateListView, 2);
-  form_->CurrentArchiveFile = dir + "/B.zip";
-  form_->QueueList.push_back(dir + "/b.ZIP");  // already queued with other letter case
+  AddRows(form_->UpdatePage()->UpdateListView, 2);
+  form_->SetCurrentArchiveFile(dir + "/B.zip");
+  form_->QueueList().push_back(dir + "/b.ZIP");  // already queued with other letter case
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
-  EXPECT_EQ(form_->QueueList.size(), 2u);
-  EXPECT_EQ(form_->UpdatePage->UpdateListView->Count(), 0);
-  EXPECT_FALSE(form_->UpdatePage->UpdateResetButton->isEnabled());
+  EXPECT_EQ(form_->QueueList().size(), 2u);
+  EXPECT_EQ(form_->UpdatePage()->UpdateListView->Count(), 0);
+  EXPECT_FALSE(form_->UpdatePage()->UpdateResetButton->isEnabled());
   form_->RequestPage(kUpdatePage);
-  AddRows(form_->UpdatePage->UpdateListView, 2);
-  form_->CurrentArchiveFile = dir + "/c.zip";
+  AddRows(form_->UpdatePage()->UpdateListView, 2);
+  form_->SetCurrentArchiveFile(dir + "/c.zip");
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
-  EXPECT_EQ(form_->QueueList.back(), dir + "/c.zip");
+  EXPECT_EQ(form_->QueueList().back(), dir + "/c.zip");
   // Update to create asks, and does not queue.
   form_->RequestPage(kUpdatePage);
-  AddRows(form_->UpdatePage->UpdateListView, 1);
-  form_->CurrentArchiveFile = dir + "/d.zip";
+  AddRows(form_->UpdatePage()->UpdateListView, 1);
+  form_->SetCurrentArchiveFile(dir + "/d.zip");
   prompt_.QueueAnswer(TPromptAnswer::No);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kUpdatePage);
   prompt_.QueueAnswer(TPromptAnswer::Yes);
   EXPECT_EQ(form_->RequestPage(kCreatePage), kCreatePage);
-  EXPECT_EQ(form_->QueueList.back(), dir + "/c.zip");
+  EXPECT_EQ(form_->QueueList().back(), dir + "/c.zip");
 }
 
 TEST_F(FormTest, ZipArchiveGoesToSelfExtractingPage) {
-  AddRows(form_->UnzipPage->UnzipListView, 2);
-  form_->CurrentArchiveFile = "/x/archive.zip";
+  AddRows(form_->UnzipPage()->UnzipListView, 2);
+  form_->SetCurrentArchiveFile("/x/archive.zip");
   EXPECT_EQ(form_->RequestPage(kSfxPage), kSfxPage);
-  EXPECT_EQ(form_->UnzipPage->UnzipListView->Count(), 0);
-  EXPECT_EQ(form_->SfxPage->ZipFileNameLabel->text().toStdString(), "archive.zip");
-  EXPECT_EQ(form_->DropTarget, nullptr);
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 0);
+  EXPECT_EQ(form_->SfxPage()->ZipFileNameLabel->text().toStdString(), "archive.zip");
+  EXPECT_EQ(form_->DropTarget(), nullptr);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
   // Back to the unzip page after a program was turned into a zip: the archive is listed again.
-  form_->RunState->SfxCreated = true;
+  form_->RunState().SfxCreated = true;
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
-  EXPECT_FALSE(form_->RunState->SfxCreated);
+  EXPECT_FALSE(form_->RunState().SfxCreated);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : archive.zip");
 }
 
 TEST_F(FormTest, CreatedArchiveGoesToSelfExtractingPageOnlyAfterARun) {
   form_->RequestPage(kCreatePage);
-  AddRows(form_->CreatePage->ZipListView, 2);
-  form_->CurrentArchiveFile = "/x/new.zip";
+  AddRows(form_->CreatePage()->ZipListView, 2);
+  form_->SetCurrentArchiveFile("/x/new.zip");
   EXPECT_EQ(form_->RequestPage(kSfxPage), kSfxPage);
-  EXPECT_EQ(form_->CreatePage->ZipListView->Count(), 2) << "no run started: the list stays";
+  EXPECT_EQ(form_->CreatePage()->ZipListView->Count(), 2) << "no run started: the list stays";
   EXPECT_EQ(form_->RequestPage(kCreatePage), kCreatePage);
-  form_->ZipRunStarted = true;
+  form_->CreatePage()->ZipRunStarted = true;
   EXPECT_EQ(form_->RequestPage(kSfxPage), kSfxPage);
-  EXPECT_EQ(form_->CreatePage->ZipListView->Count(), 0);
-  EXPECT_EQ(form_->SfxPage->ZipFileNameLabel->text().toStdString(), "new.zip");
+  EXPECT_EQ(form_->CreatePage()->ZipListView->Count(), 0);
+  EXPECT_EQ(form_->SfxPage()->ZipFileNameLabel->text().toStdString(), "new.zip");
 }
 
 TEST_F(FormTest, UnzipToUpdateMovesTheZipArchive) {
-  AddRows(form_->UnzipPage->UnzipListView, 2);
-  form_->CurrentArchiveFile = "/x/a.tar";
+  AddRows(form_->UnzipPage()->UnzipListView, 2);
+  form_->SetCurrentArchiveFile("/x/a.tar");
   EXPECT_EQ(form_->RequestPage(kUpdatePage), kUpdatePage);
-  EXPECT_EQ(form_->UnzipPage->UnzipListView->Count(), 2) << "only zip archives move";
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 2) << "only zip archives move";
   form_->RequestPage(kUnzipPage);
-  form_->CurrentArchiveFile = "/x/a.zip";
+  form_->SetCurrentArchiveFile("/x/a.zip");
   EXPECT_EQ(form_->RequestPage(kUpdatePage), kUpdatePage);
-  EXPECT_EQ(form_->UnzipPage->UnzipListView->Count(), 0);
-  EXPECT_EQ(form_->CurrentArchiveFile, "/x/a.zip");
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 0);
+  EXPECT_EQ(form_->CurrentArchiveFile(), "/x/a.zip");
 }
 
 TEST_F(FormTest, ClickResetsCutoffDatesAndDropTargetFollows) {
-  form_->Settings.CreateCutoffDate = 40000;
-  form_->Settings.UpdateCutoffDate = 40000;
+  form_->Settings().CreateCutoffDate = 40000;
+  form_->Settings().UpdateCutoffDate = 40000;
   form_->RequestPage(kCreatePage);
-  EXPECT_EQ(form_->Settings.CreateCutoffDate, 0);
-  EXPECT_EQ(form_->Settings.UpdateCutoffDate, 40000);
+  EXPECT_EQ(form_->Settings().CreateCutoffDate, 0);
+  EXPECT_EQ(form_->Settings().UpdateCutoffDate, 40000);
   form_->RequestPage(kUpdatePage);
-  EXPECT_EQ(form_->Settings.UpdateCutoffDate, 0);
-  EXPECT_EQ(form_->DropTarget, nullptr) << "no archive open on the update page";
-  form_->UpdatePage->UpdateResetButton->setEnabled(true);
+  EXPECT_EQ(form_->Settings().UpdateCutoffDate, 0);
+  EXPECT_EQ(form_->DropTarget(), nullptr) << "no archive open on the update page";
+  form_->UpdatePage()->UpdateResetButton->setEnabled(true);
   form_->RequestPage(kBatchPage);
-  EXPECT_EQ(form_->DropTarget, nullptr) << "the batch page keeps the previous target";
+  EXPECT_EQ(form_->DropTarget(), nullptr) << "the batch page keeps the previous target";
   form_->RequestPage(kUpdatePage);
-  EXPECT_EQ(form_->DropTarget, form_->UpdatePage->UpdateListView);
+  EXPECT_EQ(form_->DropTarget(), form_->UpdatePage()->UpdateListView);
   form_->RequestPage(kUnzipPage);
-  EXPECT_EQ(form_->DropTarget, form_->UnzipPage->UnzipListView);
+  EXPECT_EQ(form_->DropTarget(), form_->UnzipPage()->UnzipListView);
 }
 
 TEST_F(FormTest, DisableAndEnableAll) {
   form_->DisableAll();
-  EXPECT_FALSE(form_->UnzipPage->UnzipButton->isEnabled());
-  EXPECT_FALSE(form_->UnzipPage->UnzipListView->isEnabled());
-  EXPECT_TRUE(form_->CreatePage->ZipHelpButton->isEnabled()) << "only the current page is disabled";
-  AddRows(form_->UnzipPage->UnzipListView, 1);
+  EXPECT_FALSE(form_->UnzipPage()->UnzipButton->isEnabled());
+  EXPECT_FALSE(form_->UnzipPage()->UnzipListView->isEnabled());
+  EXPECT_TRUE(form_->CreatePage()->ZipHelpButton->isEnabled()) << "only the current page is disabled";
+  AddRows(form_->UnzipPage()->UnzipListView, 1);
   form_->EnableAll();
-  EXPECT_TRUE(form_->UnzipPage->UnzipButton->isEnabled());
-  EXPECT_FALSE(form_->UnzipPage->TreeButton->isEnabled()) << "tree needs two rows";
-  EXPECT_FALSE(form_->UnzipPage->SpiderButton->isEnabled()) << "no sibling program";
-  AddRows(form_->UnzipPage->UnzipListView, 1);
+  EXPECT_TRUE(form_->UnzipPage()->UnzipButton->isEnabled());
+  EXPECT_FALSE(form_->UnzipPage()->TreeButton->isEnabled()) << "tree needs two rows";
+  EXPECT_FALSE(form_->UnzipPage()->SpiderButton->isEnabled()) << "no sibling program";
+  AddRows(form_->UnzipPage()->UnzipListView, 1);
   form_->EnableAll();
-  EXPECT_TRUE(form_->UnzipPage->TreeButton->isEnabled());
+  EXPECT_TRUE(form_->UnzipPage()->TreeButton->isEnabled());
   form_->RequestPage(kCreatePage);
-  form_->CreatePage->ZipStopButton->setEnabled(true);
-  form_->CreatePage->ZipProgressBar->setValue(70);
-  form_->EnableTimerTimer();
-  EXPECT_FALSE(form_->CreatePage->ZipStopButton->isEnabled());
-  EXPECT_TRUE(form_->CreatePage->ZipButton->isEnabled());
-  EXPECT_EQ(form_->CreatePage->ZipProgressBar->value(), 0);
+  form_->CreatePage()->ZipStopButton->setEnabled(true);
+  form_->CreatePage()->ZipProgressBar->setValue(70);
+  form_->CreatePage()->EnableTimerTimer();
+  EXPECT_FALSE(form_->CreatePage()->ZipStopButton->isEnabled());
+  EXPECT_TRUE(form_->CreatePage()->ZipButton->isEnabled());
+  EXPECT_EQ(form_->CreatePage()->ZipProgressBar->value(), 0);
 }
 
 TEST_F(FormTest, StartupThenCloseLeavesOnlyTheConfig) {
@@ -245,10 +245,10 @@ TEST_F(FormTest, StartupThenCloseLeavesOnlyTheConfig) {
 TEST_F(FormTest, ClosingQueuesAnUnextractedArchive) {
   const std::string keep = (testenv::MakeTempDir("x") / "keep.zip").string();
   testenv::WriteFile(keep, "PK");
-  AddRows(form_->UnzipPage->UnzipListView, 1);
-  form_->CurrentArchiveFile = keep;
+  AddRows(form_->UnzipPage()->UnzipListView, 1);
+  form_->SetCurrentArchiveFile(keep);
   form_->DoCloseCode();
-  EXPECT_EQ(form_->QueueList.back(), keep);
+  EXPECT_EQ(form_->QueueList().back(), keep);
 }
 
 TEST(FormFirstRun, FirstRunShowsStartupLinksAndWritesDefaults) {

@@ -11,7 +11,7 @@
 
 #include "pages/common/FileList.h"
 
-TBatchPage::TBatchPage(TTandorForm& form) : TPage(form) {
+TBatchPage::TBatchPage(IPageHost& host) : TPage(host) {
   BatchUnzipOpenFileButton = MakeButton("SELECT FILES");
   ScanFolderForZipFilesButton = MakeButton("SCAN FOLDER");
   ScanSubDirCheckBox = new QCheckBox("Scan Sub Folders", this);
@@ -71,6 +71,9 @@ TBatchPage::TBatchPage(TTandorForm& form) : TPage(form) {
   layout->addLayout(counters);
   layout->addWidget(BatchProgressBar);
   layout->addWidget(BatchStatusBar);
+  ConnectExitButton(BatchExitButton, true);
+  ConnectHelpButton(BatchHelpButton, "batch.html");
+  UseSharedIcons(BatchListView, false);
 }
 
 std::vector<QWidget*> TBatchPage::WorkControls() const {
@@ -82,4 +85,14 @@ std::vector<QWidget*> TBatchPage::WorkControls() const {
 std::vector<QWidget*> TBatchPage::CommonControls() const {
   return {BatchUnzipOpenFileButton, ScanFolderForZipFilesButton, ScanSubDirCheckBox, MoveZipFileCheckBox,
           MoveZipFileButton,        MoveZipFileEdit,             BatchHelpButton,    BatchExitButton};
+}
+
+void TBatchPage::SetIdleButtons() {
+  for (QWidget* w : std::initializer_list<QWidget*>{BatchUnzipOpenFileButton, ScanFolderForZipFilesButton,
+                                                    BatchHelpButton, BatchExitButton, MoveZipFileButton,
+                                                    ScanSubDirCheckBox, MoveZipFileCheckBox, BatchListView})
+    w->setEnabled(true);
+  for (QWidget* w : std::initializer_list<QWidget*>{BatchDeleteButton, BatchUnzipButton, BatchSelectAllButton,
+                                                    BatchResetButton})
+    w->setEnabled(false);
 }

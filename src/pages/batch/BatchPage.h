@@ -7,12 +7,13 @@ class QCheckBox;
 class TBatchPage : public TPage {
   Q_OBJECT
  public:
-  explicit TBatchPage(TTandorForm& form);
+  explicit TBatchPage(IPageHost& host);
 
   TFileListView* MainList() const override { return BatchListView; }
   QProgressBar* ProgressBar() const override { return BatchProgressBar; }
   std::vector<QWidget*> WorkControls() const override;
   std::vector<QWidget*> CommonControls() const override;
+  void SetIdleButtons() override;
 
   QPushButton* BatchUnzipOpenFileButton;
   QPushButton* ScanFolderForZipFilesButton;

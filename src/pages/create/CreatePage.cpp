@@ -14,11 +14,12 @@
 
 #include <unordered_map>
 
-#include "app/PromptService.h"
-#include "app/TandorForm.h"
 #include "core/Prompt.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/common/IconLists.h"
+#include "pages/common/PromptService.h"
 #include "pages/create/AddFolderForm.h"
 #include "pages/create/DatePickForm.h"
 #include "platform/Paths.h"
@@ -44,7 +45,7 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-TCreatePage::TCreatePage(TTandorForm& form) : TPage(form) {
+TCreatePage::TCreatePage(IPageHost& host) : TPage(host) {
   OpenFilesZipButton = MakeButton("ADD FILES");
   OpenFolderzipButton = MakeButton("ADD FOLDER");
   ZipButton = MakeButton("ZIP", "CREATE THE ARCHIVE");
@@ -123,14 +124,22 @@ TCreatePage::TCreatePage(TTandorForm& form) : TPage(form) {
   connect(SelectAll2, &QAction::triggered, this, &TCreatePage::SelectAll2Click);
   connect(Remove1, &QAction::triggered, this, &TCreatePage::Delete2Click);
   connect(ZipListView, &TFileListView::FilesDropped, this, [this](const QStringList& paths) {
-    Form.DisableAll();
+    Host.DisableAll();
     UpdateZipWindow(paths);
   });
   connect(ZipListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &TCreatePage::ZipListViewSelectItem);
-  connect(&Form.TarTimer, &QTimer::timeout, this, &TCreatePage::TarTimerTimer);
-  connect(&Form.GzipTimer, &QTimer::timeout, this, &TCreatePage::GzipTimerTimer);
-  connect(&Form.EnableTimer, &QTimer::timeout, this, &TCreatePage::EnableTimerEnded);
+  TarTimer.setInterval(50);
+  GzipTimer.setInterval(100);
+  EnableTimer.setInterval(50);
+  EnableTimer.setSingleShot(true);
+  connect(&TarTimer, &QTimer::timeout, this, &TCreatePage::TarTimerTimer);
+  connect(&GzipTimer, &QTimer::timeout, this, &TCreatePage::GzipTimerTimer);
+  connect(&EnableTimer, &QTimer::timeout, this, &TCreatePage::EnableTimerEnded);
+  connect(&EnableTimer, &QTimer::timeout, this, &TCreatePage::EnableTimerTimer);
+  ConnectExitButton(ZipExitButton, true);
+  ConnectHelpButton(ZipHelpButton, "create.html");
+  UseSharedIcons(ZipListView, false);
   ZipKit.SetDLLDirectory(ProgramDir());
   ZipKit.OnProgress = [this](TZipKit*, ProgressType type, const std::string&, int64_t size) {
     if (stopRequested_) ZipKit.Cancel = true;
@@ -139,7 +148,7 @@ TCreatePage::TCreatePage(TTandorForm& form) : TPage(form) {
   ZipKit.OnMessage = [this](TZipKit*, int32_t code, const std::string& text) {
     if (code == 0) return;
     zipErrorSeen_ = true;
-    if (!BatchCreateMode && !(Form.RunState && Form.RunState->BatchBusy)) ShowError("ERROR : " + text);
+    if (!BatchCreateMode && !(Host.RunState().BatchBusy)) ShowError("ERROR : " + text);
   };
   progressTimer_.setInterval(100);
   connect(&progressTimer_, &QTimer::timeout, this, &TCreatePage::ProgressTimerTimer);
@@ -162,15 +171,48 @@ std::vector<QWidget*> TCreatePage::CommonControls() const {
   return {OpenFilesZipButton, OpenFolderzipButton, ZipHelpButton, ZipExitButton, ZipPropertiesButton};
 }
 
+void TCreatePage::SetIdleButtons() {
+  for (QWidget* w : std::initializer_list<QWidget*>{ZipExitButton, OpenFilesZipButton, OpenFolderzipButton,
+                                                    ZipHelpButton, ZipListView})
+    w->setEnabled(true);
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{ZipButton, ZipUndoButton, BatchButton, CreateTagButton, ZipResetButton})
+    w->setEnabled(false);
+}
+
+void TCreatePage::ClearCreateList() {
+  UndoStack.clear();
+  ZipListView->Model()->Clear();
+  Host.Icons().ClearCache();
+  Host.Settings().CreateOptionsEditable = true;
+  Remove1->setEnabled(false);
+  NumfilesEdit->setText("0");
+  TotalFileSizeEdit->setText("0");
+  ZipRunStarted = false;
+}
+
+void TCreatePage::EnableTimerTimer() {
+  EnableTimer.stop();
+  Host.EnableAll();
+  SetFiveButtons(true);
+  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+  ZipListView->setEnabled(true);
+  ZipListView->setFocus();
+  ZipStopButton->setEnabled(false);
+  GzipTimer.stop();
+  ZipProgressBar->setValue(0);
+  ZipStatusBar->clearMessage();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Adding files
 
 void TCreatePage::DateQuestion(bool modalFlag) {
-  TSettings& s = Form.Settings;
+  TSettings& s = Host.Settings();
   if (!s.OnlyNewerThanDate || s.CreateCutoffDate != 0) return;
-  if (modalFlag) Form.ModalDialogOpen = true;
+  if (modalFlag) Host.SetModalDialogOpen(true);
   s.CreateCutoffDate = AskCutoffDate(this);
-  if (modalFlag) Form.ModalDialogOpen = false;
+  if (modalFlag) Host.SetModalDialogOpen(false);
   if (s.CreateCutoffDate == -1) {
     s.OnlyNewerThanDate = false;
     s.CreateCutoffDate = 0;
@@ -178,16 +220,16 @@ void TCreatePage::DateQuestion(bool modalFlag) {
 }
 
 int64_t TCreatePage::NotBefore() const {
-  const TSettings& s = Form.Settings;
+  const TSettings& s = Host.Settings();
   return s.OnlyNewerThanDate && s.CreateCutoffDate > 0 ? StartOfDay(s.CreateCutoffDate) : 0;
 }
 
 void TCreatePage::BeginAdding() {
   if (!ZipListView->HasRows()) {
-    Form.Settings.CreateOptionsEditable = false;
+    Host.Settings().CreateOptionsEditable = false;
     TotalBytes = 0;  // the list may have been emptied by the main window
   }
-  Form.UndoStack.PushUndoList();
+  UndoStack.PushUndoList();
   added_ = 0;
   sources_.clear();
   sources_.reserve(static_cast<size_t>(ZipListView->Count()) + 16);
@@ -196,7 +238,7 @@ void TCreatePage::BeginAdding() {
 
 void TCreatePage::FinishAdding() {
   if (added_ > 0) SetFiveButtons(true);
-  if (!Form.UndoStack.TopHasEntries()) Form.UndoStack.PopUndoList();  // an action that added nothing
+  if (!UndoStack.TopHasEntries()) UndoStack.PopUndoList();  // an action that added nothing
   sources_.clear();
   UpdateCounts();
   ZipStatusBar->clearMessage();
@@ -227,11 +269,11 @@ bool TCreatePage::CheckForDupeZipFileDrop(const std::string& path) {
 void TCreatePage::DropFileToZip(const std::string& path, const TFoundFile& found, int n) {
   const std::string name = ExtractFileName(path);
   const std::string stored =
-      StoredPathOf(FolderOf(path), n, Form.Settings.SaveZipFolders, Form.Settings.RelativePaths);
+      StoredPathOf(FolderOf(path), n, Host.Settings().SaveZipFolders, Host.Settings().RelativePaths);
   TListRow row = MakeRow(name, found, stored, path);
   if (!BatchCreateMode) {
-    Form.UndoStack.AddUndoEntry(UndoEntryRec{name, stored, found.Size});
-    row.Icon = Form.Icons.FindFilesIcon(name);
+    UndoStack.AddUndoEntry(UndoEntryRec{name, stored, found.Size});
+    row.Icon = Host.Icons().FindFilesIcon(name);
   }
   TotalBytes += found.Size;
   ZipListView->Model()->Append(row);
@@ -241,7 +283,7 @@ void TCreatePage::DropFileToZip(const std::string& path, const TFoundFile& found
 
 void TCreatePage::OpenFilesZipButtonClick() {
   DateQuestion(false);
-  TSettings& s = Form.Settings;
+  TSettings& s = Host.Settings();
   const std::vector<std::string> files =
       Prompt().OpenFileNames("Select files to include in the Zip File", s.AddFilesFolder, "All files|*");
   if (files.empty()) {
@@ -253,7 +295,7 @@ void TCreatePage::OpenFilesZipButtonClick() {
   TWaitCursor wait;
   BeginAdding();
   const bool several = files.size() > 1;
-  if (several) Form.DisableAll();
+  if (several) Host.DisableAll();
   int number = 0;
   for (const std::string& file : files) {
     ++number;
@@ -262,26 +304,26 @@ void TCreatePage::OpenFilesZipButtonClick() {
     if (CheckForDupeZipFileDrop(file) || !FindRegularFile(file, found)) continue;
     DropFileToZip(file, found, FindEndingSlash(FolderOf(file)));
   }
-  if (several) Form.EnableAll();
+  if (several) Host.EnableAll();
   FinishAdding();
 }
 
 void TCreatePage::OpenFolderzipButtonClick() {
   DateQuestion(true);
-  std::string folder = Form.BrowseforFolder("SELECT FOLDER TO INCLUDE IN ZIP FILE...", false, false);
+  std::string folder = Host.BrowseforFolder("SELECT FOLDER TO INCLUDE IN ZIP FILE...", false, false);
   if (folder.empty()) {
     ZipListView->setEnabled(true);
     ZipListView->setFocus();
     return;
   }
   BeginAdding();
-  Form.DisableAll();
+  Host.DisableAll();
   {
     TWaitCursor wait;
     ZipStatusBar->showMessage("0");
     AddFolderToList(folder);
   }
-  Form.EnableAll();
+  Host.EnableAll();
   FinishAdding();
 }
 
@@ -291,23 +333,23 @@ void TCreatePage::AddFolderToList(const std::string& chosen) {
   TScanSpec spec;
   spec.Folder = folder;
   spec.PrefixLength = FindEndingSlash(folder);
-  spec.Recurse = Form.Settings.RecurseFolders;
-  spec.SaveFolders = Form.Settings.SaveZipFolders;
-  spec.Relative = Form.Settings.RelativePaths;
+  spec.Recurse = Host.Settings().RecurseFolders;
+  spec.SaveFolders = Host.Settings().SaveZipFolders;
+  spec.Relative = Host.Settings().RelativePaths;
   spec.NotBefore = NotBefore();
   spec.MakeUndo = !BatchCreateMode;
   TAddFolderForm window(spec, this);
-  Form.ModalDialogOpen = true;
+  Host.SetModalDialogOpen(true);
   ExecModal(window, "TAddFolderForm");
-  Form.ModalDialogOpen = false;
+  Host.SetModalDialogOpen(false);
   ZipListViewdisplay(std::move(window.Rows), std::move(window.Undo), window.Total());
 }
 
 void TCreatePage::ZipListViewdisplay(std::vector<TListRow>&& rows, std::vector<UndoEntryRec>&& undo, int64_t total) {
   TotalBytes += total;
   if (!BatchCreateMode) {
-    for (TListRow& r : rows) r.Icon = Form.Icons.FindFilesIcon(S(r.File));
-    for (UndoEntryRec& e : undo) Form.UndoStack.AddUndoEntry(std::move(e));
+    for (TListRow& r : rows) r.Icon = Host.Icons().FindFilesIcon(S(r.File));
+    for (UndoEntryRec& e : undo) UndoStack.AddUndoEntry(std::move(e));
   }
   for (const TListRow& r : rows) sources_.insert(S(r.Extra));
   added_ += static_cast<int>(rows.size());
@@ -337,7 +379,7 @@ void TCreatePage::UpdateZipWindow(const QStringList& paths) {
       DropFileToZip(path, found, FindEndingSlash(FolderOf(path)));
     }
   }
-  Form.EnableAll();
+  Host.EnableAll();
   FinishAdding();
 }
 
@@ -345,16 +387,16 @@ void TCreatePage::UpdateZipWindow(const QStringList& paths) {
 // Undo, remove, reset
 
 void TCreatePage::ZipUndoButtonClick() {
-  if (Form.RunState && Form.RunState->BatchBusy) return;
-  TUndoStack& undo = Form.UndoStack;
+  if (Host.RunState().BatchBusy) return;
+  TUndoStack& undo = UndoStack;
   if (undo.Empty()) {
-    if (!ZipListView->HasRows()) Form.Settings.CreateOptionsEditable = true;
+    if (!ZipListView->HasRows()) Host.Settings().CreateOptionsEditable = true;
     BatchButton->setEnabled(true);
     ZipListView->setEnabled(true);
     ZipListView->setFocus();
     return;
   }
-  Form.DisableAll();
+  Host.DisableAll();
   {
     TWaitCursor wait;
     // Rows by caption and Path cell, in list order; each entry takes the first row still unclaimed.
@@ -376,7 +418,7 @@ void TCreatePage::ZipUndoButtonClick() {
     }
     ZipListView->Model()->RemoveRows(std::move(doomed));
   }
-  Form.EnableAll();
+  Host.EnableAll();
   undo.PopUndoList();
   if (undo.Empty()) SetFiveButtons(false);
   ZipStatusBar->clearMessage();
@@ -385,7 +427,7 @@ void TCreatePage::ZipUndoButtonClick() {
   ZipListView->setFocus();
   BatchButton->setEnabled(true);
   if (!ZipListView->HasRows()) {
-    Form.Settings.CreateOptionsEditable = true;
+    Host.Settings().CreateOptionsEditable = true;
     TotalBytes = 0;
     UpdateCounts();
   }
@@ -409,21 +451,21 @@ void TCreatePage::Delete2Click() {
 void TCreatePage::ZipListViewSelectItem() { Remove1->setEnabled(!ZipListView->SelectedRows().empty()); }
 
 void TCreatePage::ZipResetButtonClick() {
-  Form.DisableAll();
+  Host.DisableAll();
   TWaitCursor wait;
   ZipStatusBar->clearMessage();
-  Form.UndoStack.DisposeUndoList();
+  UndoStack.DisposeUndoList();
   SetFiveButtons(false);
   ZipListView->Model()->Clear();
-  Form.TempFolders.ClearTempFolders(Form.QueueList);
-  Form.Icons.ClearCache();
+  Host.ClearTempFolders();
+  Host.Icons().ClearCache();
   TotalBytes = 0;
   CreateTagEdit->clear();
-  Form.Settings.CreateOptionsEditable = true;
-  Form.EnableAll();
+  Host.Settings().CreateOptionsEditable = true;
+  Host.EnableAll();
   SetFiveButtons(false);
-  Form.CurrentArchiveFile.clear();
-  Form.ZipRunStarted = false;
+  Host.SetCurrentArchiveFile({});
+  ZipRunStarted = false;
   BatchButton->setEnabled(true);
   Remove1->setEnabled(false);
   NumfilesEdit->setText("0");

@@ -24,13 +24,20 @@ class TTarWriter;
 class TCreatePage : public TPage {
   Q_OBJECT
  public:
-  explicit TCreatePage(TTandorForm& form);
+  explicit TCreatePage(IPageHost& host);
   ~TCreatePage() override;
 
   TFileListView* MainList() const override { return ZipListView; }
   QProgressBar* ProgressBar() const override { return ZipProgressBar; }
   std::vector<QWidget*> WorkControls() const override;
   std::vector<QWidget*> CommonControls() const override;
+  void SetIdleButtons() override;
+  // The archive of a zip run started since the list was filled may go to another page.
+  bool ArchiveReady() const override { return HasRows() && ZipRunStarted; }
+  // ClearCreateList.
+  void Clear() override { ClearCreateList(); }
+  // Empties the list, the icon cache and the undo steps; the options may be changed again.
+  void ClearCreateList();
 
   // --- The list -----------------------------------------------------------------------------
   void OpenFilesZipButtonClick();   // ADD FILES
@@ -72,8 +79,15 @@ class TCreatePage : public TPage {
   bool CheckTarGzRoom(int64_t total);
   void TarTimerTimer();
   void GzipTimerTimer();
+  // After a creation run or a gzip run has ended: the page usable again, the run's controls reset.
+  void EnableTimerTimer();
 
   int64_t TotalBytes = 0;  // the page's total of the Size column
+  TUndoStack UndoStack;    // the rows added by each adding action
+  bool ZipRunStarted = false;  // a zip creation run was started since the list was filled
+  // The timers of the runs: the tar worker's end (TarTimer), the gzip progress (GzipTimer) and the
+  // end of a zip or gzip run (EnableTimer).
+  QTimer TarTimer, GzipTimer, EnableTimer;
   bool BatchCreateMode = false;
   TZipKit ZipKit;
   TGzip Gzip;

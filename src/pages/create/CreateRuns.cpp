@@ -17,13 +17,14 @@
 #include <filesystem>
 #include <random>
 
-#include "app/PromptService.h"
-#include "app/TandorForm.h"
 #include "core/Prompt.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFolders.h"
 #include "tar/TarLib.h"
 
 namespace fs = std::filesystem;
@@ -100,7 +101,7 @@ void TCreatePage::ZipButtonClick() {
     ShowError(kNoFiles);
     return;
   }
-  TSettings& s = Form.Settings;
+  TSettings& s = Host.Settings();
   int type = s.DefaultArchiveType;
   if (type == 0) {
     TZipTypeForm window(ZipListView->Count() == 1, this);
@@ -122,7 +123,7 @@ void TCreatePage::ZipButtonClick() {
   }
   s.ArchiveSaveFolder = FolderOf(name);
   if (LowerCase(name).find(info.Appended) == std::string::npos) name += info.Appended;
-  Form.CurrentArchiveFile = name;
+  Host.SetCurrentArchiveFile(name);
   if (!TargetFolderUsable(name)) return;
 
   const int64_t needed = type == 3 ? TotalBytes : TotalBytes / 10 * 7;
@@ -136,12 +137,12 @@ void TCreatePage::ZipButtonClick() {
   }
   if (type == 2 && !CheckTarGzRoom(TotalBytes)) return;
 
-  Form.ZipRunStarted = false;
+  ZipRunStarted = false;
   switch (type) {
     case 1:
       if (s.RelativePaths) MakeZipRelPath();
       else MakeZipFDLL();
-      Form.ZipRunStarted = true;
+      ZipRunStarted = true;
       break;
     case 2: MakeTarGzFilethread(); break;
     case 3: MakeTarFileThread(); break;
@@ -150,8 +151,8 @@ void TCreatePage::ZipButtonClick() {
 }
 
 bool TCreatePage::PrepareZipKit() {
-  Form.DisableAll();
-  const TSettings& s = Form.Settings;
+  Host.DisableAll();
+  const TSettings& s = Host.Settings();
   AddOpts o{AddHiddenFiles};
   if (s.SaveZipFolders) o.Include(AddDirNames);
   if (s.ArchiveBitOnly) {
@@ -171,7 +172,7 @@ bool TCreatePage::PrepareZipKit() {
     ExecModal(window, "TSpanSizeForm");
     ZipKit.MaxVolumeSize = window.ChosenSize();
   }
-  targetPath_ = Form.CurrentArchiveFile;
+  targetPath_ = Host.CurrentArchiveFile();
   // A spanned set is written part by part by the component itself.
   partPath_ = spanned ? targetPath_ : PartNameFor(targetPath_);
   ZipKit.SetPassword({});
@@ -188,9 +189,9 @@ bool TCreatePage::PrepareZipKit() {
   ZipKit.SetZipFileName(partPath_);
   ZipKit.FSpecArgs.clear();
   ZipKit.FSpecArgsExcl.clear();
-  if (Form.RunState) {
-    Form.RunState->JobTotalBytes = 0;
-    Form.RunState->JobDoneBytes = 0;
+  {
+    Host.RunState().JobTotalBytes = 0;
+    Host.RunState().JobDoneBytes = 0;
   }
   return true;
 }
@@ -201,13 +202,13 @@ bool TCreatePage::BeginZipRun() {
     if (!BatchCreateMode) ShowError(kNoFiles);
     return false;
   }
-  if (!TargetFolderUsable(Form.CurrentArchiveFile)) {
+  if (!TargetFolderUsable(Host.CurrentArchiveFile())) {
     ZipFailed = true;
     QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
     return false;
   }
   if (!PrepareZipKit()) {
-    Form.EnableAll();
+    Host.EnableAll();
     SetFiveButtons(true);
     ZipFailed = true;
     QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
@@ -224,11 +225,11 @@ bool TCreatePage::MakeZipFDLL() {
     specs.push_back(r.Extra.toStdString());
     total += RemoveCommas(r.Size.toStdString());
   }
-  if (Form.RunState) Form.RunState->JobTotalBytes = total;
+  Host.RunState().JobTotalBytes = total;
   progressTotal_ = total;
   if (specs.empty()) {
     if (!BatchCreateMode) ShowError("THERE WERE NO FILES TO ZIP\nADD FILES TO THE GRID LIST AND TRY AGAIN");
-    Form.EnableAll();
+    Host.EnableAll();
     QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
     return true;
   }
@@ -257,7 +258,7 @@ bool TCreatePage::MakeZipRelPath() {
     calls.back().second.push_back(source);
     total += r.SizeValue;
   }
-  if (Form.RunState) Form.RunState->JobTotalBytes = total;
+  Host.RunState().JobTotalBytes = total;
   progressTotal_ = total;
   StartZipWorker(std::move(calls));
   return true;
@@ -274,7 +275,7 @@ void TCreatePage::StartZipWorker(std::vector<std::pair<std::string, std::vector<
   zipRunActive_ = true;
   runOk_ = false;
   ZipFailed = false;
-  if (Form.RunState) Form.RunState->JobKind = 1;
+  Host.RunState().JobKind = 1;
   const std::string comment = CreateTagEdit->text().toStdString();
   worker_.reset(QThread::create([this, calls = std::move(calls), comment] {
     bool ok = true;
@@ -317,7 +318,7 @@ void TCreatePage::StartZipWorker(std::vector<std::pair<std::string, std::vector<
       if (!stopRequested_) Report("THE ZIP FILE WAS NOT CREATED.");
     }
     runOk_ = ok;
-    QMetaObject::invokeMethod(this, [this] { Form.EnableTimer.start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { EnableTimer.start(); }, Qt::QueuedConnection);
   }));
   worker_->start();
 }
@@ -330,9 +331,9 @@ void TCreatePage::ZipStopButtonClick() {
 
 void TCreatePage::ZipPropertiesButtonClick() {
   if (ShowProperties) {
-    Form.ModalDialogOpen = true;
-    ShowProperties(Form.Settings.DefaultArchiveType == 1 ? "ADD Files" : "Default Type");
-    Form.ModalDialogOpen = false;
+    Host.SetModalDialogOpen(true);
+    ShowProperties(Host.Settings().DefaultArchiveType == 1 ? "ADD Files" : "Default Type");
+    Host.SetModalDialogOpen(false);
   }
   ZipListView->setEnabled(true);
   ZipListView->setFocus();
@@ -375,7 +376,7 @@ void TCreatePage::ZipTarGZButtonsOff() {
 }
 
 void TCreatePage::ZipTarGZButtonsOn() {
-  Form.EnableAll();
+  Host.EnableAll();
   for (QWidget* w : std::initializer_list<QWidget*>{ZipUndoButton, BatchButton, CreateTagButton, ZipResetButton,
                                                     ZipButton, ZipPropertiesButton, ZipHelpButton, ZipExitButton,
                                                     this, ZipListView})
@@ -385,8 +386,8 @@ void TCreatePage::ZipTarGZButtonsOn() {
 }
 
 bool TCreatePage::CheckTarGzRoom(int64_t total) {
-  const std::string target = FolderOf(Form.CurrentArchiveFile);
-  const std::string temp = Form.TempFolders.TempFolder();
+  const std::string target = FolderOf(Host.CurrentArchiveFile());
+  const std::string temp = Host.TempFolders().TempFolder();
   const int64_t packed = static_cast<int64_t>(static_cast<double>(total) * 0.65);
   if (SameFileSystem(target, temp)) {
     if (FreeOnDisk(target) < total + packed) {
@@ -397,11 +398,11 @@ bool TCreatePage::CheckTarGzRoom(int64_t total) {
     }
     return true;
   }
-  if (FreeOnDisk(temp) < total && !Form.TempFolders.ChooseNewTempFolder(total)) return false;
+  if (FreeOnDisk(temp) < total && !Host.TempFolders().ChooseNewTempFolder(total)) return false;
   if (FreeOnDisk(target) + 65000 < packed) {
     Report("THERE MAY NOT BE ENOUGH ROOM ON THE DRIVE YOU HAVE SELECTED TO SAVE THE GZIPPED FILE.  TRY SELECTING "
            "ANOTHER DRIVE OR FREEING UP SOME ROOM ON DISK AND TRY AGAIN.");
-    Form.TempFolders.TarTempFolder.clear();
+    Host.TempFolders().TarTempFolder.clear();
     return false;
   }
   return true;
@@ -410,7 +411,7 @@ bool TCreatePage::CheckTarGzRoom(int64_t total) {
 void TCreatePage::MakeTarFileThread() {
   if (!BatchCreateMode) ZipTarGZButtonsOff();
   tarThenGzip_ = false;
-  targetPath_ = Form.CurrentArchiveFile;
+  targetPath_ = Host.CurrentArchiveFile();
   if (!TargetFolderUsable(targetPath_)) {
     TarFailed = true;
     if (!BatchCreateMode) ZipTarGZButtonsOn();
@@ -422,7 +423,7 @@ void TCreatePage::MakeTarFileThread() {
 
 void TCreatePage::MakeTarGzFilethread() {
   if (!BatchCreateMode) ZipTarGZButtonsOff();
-  targetPath_ = Form.CurrentArchiveFile;
+  targetPath_ = Host.CurrentArchiveFile();
   if (!TargetFolderUsable(targetPath_)) {
     TarFailed = true;
     if (!BatchCreateMode) ZipTarGZButtonsOn();
@@ -439,8 +440,8 @@ void TCreatePage::MakeTarGzFilethread() {
     Gzip.GzipHeader = ghFilename;
   }
   tarThenGzip_ = true;
-  const std::string& extra = Form.TempFolders.TarTempFolder;
-  const std::string folder = extra.empty() ? Form.TempFolders.TempFolder() : extra;
+  const std::string& extra = Host.TempFolders().TarTempFolder;
+  const std::string folder = extra.empty() ? Host.TempFolders().TempFolder() : extra;
   std::error_code ec;
   fs::create_directories(folder, ec);
   std::string name = ExtractFileName(targetPath_);
@@ -450,11 +451,11 @@ void TCreatePage::MakeTarGzFilethread() {
 }
 
 void TCreatePage::TarStep(const std::string& path) {
-  if (Form.Settings.TarAttributes && !BatchCreateMode) {
+  if (Host.Settings().TarAttributes && !BatchCreateMode) {
     TTarArchiveOptionsForm window(this);
-    Form.ModalDialogOpen = true;
+    Host.SetModalDialogOpen(true);
     if (ExecModal(window, "TTarArchiveOptionsForm") == QDialog::Accepted) window.Store(TarOptions);
-    Form.ModalDialogOpen = false;
+    Host.SetModalDialogOpen(false);
   }
   roomRanOut_ = false;
   tarReadError_ = false;
@@ -509,13 +510,13 @@ void TCreatePage::TarStep(const std::string& path) {
         break;
       }
     }
-    QMetaObject::invokeMethod(this, [this] { Form.TarTimer.start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { TarTimer.start(); }, Qt::QueuedConnection);
   }));
   worker_->start();
 }
 
 void TCreatePage::TarTimerTimer() {
-  Form.TarTimer.stop();
+  TarTimer.stop();
   if (!tarWriter_) return;
   if (worker_) worker_->wait();
   worker_.reset();
@@ -554,13 +555,13 @@ void TCreatePage::TarTimerTimer() {
     QTimer::singleShot(0, this, [this, failed] { emit RunEnded(!failed); });
     return;
   }
-  Form.GzipTimer.start();
+  GzipTimer.start();
   StartGzipWorker(tarTempPath_, targetPath_);
 }
 
 void TCreatePage::MakeGZFileThread() {
   if (!BatchCreateMode) ZipTarGZButtonsOff();
-  targetPath_ = Form.CurrentArchiveFile;
+  targetPath_ = Host.CurrentArchiveFile();
   if (!ZipListView->HasRows() || !TargetFolderUsable(targetPath_)) {
     GzipFailed = true;
     if (!BatchCreateMode) ZipTarGZButtonsOn();
@@ -576,7 +577,7 @@ void TCreatePage::MakeGZFileThread() {
     Gzip.GzipHeader = ghFilename;
   }
   Gzip.ProgressStep = 1;
-  Form.GzipTimer.start();
+  GzipTimer.start();
   StartGzipWorker(ZipListView->Model()->Row(0).Extra.toStdString(), targetPath_);
 }
 
@@ -599,7 +600,7 @@ void TCreatePage::StartGzipWorker(const std::string& source, const std::string& 
     if (!ok) ::unlink(partPath_.c_str());
     GzipFailed = !ok;
     runOk_ = ok;
-    QMetaObject::invokeMethod(this, [this] { Form.EnableTimer.start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { EnableTimer.start(); }, Qt::QueuedConnection);
   }));
   worker_->start();
 }

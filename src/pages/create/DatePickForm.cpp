@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/PromptService.h"
 #include "core/TextUtil.h"
+#include "pages/common/PromptService.h"
 
 namespace {
 const QDate kFirstDate(1945, 1, 1);

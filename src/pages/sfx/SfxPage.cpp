@@ -12,7 +12,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-TSfxPage::TSfxPage(TTandorForm& form) : TPage(form) {
+#include "core/TextUtil.h"
+
+TSfxPage::TSfxPage(IPageHost& host) : TPage(host) {
   OpenSFXZipButton = MakeButton("OPEN", "CHOOSE A ZIP FILE OR A SELF EXTRACTING PROGRAM");
   OpenSFXZipButton->setDefault(true);
   SFXResetButton = MakeButton("RESET");
@@ -95,6 +97,16 @@ TSfxPage::TSfxPage(TTandorForm& form) : TPage(form) {
   layout->addLayout(steps);
   layout->addWidget(options_, 1);
   DisableSFXControls();
+  ConnectExitButton(SFXExitButton, false);
+  ConnectHelpButton(SFXHelpButton, "sezip.html");
+}
+
+void TSfxPage::TakeArchive(const std::string& archive) {
+  Host.SetCurrentArchiveFile(archive);
+  Host.SetCaption({});
+  Host.SetDropTarget(nullptr);
+  ZipFileNameLabel->setText(QString::fromStdString(ExtractFileName(archive)));
+  SfxArchive = archive;
 }
 
 void TSfxPage::DisableSFXControls() {

@@ -12,12 +12,14 @@ class QButtonGroup;
 class TSfxPage : public TPage {
   Q_OBJECT
  public:
-  explicit TSfxPage(TTandorForm& form);
+  explicit TSfxPage(IPageHost& host);
 
   TFileListView* MainList() const override { return nullptr; }
   QProgressBar* ProgressBar() const override { return nullptr; }
   std::vector<QWidget*> WorkControls() const override { return {}; }
   std::vector<QWidget*> CommonControls() const override;
+  // A zip archive handed over by another page is loaded for conversion.
+  void TakeArchive(const std::string& archive) override;
   // Disables the conversion options until a file is loaded.
   void DisableSFXControls();
 

@@ -5,10 +5,10 @@
 #include <QProgressBar>
 #include <QStatusBar>
 
-#include "app/PromptService.h"
-#include "app/TandorForm.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/RowSink.h"
 #include "pages/unzip/UnzipPage.h"
@@ -50,11 +50,11 @@ void TUnzipPage::RarKitListing(const TRarKit& kit, const RARHeaderData& header, 
 void TUnzipPage::UpDateRARWindow(const std::string& archive) {
   if (listing_) return;
   HideListsForListing();
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
+  Host.SetCurrentArchiveFile(archive);
+  Host.SetCaption(archive);
   SetWaitCursor(true);
   UnzipStatusBar->showMessage("0");
-  Form.UnzipTotalBytes = 0;
+  UnzipTotalBytes = 0;
   int64_t total = 0;
   RunListing([&](TRowSink& sink) {
     TRarKit kit;
@@ -65,13 +65,13 @@ void TUnzipPage::UpDateRARWindow(const std::string& archive) {
     };
     kit.ListRarArchive();  // listing failures are silent: no rows tell it
   });
-  Form.UnzipTotalBytes = total;
+  UnzipTotalBytes = total;
   ShowRarArchive();
 }
 
 void TUnzipPage::ShowRarArchive() {
   if (!UnzipListView->HasRows()) {
-    Form.UnzipTotalBytes = 0;
+    UnzipTotalBytes = 0;
     FinishListing(false);
     ShowError("THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ");
     return;
@@ -83,7 +83,7 @@ bool TUnzipPage::OKToAddRARFile(const std::string& diskPath, const std::string& 
                                 const std::string& dateText) {
   const QFileInfo disk(QString::fromStdString(diskPath));
   if (!disk.exists() && !disk.isSymLink()) return true;
-  TRunState& state = *Form.RunState;
+  TRunState& state = Host.RunState();
   if (state.OverwriteNoToAll) return false;
   const std::string diskDate = TDateText().FromUnix(disk.lastModified().toSecsSinceEpoch()).toStdString();
   const std::string text = diskPath + "  " + std::to_string(disk.size() / 1024) + " KB  " + diskDate + "\n\n" +
@@ -101,7 +101,7 @@ void TUnzipPage::RarKitError(int code) {
   // The end of the archive is the end of a good run, not an error.
   if (TRarKit::Succeeded(code)) return;
   Prompt().ShowMessage("Tandor File", TRarKit::GetRarErrorText(code), TPromptIcon::Error, TPromptButtons::OkCancel);
-  Form.RunState->RarErrorSeen = true;
+  Host.RunState().RarErrorSeen = true;
 }
 
 void TUnzipPage::RarKitExtracting() {
@@ -130,12 +130,12 @@ void TUnzipPage::RarKitReqPassword(TRarKit& kit, std::string& password) {
   password = rarPassword_;
   if (password.empty()) {
     kit.Stop = true;
-    Form.RunState->RarPasswordCancelled = true;
+    Host.RunState().RarPasswordCancelled = true;
   }
 }
 
 void TUnzipPage::UnzipRarFile(const std::string& destination) {
-  TRunState& state = *Form.RunState;
+  TRunState& state = Host.RunState();
   rarPassword_.clear();
   state.RarPasswordCancelled = false;
   state.RarErrorSeen = false;
@@ -148,7 +148,7 @@ void TUnzipPage::UnzipRarFile(const std::string& destination) {
   std::vector<TRowText> rows;
   std::string archive;
   RunOnUiThread([&] {
-    archive = Form.CurrentArchiveFile;
+    archive = Host.CurrentArchiveFile();
     const TFileListModel& m = *UnzipListView->Model();
     for (int r : UnzipListView->SelectedRows()) {
       const TListRow& row = m.Row(r);
@@ -157,7 +157,7 @@ void TUnzipPage::UnzipRarFile(const std::string& destination) {
   });
   std::vector<std::string> names;
   for (const TRowText& row : rows) {
-    if (state.OverwriteYesToAll || Form.Settings.UnzipOverwrite ||
+    if (state.OverwriteYesToAll || Host.Settings().UnzipOverwrite ||
         OKToAddRARFile(destination + "/" + row.Name, row.Size, row.Date))
       names.push_back(row.Name);
   }
@@ -185,6 +185,6 @@ void TUnzipPage::UnzipRarFile(const std::string& destination) {
   RunOnUiThread([&] {
     UnzipProgressBar->setValue(0);
     UnzipProgressBar->setMaximum(100);
-    if (TRarKit::Succeeded(result)) Form.ArchiveExtracted = true;
+    if (TRarKit::Succeeded(result)) Host.SetArchiveExtracted(true);
   });
 }

@@ -9,14 +9,16 @@
 #include <cmath>
 #include <filesystem>
 
-#include "app/PromptService.h"
-#include "app/TandorForm.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/common/IconLists.h"
+#include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/RowSink.h"
 #include "pages/unzip/UnzipPage.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFolders.h"
 #include "tar/Gzip.h"
 #include "tar/TarExtractor.h"
 #include "tar/TarLib.h"
@@ -54,10 +56,10 @@ bool TUnzipPage::IsaGzippedTarBall(const std::string& name) { return ::IsaGzippe
 bool TUnzipPage::OpenGZipFile(const std::string& name) {
   if (!HasExtension(name, ".gz") && !HasExtension(name, ".tgz")) return false;
   const bool tarball = HasExtension(name, ".tar.gz") || HasExtension(name, ".tgz") || IsaGzippedTarBall(name);
-  Form.DisableAll();
-  if (tarball && Form.Settings.OpenTarInGz) UpDateTarGZipWindow(name);
+  Host.DisableAll();
+  if (tarball && Host.Settings().OpenTarInGz) UpDateTarGZipWindow(name);
   else UpdateGZipWindow(name);
-  Form.EnableAll();
+  Host.EnableAll();
   if (UnzipListView->HasRows()) EnableLoadedArchiveButtons();
   ShowFullList();
   UnzipListView->setEnabled(true);
@@ -69,9 +71,9 @@ bool TUnzipPage::OpenGZipFile(const std::string& name) {
 void TUnzipPage::UpdateTarWindow(const std::string& archive) {
   if (listing_) return;
   HideListsForListing();
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
-  Form.UnzipTotalBytes = 0;
+  Host.SetCurrentArchiveFile(archive);
+  Host.SetCaption(archive);
+  UnzipTotalBytes = 0;
   UnzipProgressBar->setValue(0);
   SetWaitCursor(true);
   int64_t total = 0;
@@ -104,9 +106,9 @@ void TUnzipPage::UpdateTarWindow(const std::string& archive) {
       // A broken archive lists the entries read before the damage.
     }
   });
-  Form.UnzipTotalBytes = total;
+  UnzipTotalBytes = total;
   if (!UnzipListView->HasRows()) {
-    Form.UnzipTotalBytes = 0;
+    UnzipTotalBytes = 0;
     ShowError(kNoTarFiles);
   }
   FinishListing(true);
@@ -117,7 +119,7 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   HideListsForListing();
   const int64_t size = std::max<int64_t>(FileSize(archive), 0);
   const int64_t needed = static_cast<int64_t>(std::nearbyint(static_cast<double>(size) * 2.5));
-  TTempFolders& temp = Form.TempFolders;
+  TTempFolders& temp = Host.TempFolders();
   temp.TarTempFolder.clear();
   std::string folder = temp.TempFolder();
   std::error_code ec;
@@ -134,7 +136,7 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   gzip.FileSource = archive;
   gzip.DeleteSource = false;
   if (gzip.ReadHeader() != 0) {  // not gzip, or a header cut short: nothing to say
-    Form.EnableAll();
+    Host.EnableAll();
     FinishListing(true);
     return;
   }
@@ -147,7 +149,7 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   }
   SetWaitCursor(true);
   gzip.FileDestination = folder + "/" + inner;
-  Form.CurrentArchiveFile = gzip.FileDestination;
+  Host.SetCurrentArchiveFile(gzip.FileDestination);
   gzip.ProgressStep = 1;
   gzip.WindowOnError = true;
   gzip.OnProgress = [this](TGzip& g) { PostProgress(g.Progress); };
@@ -156,12 +158,12 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   RunOnWorker([&] { result = gzip.Decompress(); });
   UnzipProgressBar->setValue(0);
   UnzipStatusBar->clearMessage();
-  Form.UnzipTotalBytes = 0;
+  UnzipTotalBytes = 0;
   SetWaitCursor(false);
   if (result == 0) {
-    UpdateTarWindow(Form.CurrentArchiveFile);
+    UpdateTarWindow(Host.CurrentArchiveFile());
     // The caption names the archive the user opened.
-    Form.SetCaption(archive);
+    Host.SetCaption(archive);
   } else {
     FinishListing(true);
   }
@@ -173,7 +175,7 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
   TGzip gzip;
   gzip.FileSource = archive;
   gzip.DeleteSource = false;
-  Form.DisableAll();
+  Host.DisableAll();
   if (gzip.ReadHeader() != 0) {
     FinishListing(false);
     return;
@@ -187,8 +189,8 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
     return;
   }
   SetWaitCursor(true);
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
+  Host.SetCurrentArchiveFile(archive);
+  Host.SetCaption(archive);
   TListRow row;
   row.File = QString::fromStdString(inner);
   const QFileInfo info(QString::fromStdString(archive));
@@ -204,15 +206,15 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
   row.Size = QString::number(size);
   row.DateValue = info.lastModified().toSecsSinceEpoch();
   row.Date = TDateText().FromUnix(row.DateValue);
-  row.Icon = Form.Icons.FindFilesIcon(row.File.toStdString());
+  row.Icon = Host.Icons().FindFilesIcon(row.File.toStdString());
   UnzipListView->Model()->Append(std::move(row));
-  Form.UnzipTotalBytes = size;
-  const bool selectAll = Form.Settings.SelectAllOnLoad;
-  Form.Settings.SelectAllOnLoad = true;  // the one row is always highlighted
+  UnzipTotalBytes = size;
+  const bool selectAll = Host.Settings().SelectAllOnLoad;
+  Host.Settings().SelectAllOnLoad = true;  // the one row is always highlighted
   FinishListing(false);
-  Form.Settings.SelectAllOnLoad = selectAll;
+  Host.Settings().SelectAllOnLoad = selectAll;
   // The free-space estimate of extraction: three times the compressed size.
-  Form.UnzipTotalBytes = 3 * size;
+  UnzipTotalBytes = 3 * size;
 }
 
 TPromptAnswer TUnzipPage::OverWriteWarning(const std::string& diskPath, const std::string& caption,
@@ -235,8 +237,8 @@ void TUnzipPage::UnzipTarFile(const std::string& destination) {
     return;
   }
   std::string archive;
-  RunOnUiThread([&] { archive = Form.CurrentArchiveFile; });
-  TRunState& state = *Form.RunState;
+  RunOnUiThread([&] { archive = Host.CurrentArchiveFile(); });
+  TRunState& state = Host.RunState();
   state.OverwriteYesToAll = false;
   state.OverwriteNoToAll = false;
   TTarExtractor extractor;
@@ -268,13 +270,13 @@ void TUnzipPage::UnzipTarFile(const std::string& destination) {
     ShowWarning(result.Warnings.front() + (result.Warnings.size() > 1
                                                ? "\n(" + std::to_string(result.Warnings.size() - 1) + " more)"
                                                : std::string()));
-  if (result.Ok) RunOnUiThread([&] { Form.ArchiveExtracted = true; });
+  if (result.Ok) RunOnUiThread([&] { Host.SetArchiveExtracted(true); });
 }
 
 void TUnzipPage::UnzipGZFile(QObject* sender, const std::string& destination) {
   (void)sender;
   std::string archive;
-  RunOnUiThread([&] { archive = Form.CurrentArchiveFile; });
+  RunOnUiThread([&] { archive = Host.CurrentArchiveFile(); });
   TGzip gzip;
   gzip.FileSource = archive;
   gzip.WindowOnError = false;
@@ -296,5 +298,5 @@ void TUnzipPage::UnzipGZFile(QObject* sender, const std::string& destination) {
   const TTarExtractResult result = extractor.ExtractGz(archive, destination);
   PostProgress(0);
   if (!result.Ok && !result.Cancelled) ShowError("ERROR : " + result.Error);
-  if (result.Ok) RunOnUiThread([&] { Form.ArchiveExtracted = true; });
+  if (result.Ok) RunOnUiThread([&] { Host.SetArchiveExtracted(true); });
 }

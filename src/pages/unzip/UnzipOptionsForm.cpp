@@ -6,7 +6,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 namespace {
 

@@ -15,19 +15,17 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
-#include "app/PromptService.h"
-#include "app/TandorForm.h"
 #include "core/Prompt.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
-#include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
-#include "pages/create/CreatePage.h"
+#include "pages/common/IconLists.h"
+#include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/RowSink.h"
 #include "pages/unzip/UnzipOptionsForm.h"
 #include "pages/unzip/UnzipRun.h"
 #include "pages/unzip/ZipListing.h"
-#include "pages/update/UpdatePage.h"
 #include "zip/ZipKit.h"
 
 namespace {
@@ -39,7 +37,7 @@ const char* const kOpenFilter =
     "Files|*.rar|TGZ Files|*.tgz";
 }  // namespace
 
-TUnzipPage::TUnzipPage(TTandorForm& form) : TPage(form) {
+TUnzipPage::TUnzipPage(IPageHost& host) : TPage(host) {
   OpenUnzipButton = MakeButton("OPEN", "CHOOSE AN ARCHIVE TO OPEN");
   UnzipButton = MakeButton("UNZIP", "UNZIP THE HIGHLIGHTED FILES");
   SelectAllButton = MakeButton("ALL", "SELECT ALL FILES");
@@ -118,6 +116,11 @@ TUnzipPage::TUnzipPage(TTandorForm& form) : TPage(form) {
   connect(UnzipPropertiesButton, &QPushButton::clicked, this, [this] { UnzipPropertiesButtonClick(); });
   connect(SelectAllButton, &QPushButton::clicked, this, [this] { VisibleList()->SelectAllRows(); });
   connect(UnSelectAllButton, &QPushButton::clicked, this, [this] { VisibleList()->SelectNone(); });
+  ConnectExitButton(UnzipCloseButton, false);
+  ConnectHelpButton(UnzipHelpButton, "unzip.html");
+  UseSharedIcons(UnzipListView, true);
+  UseSharedIcons(UnzipFilteredListView, true);
+  AutoThumbTimer.setInterval(200);
 }
 
 TUnzipPage::~TUnzipPage() { StopWork(); }
@@ -140,7 +143,7 @@ void TUnzipPage::ShowFilteredList() {
   lists_->setCurrentWidget(UnzipFilteredListView);
   UnzipFilteredListView->setEnabled(true);
   lists_->show();
-  Form.DropTarget = UnzipFilteredListView;
+  Host.SetDropTarget(UnzipFilteredListView);
 }
 
 std::vector<QWidget*> TUnzipPage::WorkControls() const {
@@ -151,6 +154,19 @@ std::vector<QWidget*> TUnzipPage::WorkControls() const {
 
 std::vector<QWidget*> TUnzipPage::CommonControls() const {
   return {OpenUnzipButton, UnzipPropertiesButton, CLRButton, MoveBatchButton, UnzipHelpButton, UnzipCloseButton};
+}
+
+void TUnzipPage::EnableCommonControls() {
+  TPage::EnableCommonControls();
+  SpiderButton->setEnabled(SiblingProgramFound);
+  MoveBatchButton->setEnabled(false);  // moving the queue to the batch page comes with that page
+}
+
+bool TUnzipPage::HasRows() const { return UnzipListView->HasRows(); }
+
+void TUnzipPage::TakeArchive(const std::string& archive) {
+  if (HasExtension(archive, ".zip")) UpdateUnzipWindow(archive);
+  else OpenArchive(archive);
 }
 
 void TUnzipPage::EnableWorkControls() {
@@ -178,10 +194,10 @@ void TUnzipPage::DoOpenUnzip() {
   if (Busy()) return;
   UnzipProgressBar->setMaximum(100);
   if (UnzipListView->HasRows()) {
-    if (Form.ArchiveExtracted) {
+    if (Host.ArchiveExtracted()) {
       ClearUnzipWindow();
-    } else if (Form.Settings.QueueEnabled) {
-      Form.AddToQueue(Form.CurrentArchiveFile);
+    } else if (Host.Settings().QueueEnabled) {
+      Host.AddToQueue(Host.CurrentArchiveFile());
       ClearUnzipWindow();
     } else {
       const TPromptAnswer a = Prompt().ShowMessage("Tandor File", "CLEAR THE ENTRIES AND LOAD A NEW ZIP FILE?",
@@ -195,41 +211,41 @@ void TUnzipPage::DoOpenUnzip() {
     }
   }
   const std::string name =
-      Prompt().OpenFileName("Choose a zip file to Open", Form.Settings.ArchiveOpenFolder, kOpenFilter);
+      Prompt().OpenFileName("Choose a zip file to Open", Host.Settings().ArchiveOpenFolder, kOpenFilter);
   if (name.empty()) {
     ShowUnzipListView();
     // The page was cleared (and its controls disabled) before the dialog: leave it usable.
-    if (!UnzipListView->HasRows()) SetPageIdleButtons();
+    if (!UnzipListView->HasRows()) Host.SetPageIdleButtons();
     UnzipListView->setEnabled(true);
     return;
   }
-  Form.SetCaption(name);
-  Form.Settings.ArchiveOpenFolder = ExtractFileDir(name);
+  Host.SetCaption(name);
+  Host.Settings().ArchiveOpenFolder = ExtractFileDir(name);
   if (!OpenArchive(name)) {
     // Not an archive type of the program: nothing is opened.
-    Form.SetCaption(Form.CurrentArchiveFile);
+    Host.SetCaption(Host.CurrentArchiveFile());
     ShowUnzipListView();
-    if (!UnzipListView->HasRows()) SetPageIdleButtons();
+    if (!UnzipListView->HasRows()) Host.SetPageIdleButtons();
     UnzipListView->setEnabled(true);
   }
 }
 
 bool TUnzipPage::OpenArchive(const std::string& name) {
   if (HasExtension(name, ".zip")) {
-    Form.DisableAll();
+    Host.DisableAll();
     UpdateUnzipWindow(name);
   } else if (HasExtension(name, ".rar")) {
-    Form.DisableAll();
+    Host.DisableAll();
     UpDateRARWindow(name);
   } else if (OpenGZipFile(name)) {
     // handled by the gzip family
   } else if (HasExtension(name, ".tar")) {
-    Form.DisableAll();
+    Host.DisableAll();
     UpdateTarWindow(name);
   } else {
     return false;
   }
-  if (Form.Settings.AutoThumbnails && UnzipListView->HasRows()) Form.AutoThumbTimer.start();
+  if (Host.Settings().AutoThumbnails && UnzipListView->HasRows()) AutoThumbTimer.start();
   return true;
 }
 
@@ -238,7 +254,7 @@ void TUnzipPage::HideListsForListing() {
   lists_->setCurrentWidget(UnzipListView);
   lists_->hide();
   UnzipListView->setEnabled(true);
-  Form.DropTarget = UnzipListView;
+  Host.SetDropTarget(UnzipListView);
 }
 
 void TUnzipPage::RunListing(const std::function<void(TRowSink&)>& work) {
@@ -272,7 +288,7 @@ void TUnzipPage::RunListing(const std::function<void(TRowSink&)>& work) {
 }
 
 void TUnzipPage::AppendBatch(TRowBatch& batch) {
-  for (const std::string& ext : batch.NewExtensions) extensionIcons_.push_back(Form.Icons.FindFilesIcon("x" + ext));
+  for (const std::string& ext : batch.NewExtensions) extensionIcons_.push_back(Host.Icons().FindFilesIcon("x" + ext));
   for (TListRow& r : batch.Rows)
     r.Icon = r.Icon < 0 || r.Icon >= static_cast<int>(extensionIcons_.size()) ? 1 : extensionIcons_[r.Icon];
   UnzipListView->Model()->Append(std::move(batch.Rows));
@@ -294,15 +310,15 @@ void TUnzipPage::ShowListingProgress(int64_t done) {
 void TUnzipPage::FinishListing(bool tarTotals) {
   const int rows = UnzipListView->Count();
   UnzipNumFilesEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(rows)) : QString::number(rows));
-  UnzipTotalFileSizeEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(Form.UnzipTotalBytes))
-                                            : QString::number(Form.UnzipTotalBytes));
+  UnzipTotalFileSizeEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(UnzipTotalBytes))
+                                            : QString::number(UnzipTotalBytes));
   if (rows > 0) {
-    if (Form.Settings.SelectAllOnLoad) UnzipListView->SelectAllRows();
-    Form.EnableAll();
+    if (Host.Settings().SelectAllOnLoad) UnzipListView->SelectAllRows();
+    Host.EnableAll();
     EnableLoadedArchiveButtons();
   } else {
     // Nothing listed: the controls are on again, those that need rows stay off.
-    Form.EnableAll();
+    Host.EnableAll();
     for (QWidget* w : {SelectAllButton, UnSelectAllButton, TreeButton, SelectButton, FolderFilterButton,
                        UnzipResetButton, SaveQueueButton, UnzipButton, SaveUnzipFileButton, TAGButton})
       w->setEnabled(false);
@@ -317,10 +333,10 @@ void TUnzipPage::FinishListing(bool tarTotals) {
 void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
   if (Busy()) return;
   HideListsForListing();
-  Form.CurrentArchiveFile = archive;
-  Form.SetCaption(archive);
+  Host.SetCurrentArchiveFile(archive);
+  Host.SetCaption(archive);
   SetWaitCursor(true);
-  TZipKit& kit = Form.ZipKit;
+  TZipKit& kit = Host.ZipKit();
   int32_t count = 0;
   int64_t total = 0;
   RunListing([&](TRowSink& sink) {
@@ -332,23 +348,23 @@ void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
   });
   if (count == 0) {
     ShowError(kNoZipFiles);
-    Form.UnzipTotalBytes = 0;
-    Form.EnableAll();
+    UnzipTotalBytes = 0;
+    Host.EnableAll();
     ShowFullList();
     SetWaitCursor(false);
     return;
   }
-  Form.UnzipTotalBytes = total;
-  if (Form.RunState) Form.RunState->BatchUnpackedTotal += total;
+  UnzipTotalBytes = total;
+  Host.RunState().BatchUnpackedTotal += total;
   FinishListing(false);
 }
 
 int64_t TUnzipPage::TallyZipFile(const std::string& name) {
-  TZipKit& kit = Form.ZipKit;
+  TZipKit& kit = Host.ZipKit();
   if (kit.ZipFileName() != name || name.empty()) kit.SetZipFileName(name);
   int64_t total = 0;
   for (const ZipDirEntry& e : kit.DirEntries()) total += static_cast<int64_t>(e.UnpackedSize);
-  if (Form.RunState) Form.RunState->BatchUnpackedTotal += total;
+  Host.RunState().BatchUnpackedTotal += total;
   return total;
 }
 
@@ -374,37 +390,37 @@ void TUnzipPage::ClearUnzipWindow() {
   UnzipFilteredListView->setEnabled(false);
   ShowFullList();
   UnzipListView->setEnabled(true);
-  Form.DropTarget = UnzipListView;
+  Host.SetDropTarget(UnzipListView);
   ClearUnzipListView();
   ClearUnzipCounters();
   ClearUnzipTotals();
-  Form.TempFolders.ClearTempFolders(Form.QueueList);
+  Host.ClearTempFolders();
   UnzipProgressBar->setValue(0);
   UnzipStatusBar->clearMessage();
-  Form.CurrentArchiveFile.clear();
-  Form.SetCaption({});
-  Form.ArchiveExtracted = false;
+  Host.SetCurrentArchiveFile({});
+  Host.SetCaption({});
+  Host.SetArchiveExtracted(false);
 }
 
 void TUnzipPage::ClearUnzipListView() {
   if (!UnzipListView->HasRows()) return;
   UnzipListView->Model()->Clear();
   if (UnzipFilteredListView->HasRows()) UnzipFilteredListviewClear();
-  Form.ArchiveExtracted = false;
+  Host.SetArchiveExtracted(false);
 }
 
 void TUnzipPage::UnzipFilteredListviewClear() { UnzipFilteredListView->Model()->Clear(); }
 
 void TUnzipPage::ClearUnzipCounters() {
-  Form.UnzipTotalBytes = 0;
-  Form.DisableAll();
+  UnzipTotalBytes = 0;
+  Host.DisableAll();
   UnzipNumFilesEdit->setText("0");
   UnzipTotalFileSizeEdit->setText("0");
 }
 
 void TUnzipPage::ClearUnzipTotals() {
-  Form.Icons.ClearCache();
-  Form.UnzipTotalBytes = 0;
+  Host.Icons().ClearCache();
+  UnzipTotalBytes = 0;
   UnzipNumFilesEdit->setText("0");
   UnzipTotalFileSizeEdit->setText("0");
 }
@@ -413,61 +429,34 @@ void TUnzipPage::ShowUnzipListView() {
   if (FilteredShown()) UnzipFilteredListView->setEnabled(false);
   ShowFullList();
   UnzipListView->setEnabled(true);
-  Form.DropTarget = UnzipListView;
+  Host.SetDropTarget(UnzipListView);
 }
 
 void TUnzipPage::ResetUnzipPage() {
   if (Busy()) return;
-  Form.DisableAll();
+  Host.DisableAll();
   SetWaitCursor(true);
   ShowUnzipListView();
-  Form.ArchiveExtracted = false;
+  Host.SetArchiveExtracted(false);
   ClearUnzipListView();
   ClearUnzipCounters();
   ClearUnzipTotals();
-  Form.TempFolders.ClearTempFolders(Form.QueueList);
-  SetPageIdleButtons();
-  Form.CurrentArchiveFile.clear();
-  Form.SetCaption({});
+  Host.ClearTempFolders();
+  Host.SetPageIdleButtons();
+  Host.SetCurrentArchiveFile({});
+  Host.SetCaption({});
   SetWaitCursor(false);
 }
 
-void TUnzipPage::SetPageIdleButtons() {
-  const auto set = [](const std::vector<QWidget*>& widgets, bool on) {
-    for (QWidget* w : widgets) w->setEnabled(on);
-  };
-  switch (Form.CurrentPage()) {
-    case kUnzipPage:
-      set({UnzipListView, OpenUnzipButton, UnzipCloseButton, UnzipHelpButton, CLRButton, MoveBatchButton}, true);
-      SpiderButton->setEnabled(SiblingProgramFound);
-      set({SelectAllButton, UnSelectAllButton, TreeButton, SelectButton, FolderFilterButton, UnzipResetButton,
-           SaveQueueButton, UnzipButton, SaveUnzipFileButton, TAGButton},
-          false);
-      break;
-    case kUpdatePage: {
-      TUpdatePage* p = Form.UpdatePage;
-      set({p->Button1, p->UpdateHelpButton, p->UpdateExitbutton, p->OpenUpdateButton, p->UpdateListView}, true);
-      set({p->OpenFilesUpdateButton, p->UpdateTagButton, p->AddfolderUpdatebutton, p->UpdateDeleteButton,
-           p->UpdateResetButton},
-          false);
-      break;
-    }
-    case kCreatePage: {
-      TCreatePage* p = Form.CreatePage;
-      set({p->ZipExitButton, p->OpenFilesZipButton, p->OpenFolderzipButton, p->ZipHelpButton, p->ZipListView}, true);
-      set({p->ZipButton, p->ZipUndoButton, p->BatchButton, p->CreateTagButton, p->ZipResetButton}, false);
-      break;
-    }
-    case kBatchPage: {
-      TBatchPage* p = Form.BatchPage;
-      set({p->BatchUnzipOpenFileButton, p->ScanFolderForZipFilesButton, p->BatchHelpButton, p->BatchExitButton,
-           p->MoveZipFileButton, p->ScanSubDirCheckBox, p->MoveZipFileCheckBox, p->BatchListView},
-          true);
-      set({p->BatchDeleteButton, p->BatchUnzipButton, p->BatchSelectAllButton, p->BatchResetButton}, false);
-      break;
-    }
-    default: break;
-  }
+void TUnzipPage::SetIdleButtons() {
+  for (QWidget* w : std::initializer_list<QWidget*>{UnzipListView, OpenUnzipButton, UnzipCloseButton, UnzipHelpButton,
+                                                    CLRButton, MoveBatchButton})
+    w->setEnabled(true);
+  SpiderButton->setEnabled(SiblingProgramFound);
+  for (QWidget* w : std::initializer_list<QWidget*>{SelectAllButton, UnSelectAllButton, TreeButton, SelectButton,
+                                                    FolderFilterButton, UnzipResetButton, SaveQueueButton, UnzipButton,
+                                                    SaveUnzipFileButton, TAGButton})
+    w->setEnabled(false);
 }
 
 void TUnzipPage::EnableLoadedArchiveButtons() {
@@ -479,23 +468,23 @@ void TUnzipPage::EnableLoadedArchiveButtons() {
 }
 
 void TUnzipPage::UnzipPropertiesButtonClick() {
-  const std::string& archive = Form.CurrentArchiveFile;
+  const std::string& archive = Host.CurrentArchiveFile();
   QString start;
   if (HasExtension(archive, ".zip"))
     start = "UNZIP";
   else if ((UnzipListView->HasRows() && HasExtension(archive, ".gz")) || HasExtension(archive, ".tar") ||
            HasExtension(archive, ".tar.gz"))
     start = "Tar GZ ";
-  TUnzipOptionsForm options(Form.Settings, start, this);
+  TUnzipOptionsForm options(Host.Settings(), start, this);
   ExecModal(options, "TPropertiesForm");
   VisibleList()->setEnabled(true);
   VisibleList()->setFocus();
 }
 
-void TUnzipPage::UnzipHelpButtonClick() { Form.OpenHelpPage("unzip.html"); }
+void TUnzipPage::UnzipHelpButtonClick() { Host.OpenHelpPage("unzip.html"); }
 
 void TUnzipPage::StopWork() {
   if (listingCancel_) *listingCancel_ = true;
-  if (unzipping_) Form.ZipKit.Cancel = true;
+  if (unzipping_) Host.ZipKit().Cancel = true;
   while (listingWorker_ || unzipping_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }

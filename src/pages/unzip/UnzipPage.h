@@ -4,6 +4,7 @@
 // runs on a Tunzipthread. Workers reach the widgets through queued calls only.
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -25,7 +26,7 @@ struct RARHeaderData;
 class TUnzipPage : public TPage {
   Q_OBJECT
  public:
-  explicit TUnzipPage(TTandorForm& form);
+  explicit TUnzipPage(IPageHost& host);
   ~TUnzipPage() override;
 
   TFileListView* MainList() const override;
@@ -33,6 +34,14 @@ class TUnzipPage : public TPage {
   std::vector<QWidget*> WorkControls() const override;
   std::vector<QWidget*> CommonControls() const override;
   void EnableWorkControls() override;
+  void EnableCommonControls() override;
+  void SetIdleButtons() override;
+  bool HasRows() const override;
+  bool ArchiveReady() const override { return HasRows(); }
+  // ClearUnzipWindow.
+  void Clear() override { ClearUnzipWindow(); }
+  // Lists the archive (a zip archive through the zip opener, others by their type).
+  void TakeArchive(const std::string& archive) override;
 
   // The visible one of the two lists.
   TFileListView* VisibleList() const;
@@ -72,8 +81,6 @@ class TUnzipPage : public TPage {
   void ShowUnzipListView();
   void UnzipResetButtonClick() { ResetUnzipPage(); }
   void ResetUnzipPage();
-  // The idle button state of the window's current page.
-  void SetPageIdleButtons();
   // The buttons enabled after every listing with rows.
   void EnableLoadedArchiveButtons();
   void UnzipPropertiesButtonClick();
@@ -142,6 +149,10 @@ class TUnzipPage : public TPage {
 
   // True when the sibling program "crawlpad" stands beside the program.
   bool SiblingProgramFound = false;
+  // The size total of the listed archive (for extraction, the room it needs).
+  int64_t UnzipTotalBytes = 0;
+  // Started after an archive was opened when AutoThumbnails is set.
+  QTimer AutoThumbTimer;
 
  private:
   friend class TRowSink;

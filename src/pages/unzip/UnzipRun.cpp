@@ -1,6 +1,7 @@
 // The extraction run of the unzip page. It runs on a Tunzipthread; every step that touches a
 // widget or the page's lists runs on the user-interface thread through RunOnUiThread, and every
 // question goes through the prompt service.
+#include "core/Settings.h"
 #include "pages/unzip/UnzipRun.h"
 
 #include <QApplication>
@@ -8,11 +9,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "app/PromptService.h"
-#include "app/TandorForm.h"
 #include "core/Prompt.h"
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/unzip/ZipSecurityForm.h"
@@ -136,15 +136,14 @@ bool TUnzipPage::ZipFileSecurityCheck() {
 
 void TUnzipPage::ThreadDoUnzip(QObject* sender) {
   (void)sender;  // the run does not depend on who started it
-  TTandorForm& form = Form;
-  TRunState& state = *form.RunState;
+  TRunState& state = Host.RunState();
   std::string archive;
   int64_t totalBytes = 0;
   bool cursor = false;
   // The closing step of every run: controls on, the visible list focused, the cursor back.
   const auto finish = [&](bool enableAll) {
     RunOnUiThread([&] {
-      if (enableAll) form.EnableAll();
+      if (enableAll) Host.EnableAll();
       VisibleList()->setEnabled(true);
       VisibleList()->setFocus();
       if (cursor) SetWaitCursor(false);
@@ -159,13 +158,13 @@ void TUnzipPage::ThreadDoUnzip(QObject* sender) {
       UnzipFilteredListviewClear();
     }
     if (FilteredShown()) ShowUnzipListView();
-    archive = form.CurrentArchiveFile;
-    totalBytes = form.UnzipTotalBytes;
+    archive = Host.CurrentArchiveFile();
+    totalBytes = UnzipTotalBytes;
   });
 
   // 2. Destination.
   std::string destination;
-  RunOnUiThread([&] { destination = form.BrowseforFolder("SELECT DESTINATION FOLDER FOR UNZIPPED FILES...", true, true); });
+  RunOnUiThread([&] { destination = Host.BrowseforFolder("SELECT DESTINATION FOLDER FOR UNZIPPED FILES...", true, true); });
   if (destination.empty()) return finish(false);
 
   // 3.-5. Room on the destination's file system, and a warning when that is the system's own.
@@ -191,15 +190,15 @@ void TUnzipPage::ThreadDoUnzip(QObject* sender) {
   if (HasExtension(archive, ".zip")) {
     // 7.1 Entries whose names reach outside the destination.
     if (!ZipFileSecurityCheck()) return finish(false);
-    RunOnUiThread([&] { form.DisableAll(); });
+    RunOnUiThread([&] { Host.DisableAll(); });
 
-    TZipKit& kit = form.ZipKit;
+    TZipKit& kit = Host.ZipKit();
     kit.ExtrBaseDir = destination;
     ExtrOpts options;
-    if (form.Settings.UnzipFolders) options.Include(ExtrDirNames);
-    if (form.Settings.UnzipOverwrite) options.Include(ExtrOverWrite);
-    if (form.Settings.UnzipFreshenFiles) options.Include(ExtrFreshen);
-    if (form.Settings.UnzipUpdateFiles) options.Include(ExtrUpdate);
+    if (Host.Settings().UnzipFolders) options.Include(ExtrDirNames);
+    if (Host.Settings().UnzipOverwrite) options.Include(ExtrOverWrite);
+    if (Host.Settings().UnzipFreshenFiles) options.Include(ExtrFreshen);
+    if (Host.Settings().UnzipUpdateFiles) options.Include(ExtrUpdate);
     kit.ExtrOptions = options;
     state.OverwriteCurrent = options.Has(ExtrOverWrite);
 
@@ -243,22 +242,22 @@ void TUnzipPage::ThreadDoUnzip(QObject* sender) {
       const int32_t err = kit.ErrCode;
       RunOnUiThread([&] {
         UnzipProgressBar->setValue(0);
-        if (err == 0) form.ArchiveExtracted = true;
+        if (err == 0) Host.SetArchiveExtracted(true);
       });
       if (err == 3) ShowError(kInvalidStructure);
     }
   }
   // Tar, gzip and RAR archives have extractors of their own.
   if (HasExtension(archive, ".gz") || HasExtension(archive, ".tgz")) {
-    RunOnUiThread([&] { form.DisableAll(); });
+    RunOnUiThread([&] { Host.DisableAll(); });
     UnzipGZFile(sender, destination);
   }
   if (HasExtension(archive, ".tar")) {
-    RunOnUiThread([&] { form.DisableAll(); });
+    RunOnUiThread([&] { Host.DisableAll(); });
     UnzipTarFile(destination);
   }
   if (HasExtension(archive, ".rar")) {
-    RunOnUiThread([&] { form.DisableAll(); });
+    RunOnUiThread([&] { Host.DisableAll(); });
     UnzipRarFile(destination);
   }
   return finish(true);

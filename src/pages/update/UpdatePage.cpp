@@ -9,8 +9,9 @@
 #include <QVBoxLayout>
 
 #include "pages/common/FileList.h"
+#include "pages/common/IconLists.h"
 
-TUpdatePage::TUpdatePage(TTandorForm& form) : TPage(form) {
+TUpdatePage::TUpdatePage(IPageHost& host) : TPage(host) {
   OpenUpdateButton = MakeButton("OPEN", "CHOOSE A ZIP FILE TO UPDATE");
   OpenUpdateButton->setDefault(true);
   OpenFilesUpdateButton = MakeButton("ADD FILES");
@@ -67,6 +68,9 @@ TUpdatePage::TUpdatePage(TTandorForm& form) : TPage(form) {
   layout->addLayout(counters);
   layout->addWidget(UpdateProgressBar);
   layout->addWidget(UpdateStatusBar);
+  ConnectExitButton(UpdateExitbutton, false);
+  ConnectHelpButton(UpdateHelpButton, "update.html");
+  UseSharedIcons(UpdateListView, true);
 }
 
 std::vector<QWidget*> TUpdatePage::WorkControls() const {
@@ -78,4 +82,48 @@ std::vector<QWidget*> TUpdatePage::CommonControls() const {
   return {OpenUpdateButton, UpdateHelpButton, UpdateExitbutton, Button1};
 }
 
+void TUpdatePage::SetIdleButtons() {
+  for (QWidget* w : std::initializer_list<QWidget*>{Button1, UpdateHelpButton, UpdateExitbutton, OpenUpdateButton,
+                                                    UpdateListView})
+    w->setEnabled(true);
+  for (QWidget* w : std::initializer_list<QWidget*>{OpenFilesUpdateButton, UpdateTagButton, AddfolderUpdatebutton,
+                                                    UpdateDeleteButton, UpdateResetButton})
+    w->setEnabled(false);
+}
+
+TFileListView* TUpdatePage::DropList() const { return UpdateResetButton->isEnabled() ? UpdateListView : nullptr; }
+
+void TUpdatePage::TakeArchive(const std::string& archive) {
+  Host.SetCurrentArchiveFile(archive);
+  Host.SetCaption(archive);
+  UpDateUpdateWindow(archive);
+}
+
 void TUpdatePage::UpDateUpdateWindow(const std::string& archive) { Q_UNUSED(archive); }
+
+void TUpdatePage::ClearUpdateWindow() {
+  UpdateListView->Model()->Clear();
+  Host.Icons().ClearCache();
+  UpDateNumFilesEdit->setText("0");
+  UpdatetotalFileSizeEdit->setText("0");
+  UpdateTagEdit->clear();
+  for (QPushButton* b : {OpenFilesUpdateButton, UpdateTagButton, AddfolderUpdatebutton, UpdateDeleteButton,
+                         UpdateResetButton})
+    b->setEnabled(false);
+  Host.SetCurrentArchiveFile({});
+  Host.SetCaption({});
+}
+
+std::string TUpdatePage::GetLastfolder(const std::string& path) {
+  RelativeRoot.clear();
+  if (path.empty() || path.back() == '/') return {};
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return {};
+  return path.substr(slash + 1);
+}
+
+std::string TUpdatePage::GetrelRootFolder(const std::string& path) {
+  RelativeRowPath.clear();
+  if (RelativeRoot.empty() || path.size() <= RelativeRoot.size()) return {};
+  return path.substr(RelativeRoot.size());
+}

@@ -16,9 +16,9 @@
 #include "TestEnv.h"
 #include "app/IncomingQueue.h"
 #include "app/OpenDispatch.h"
-#include "app/PromptService.h"
 #include "app/TandorForm.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/unzip/UnzipPage.h"
 
 // A list row showing `file`.
@@ -50,22 +50,22 @@ class DispatchTest : public ::testing::Test {
   // Makes the window with a command line, then lets the start timer and any open finish.
   void MakeForm(const QStringList& arguments = {}) {
     form_ = std::make_unique<TTandorForm>(arguments);
-    Record(form_->Dispatch->Openers);
+    Record(form_->Dispatch().Openers);
     Settle();
   }
   void Settle() {
-    for (int i = 0; i < 200 && form_->StartTimer.isActive(); ++i) {
+    for (int i = 0; i < 200 && form_->StartTimer().isActive(); ++i) {
       QApplication::processEvents(QEventLoop::AllEvents, 5);
       QThread::msleep(1);
     }
-    form_->Dispatch->WaitForOpenThread();
+    form_->Dispatch().WaitForOpenThread();
     QApplication::processEvents();
   }
   void Record(TOpeners& o) {
     const auto rec = [this](const char* kind) {
       return [this, kind](const std::string& a) {
         opened_.push_back(kind + (":" + a));
-        form_->UnzipPage->UnzipListView->Model()->Append(Row("entry.txt"));  // the archive is shown
+        form_->UnzipPage()->UnzipListView->Model()->Append(Row("entry.txt"));  // the archive is shown
       };
     };
     o.Zip = rec("zip");
@@ -85,7 +85,7 @@ class DispatchTest : public ::testing::Test {
     return std::filesystem::canonical(p).string();
   }
   std::vector<std::string> Queued() const {
-    return std::vector<std::string>(form_->QueueList.begin() + 1, form_->QueueList.end());
+    return std::vector<std::string>(form_->QueueList().begin() + 1, form_->QueueList().end());
   }
   std::vector<std::string> QueueFileLines() const {
     std::vector<std::string> lines;
@@ -103,11 +103,11 @@ class DispatchTest : public ::testing::Test {
     if (!line.empty()) lines.push_back(line);
     return lines;
   }
-  std::string BoxItem(int i) const { return form_->UnzipPage->ComboBox->itemText(i).toStdString(); }
-  int BoxCount() const { return form_->UnzipPage->ComboBox->count(); }
+  std::string BoxItem(int i) const { return form_->UnzipPage()->ComboBox->itemText(i).toStdString(); }
+  int BoxCount() const { return form_->UnzipPage()->ComboBox->count(); }
   void ShowArchive(const std::string& path) {
-    form_->UnzipPage->UnzipListView->Model()->Append(Row("shown.txt"));
-    form_->CurrentArchiveFile = path;
+    form_->UnzipPage()->UnzipListView->Model()->Append(Row("shown.txt"));
+    form_->SetCurrentArchiveFile(path);
   }
 
   TScriptedPrompt prompt_;

@@ -25,17 +25,17 @@ TEST_F(DispatchTest, CommandLineOpensTheFirstAndQueuesTheRest) {
   const std::string a = File("a.zip"), b = File("b.zip"), c = File("c.tar");
   MakeForm(Args({a, b, c}));
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
-  EXPECT_EQ(form_->CurrentArchiveFile, a);
+  EXPECT_EQ(form_->CurrentArchiveFile(), a);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : a.zip");
-  EXPECT_EQ(form_->Settings.ArchiveOpenFolder, files_.string());
+  EXPECT_EQ(form_->Settings().ArchiveOpenFolder, files_.string());
   EXPECT_EQ(Queued(), (std::vector<std::string>{b, c}));
   ASSERT_EQ(BoxCount(), 3);
   EXPECT_EQ(BoxItem(0), "{ QUEUE - WAITING }");
   EXPECT_EQ(BoxItem(1), "b.zip");
   EXPECT_EQ(BoxItem(2), "c.tar");
-  EXPECT_EQ(form_->UnzipPage->ComboBox->currentIndex(), 0);
+  EXPECT_EQ(form_->UnzipPage()->ComboBox->currentIndex(), 0);
   EXPECT_EQ(QueueFileLines(), (std::vector<std::string>{b, c}));
-  EXPECT_TRUE(form_->UnzipPage->UnzipListView->isEnabled());
+  EXPECT_TRUE(form_->UnzipPage()->UnzipListView->isEnabled());
   EXPECT_TRUE(prompt_.History().empty());
 }
 
@@ -81,7 +81,7 @@ TEST_F(DispatchTest, ArchiveFromTheTemporaryFolderIsOpenedAsItsCopy) {
   MakeForm(Args({download.string()}));
   const std::string copy = fs::weakly_canonical(data_ / "ziptemp" / "dl.zip").string();
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + copy});
-  EXPECT_EQ(form_->CurrentArchiveFile, copy);
+  EXPECT_EQ(form_->CurrentArchiveFile(), copy);
   EXPECT_EQ(testenv::ReadFile(copy), "PK-download");
   fs::remove(download);  // the browser cleans up: our copy stays while it is shown
   form_->DoCloseCode();  // shown and not extracted: queued, so the copy is kept
@@ -103,14 +103,14 @@ TEST_F(DispatchTest, ExpandLongPath) {
 TEST_F(DispatchTest, HandOverToAnIdleWindowOpensOneArchive) {
   MakeForm();
   const std::string a = File("a.zip");
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 1, HandOver({a}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 1, HandOver({a}));
   Settle();
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
   EXPECT_TRUE(Queued().empty());
   EXPECT_FALSE(fs::exists(data_ / "queue"));
 
   // Nothing handed over: nothing happens.
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 0, HandOver({}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 0, HandOver({}));
   Settle();
   EXPECT_EQ(opened_.size(), 1u);
 }
@@ -119,7 +119,7 @@ TEST_F(DispatchTest, HandOverOfSeveralToAnIdleWindowOpensTheFirst) {
   MakeForm();
   const std::string a = File("a.zip"), b = File("b.rar"), c = File("c.gz");
   const std::string notes = File("notes.txt");
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 5, HandOver({a, b, notes, (files_ / "gone.zip").string(), c}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 5, HandOver({a, b, notes, (files_ / "gone.zip").string(), c}));
   Settle();
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
   EXPECT_EQ(Queued(), (std::vector<std::string>{b, c}));
@@ -132,10 +132,10 @@ TEST_F(DispatchTest, HandOverWhileBusyQueuesEverything) {
   MakeForm();
   const std::string shown = File("shown.zip"), a = File("a.zip"), b = File("b.zip"), c = File("c.tar");
   ShowArchive(shown);
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 3, HandOver({a, b, c}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 3, HandOver({a, b, c}));
   Settle();
   EXPECT_TRUE(opened_.empty());
-  EXPECT_EQ(form_->CurrentArchiveFile, shown);
+  EXPECT_EQ(form_->CurrentArchiveFile(), shown);
   EXPECT_EQ(Queued(), (std::vector<std::string>{a, b, c}));
   EXPECT_EQ(QueueFileLines(), (std::vector<std::string>{a, b, c}));
   EXPECT_EQ(BoxItem(0), "{ QUEUE - WAITING }");
@@ -143,7 +143,7 @@ TEST_F(DispatchTest, HandOverWhileBusyQueuesEverything) {
   // The same archive again, in other letter case (a distinct file on this file system), is not
   // queued twice.
   const std::string upper = File("A.ZIP");
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 2, HandOver({a, upper}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 2, HandOver({a, upper}));
   Settle();
   EXPECT_EQ(Queued().size(), 3u);
   EXPECT_EQ(QueueFileLines().size(), 3u);
@@ -153,7 +153,7 @@ TEST_F(DispatchTest, HandOverWhileAnotherPageIsShownQueues) {
   MakeForm();
   const std::string a = File("a.zip");
   ASSERT_EQ(form_->RequestPage(kCreatePage), kCreatePage);
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 1, HandOver({a}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 1, HandOver({a}));
   Settle();
   EXPECT_TRUE(opened_.empty());
   EXPECT_EQ(Queued(), std::vector<std::string>{a});
@@ -162,10 +162,10 @@ TEST_F(DispatchTest, HandOverWhileAnotherPageIsShownQueues) {
 TEST_F(DispatchTest, HandOverWhileAModalWindowIsOpenQueues) {
   MakeForm();
   const std::string a = File("a.zip");
-  form_->ModalDialogOpen = true;
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 1, HandOver({a}));
+  form_->SetModalDialogOpen(true);
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 1, HandOver({a}));
   Settle();
-  form_->ModalDialogOpen = false;
+  form_->SetModalDialogOpen(false);
   EXPECT_TRUE(opened_.empty());
   EXPECT_EQ(Queued(), std::vector<std::string>{a});
 }
@@ -178,14 +178,14 @@ TEST_F(DispatchTest, HandOverWithTheQueueOffReplacesTheShownArchive) {
   s.QueueEnabled = false;
   ASSERT_TRUE(s.SaveSettings());
   MakeForm();
-  ASSERT_FALSE(form_->Settings.QueueEnabled);
+  ASSERT_FALSE(form_->Settings().QueueEnabled);
   const std::string old = File("old.zip"), fresh = File("new.zip");
   ShowArchive(old);
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 1, HandOver({fresh}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 1, HandOver({fresh}));
   Settle();
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + fresh});
-  EXPECT_EQ(form_->CurrentArchiveFile, fresh);
-  EXPECT_EQ(form_->UnzipPage->UnzipListView->Count(), 1);  // the old rows went; the recorder added one
+  EXPECT_EQ(form_->CurrentArchiveFile(), fresh);
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 1);  // the old rows went; the recorder added one
   EXPECT_TRUE(Queued().empty());
 }
 
@@ -195,25 +195,25 @@ TEST_F(DispatchTest, HandOverFromTheTemporaryFolderQueuesACopy) {
   const fs::path download = fs::path(getenv("TMPDIR")) / "dl" / "setup.zip";
   fs::create_directories(download.parent_path());
   testenv::WriteFile(download, "first download");
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 1, HandOver({download.string()}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 1, HandOver({download.string()}));
   const std::string copy = fs::weakly_canonical(data_ / "ziptemp" / "setup.zip").string();
   EXPECT_EQ(Queued(), std::vector<std::string>{copy});
   EXPECT_EQ(testenv::ReadFile(copy), "first download");
   // Another download of the same name does not replace the queued copy.
   testenv::WriteFile(download, "second download");
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 1, HandOver({download.string()}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 1, HandOver({download.string()}));
   const std::string copy2 = fs::weakly_canonical(data_ / "ziptemp" / "setup (2).zip").string();
   EXPECT_EQ(Queued(), (std::vector<std::string>{copy, copy2}));
   EXPECT_EQ(testenv::ReadFile(copy), "first download");
   EXPECT_EQ(testenv::ReadFile(copy2), "second download");
   // The same download once more is not queued a third time.
-  form_->Dispatch->RunOnceOtherInstance(nullptr, 1, HandOver({download.string()}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 1, HandOver({download.string()}));
   EXPECT_EQ(Queued().size(), 2u);
 }
 
 TEST_F(DispatchTest, MoveToBatchStaysDisabled) {
   MakeForm();
   form_->EnableAll();
-  EXPECT_FALSE(form_->UnzipPage->MoveBatchButton->isEnabled());
-  EXPECT_TRUE(form_->UnzipPage->CLRButton->isEnabled());
+  EXPECT_FALSE(form_->UnzipPage()->MoveBatchButton->isEnabled());
+  EXPECT_TRUE(form_->UnzipPage()->CLRButton->isEnabled());
 }

@@ -22,75 +22,75 @@ QStringList Paths(std::initializer_list<std::string> items) {
 TEST_F(DispatchTest, DropsOnTheUnzipList) {
   MakeForm();
   const std::string a = File("a.zip"), b = File("b.zip");
-  ASSERT_EQ(form_->DropTarget, form_->UnzipPage->UnzipListView);
+  ASSERT_EQ(form_->DropTarget(), form_->UnzipPage()->UnzipListView);
 
   // Two files: refused with a message.
-  form_->Dispatch->DropFileTargetDrop(Paths({a, b}));
+  form_->Dispatch().DropFileTargetDrop(Paths({a, b}));
   EXPECT_TRUE(opened_.empty());
   ASSERT_EQ(prompt_.Texts().size(), 1u);
   EXPECT_EQ(prompt_.Texts()[0], "YOU HAVE DROPPED MORE THAN ONE FILE.  CHOOSE A SINGLE ZIP FILE TO DROP");
 
   // Types the drop does not take: ignored without a word.
   prompt_.Clear();
-  form_->Dispatch->DropFileTargetDrop(Paths({File("r.rar")}));
-  form_->Dispatch->DropFileTargetDrop(Paths({File("x.tgz")}));
-  form_->Dispatch->DropFileTargetDrop(Paths({File("notes.txt")}));
+  form_->Dispatch().DropFileTargetDrop(Paths({File("r.rar")}));
+  form_->Dispatch().DropFileTargetDrop(Paths({File("x.tgz")}));
+  form_->Dispatch().DropFileTargetDrop(Paths({File("notes.txt")}));
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(prompt_.History().empty());
 
   // One zip archive: opened.
-  form_->Dispatch->DropFileTargetDrop(Paths({a}));
+  form_->Dispatch().DropFileTargetDrop(Paths({a}));
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
-  EXPECT_EQ(form_->CurrentArchiveFile, a);
+  EXPECT_EQ(form_->CurrentArchiveFile(), a);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : a.zip");
-  EXPECT_TRUE(form_->UnzipPage->UnzipListView->isEnabled());
+  EXPECT_TRUE(form_->UnzipPage()->UnzipListView->isEnabled());
 
   // Over a shown archive: asked first; No keeps it.
   prompt_.QueueAnswer(TPromptAnswer::No);
-  form_->Dispatch->DropFileTargetDrop(Paths({b}));
+  form_->Dispatch().DropFileTargetDrop(Paths({b}));
   EXPECT_TRUE(prompt_.Saw("CLEAR THE ENTRIES AND LOAD A NEW ZIP FILE?"));
   EXPECT_EQ(opened_.size(), 1u);
-  EXPECT_EQ(form_->CurrentArchiveFile, a);
+  EXPECT_EQ(form_->CurrentArchiveFile(), a);
   // Yes replaces it.
   prompt_.QueueAnswer(TPromptAnswer::Yes);
-  form_->Dispatch->DropFileTargetDrop(Paths({b}));
+  form_->Dispatch().DropFileTargetDrop(Paths({b}));
   EXPECT_EQ(opened_.back(), "zip:" + b);
-  EXPECT_EQ(form_->UnzipPage->UnzipListView->Count(), 1);  // the old rows were cleared
-  EXPECT_EQ(form_->UnzipPage->UnzipNumFilesEdit->text().toStdString(), "0");
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 1);  // the old rows were cleared
+  EXPECT_EQ(form_->UnzipPage()->UnzipNumFilesEdit->text().toStdString(), "0");
 }
 
 TEST_F(DispatchTest, DroppedGzipAndTarArchivesGoToTheirOpeners) {
   MakeForm();
   const std::string targz = File("p.tar.gz"), gz = File("q.gz"), tar = File("t.tar");
   for (const std::string& f : {targz, gz, tar}) {
-    form_->UnzipPage->ClearUnzipWindow();
-    form_->Dispatch->DropFileTargetDrop(Paths({f}));
+    form_->UnzipPage()->ClearUnzipWindow();
+    form_->Dispatch().DropFileTargetDrop(Paths({f}));
   }
   EXPECT_EQ(opened_, (std::vector<std::string>{"tgz:" + targz, "gz:" + gz, "tar:" + tar}));
   // With gzipped tar archives opened as plain gzip files.
-  form_->Settings.OpenTarInGz = false;
-  form_->UnzipPage->ClearUnzipWindow();
-  form_->Dispatch->DropFileTargetDrop(Paths({targz}));
+  form_->Settings().OpenTarInGz = false;
+  form_->UnzipPage()->ClearUnzipWindow();
+  form_->Dispatch().DropFileTargetDrop(Paths({targz}));
   EXPECT_EQ(opened_.back(), "gz:" + targz);
-  EXPECT_TRUE(form_->UnzipPage->UnzipButton->isEnabled());
+  EXPECT_TRUE(form_->UnzipPage()->UnzipButton->isEnabled());
 }
 
 TEST_F(DispatchTest, DropsOnTheFilteredList) {
   MakeForm();
-  TUnzipPage* page = form_->UnzipPage;
+  TUnzipPage* page = form_->UnzipPage();
   const std::string a = File("a.zip");
   // An empty filtered list opens nothing.
-  form_->DropTarget = page->UnzipFilteredListView;
-  form_->Dispatch->DropFileTargetDrop(Paths({a}));
+  form_->SetDropTarget(page->UnzipFilteredListView);
+  form_->Dispatch().DropFileTargetDrop(Paths({a}));
   EXPECT_TRUE(opened_.empty());
   // A filled one asks; Yes shows the full list, which becomes the target, and opens there.
   page->UnzipListView->Model()->Append(Row("filtered.txt"));
   page->UnzipListView->Model()->Append(Row("other.txt"));
   page->UnzipFilteredListView->Model()->Append(Row("filtered.txt"));
   prompt_.QueueAnswer(TPromptAnswer::Yes);
-  form_->Dispatch->DropFileTargetDrop(Paths({a}));
+  form_->Dispatch().DropFileTargetDrop(Paths({a}));
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
-  EXPECT_EQ(form_->DropTarget, page->UnzipListView);
+  EXPECT_EQ(form_->DropTarget(), page->UnzipListView);
   EXPECT_FALSE(page->FilteredShown());
   EXPECT_EQ(page->UnzipFilteredListView->Count(), 0);
 }
@@ -98,10 +98,10 @@ TEST_F(DispatchTest, DropsOnTheFilteredList) {
 TEST_F(DispatchTest, DropsOnTheCreateList) {
   MakeForm();
   ASSERT_EQ(form_->RequestPage(kCreatePage), kCreatePage);
-  ASSERT_EQ(form_->DropTarget, form_->CreatePage->ZipListView);
+  ASSERT_EQ(form_->DropTarget(), form_->CreatePage()->ZipListView);
   const std::string a = File("a.txt"), b = File("b.rar");
-  form_->Dispatch->DropFileTargetDrop(Paths({a}));
-  form_->Dispatch->DropFileTargetDrop(Paths({a, b}));  // any files, several at once
+  form_->Dispatch().DropFileTargetDrop(Paths({a}));
+  form_->Dispatch().DropFileTargetDrop(Paths({a, b}));  // any files, several at once
   EXPECT_EQ(dropped_, (std::vector<std::string>{"create:" + a, "create:" + a + "|" + b}));
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(prompt_.History().empty());
@@ -112,17 +112,17 @@ TEST_F(DispatchTest, DropsOnTheUpdateList) {
   const std::string a = File("a.txt"), b = File("b.txt");
   ASSERT_EQ(form_->RequestPage(kUpdatePage), kUpdatePage);
   // No archive open there: the list takes no drops.
-  EXPECT_EQ(form_->DropTarget, nullptr);
-  form_->DropTarget = form_->UpdatePage->UpdateListView;
-  form_->UpdatePage->UpdateResetButton->setEnabled(false);
-  form_->Dispatch->DropFileTargetDrop(Paths({a}));
+  EXPECT_EQ(form_->DropTarget(), nullptr);
+  form_->SetDropTarget(form_->UpdatePage()->UpdateListView);
+  form_->UpdatePage()->UpdateResetButton->setEnabled(false);
+  form_->Dispatch().DropFileTargetDrop(Paths({a}));
   EXPECT_TRUE(dropped_.empty());
   // With an archive open (RESET enabled) the files go to the update page.
-  form_->UpdatePage->UpdateResetButton->setEnabled(true);
-  form_->Dispatch->DropFileTargetDrop(Paths({a}));
-  EXPECT_FALSE(form_->UpdatePage->UpdateResetButton->isEnabled()) << "the page is busy meanwhile";
-  form_->UpdatePage->UpdateResetButton->setEnabled(true);
-  form_->Dispatch->DropFileTargetDrop(Paths({a, b}));
+  form_->UpdatePage()->UpdateResetButton->setEnabled(true);
+  form_->Dispatch().DropFileTargetDrop(Paths({a}));
+  EXPECT_FALSE(form_->UpdatePage()->UpdateResetButton->isEnabled()) << "the page is busy meanwhile";
+  form_->UpdatePage()->UpdateResetButton->setEnabled(true);
+  form_->Dispatch().DropFileTargetDrop(Paths({a, b}));
   EXPECT_EQ(dropped_, (std::vector<std::string>{"update:" + a, "update:" + a + "|" + b}));
 }
 
@@ -130,15 +130,15 @@ TEST_F(DispatchTest, OnlyTheDropTargetTakesDrops) {
   MakeForm();
   const std::string a = File("a.zip");
   // A drop on the create list while the unzip page is shown is not the target's.
-  emit form_->CreatePage->ZipListView->FilesDropped(Paths({a}));
-  emit form_->BatchPage->BatchListView->FilesDropped(Paths({a}));
+  emit form_->CreatePage()->ZipListView->FilesDropped(Paths({a}));
+  emit form_->BatchPage()->BatchListView->FilesDropped(Paths({a}));
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(dropped_.empty());
-  emit form_->UnzipPage->UnzipListView->FilesDropped(Paths({a}));
+  emit form_->UnzipPage()->UnzipListView->FilesDropped(Paths({a}));
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
   // The self-extracting page takes none.
   ASSERT_EQ(form_->RequestPage(kSfxPage), kSfxPage);
-  EXPECT_EQ(form_->DropTarget, nullptr);
-  form_->Dispatch->DropFileTargetDrop(Paths({a}));
+  EXPECT_EQ(form_->DropTarget(), nullptr);
+  form_->Dispatch().DropFileTargetDrop(Paths({a}));
   EXPECT_EQ(opened_.size(), 1u);
 }

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "TestEnv.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 
 namespace fs = std::filesystem;

@@ -17,7 +17,7 @@ TEST_F(DispatchTest, QueueFileComesAndGoesWithTheQueue) {
   EXPECT_EQ(QueueFileLines(), std::vector<std::string>{a});
   EXPECT_EQ(BoxItem(0), "{ QUEUE - WAITING }");
   EXPECT_EQ(BoxItem(1), "a.zip");
-  form_->Queue->RemoveFromQueue(1);
+  form_->Queue().RemoveFromQueue(1);
   EXPECT_FALSE(fs::exists(data_ / "queue"));
   EXPECT_EQ(BoxItem(0), "{ QUEUE - EMPTY }");
   EXPECT_EQ(BoxCount(), 1);
@@ -28,12 +28,12 @@ TEST_F(DispatchTest, QueueFileComesAndGoesWithTheQueue) {
 TEST_F(DispatchTest, QueueIgnoresLetterCaseAndNonArchives) {
   MakeForm();
   const std::string lower = File("same.zip"), upper = File("SAME.ZIP");
-  EXPECT_TRUE(form_->Queue->AddToQueue(lower));
-  EXPECT_FALSE(form_->Queue->AddToQueue(upper));
-  EXPECT_TRUE(form_->Queue->IsInQueue(upper));
-  EXPECT_FALSE(form_->Queue->AddToQueue(File("notes.txt")));
-  EXPECT_FALSE(form_->Queue->AddToQueue((files_ / "gone.zip").string()));
-  EXPECT_FALSE(form_->Queue->AddToQueue(File("line\nbreak.zip")));  // cannot stand in a line of the file
+  EXPECT_TRUE(form_->Queue().AddToQueue(lower));
+  EXPECT_FALSE(form_->Queue().AddToQueue(upper));
+  EXPECT_TRUE(form_->Queue().IsInQueue(upper));
+  EXPECT_FALSE(form_->Queue().AddToQueue(File("notes.txt")));
+  EXPECT_FALSE(form_->Queue().AddToQueue((files_ / "gone.zip").string()));
+  EXPECT_FALSE(form_->Queue().AddToQueue(File("line\nbreak.zip")));  // cannot stand in a line of the file
   EXPECT_EQ(Queued(), std::vector<std::string>{lower});
   EXPECT_EQ(QueueFileLines(), std::vector<std::string>{lower});
 }
@@ -62,9 +62,9 @@ TEST_F(DispatchTest, ClosingKeepsTheQueueForTheNextStart) {
   MakeForm();
   EXPECT_EQ(Queued(), (std::vector<std::string>{a, shown}));
   // Extracted archives are not queued at close.
-  form_->Queue->RemoveFromQueue(2);
+  form_->Queue().RemoveFromQueue(2);
   ShowArchive(shown);
-  form_->ArchiveExtracted = true;
+  form_->SetArchiveExtracted(true);
   form_.reset();
   MakeForm();
   EXPECT_EQ(Queued(), std::vector<std::string>{a});
@@ -76,17 +76,17 @@ TEST_F(DispatchTest, PickingAQueuedArchiveOpensItAndQueuesTheShownOne) {
   form_->AddToQueue(a);
   form_->AddToQueue(b);
   ShowArchive(shown);
-  form_->QueueButtons->ComboBoxChange(1);
+  form_->QueueButtons().ComboBoxChange(1);
   Settle();
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
-  EXPECT_EQ(form_->CurrentArchiveFile, a);
+  EXPECT_EQ(form_->CurrentArchiveFile(), a);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : a.zip");
   EXPECT_EQ(Queued(), (std::vector<std::string>{b, shown}));  // the replaced archive goes to the end
   EXPECT_EQ(QueueFileLines(), (std::vector<std::string>{b, shown}));
   EXPECT_EQ(BoxItem(2), "shown.zip");
-  EXPECT_EQ(form_->UnzipPage->ComboBox->currentIndex(), 0);
+  EXPECT_EQ(form_->UnzipPage()->ComboBox->currentIndex(), 0);
   // Item 0 does nothing.
-  form_->QueueButtons->ComboBoxChange(0);
+  form_->QueueButtons().ComboBoxChange(0);
   Settle();
   EXPECT_EQ(opened_.size(), 1u);
 }
@@ -97,15 +97,15 @@ TEST_F(DispatchTest, PickingAVanishedOrForeignFileRemovesIt) {
   form_->AddToQueue(a);
   form_->AddToQueue(b);
   fs::remove(a);
-  form_->QueueButtons->ComboBoxChange(1);
+  form_->QueueButtons().ComboBoxChange(1);
   ASSERT_EQ(prompt_.Texts().size(), 1u);
   EXPECT_EQ(prompt_.Texts()[0], "THE FILE YOU HAVE SELECTED NO LONGER EXISTS.\nIF YOU DOWNLOADED THE FILE FROM THE "
                                 "INTERNET AND CLOSED YOUR BROWSER THE FILE WAS DELETED.");
   EXPECT_EQ(Queued(), std::vector<std::string>{b});
   // An entry that is not an archive (it can only come from outside the queue's own checks).
-  form_->QueueList.push_back(File("notes.txt"));
-  form_->UnzipPage->ComboBox->addItem("notes.txt");
-  form_->QueueButtons->ComboBoxChange(2);
+  form_->QueueList().push_back(File("notes.txt"));
+  form_->UnzipPage()->ComboBox->addItem("notes.txt");
+  form_->QueueButtons().ComboBoxChange(2);
   EXPECT_TRUE(prompt_.Saw("ERROR : THE FILE IS NOT IN A FORMAT THAT IS RECOGNIZED BY THIS PROGRAM."));
   EXPECT_EQ(Queued(), std::vector<std::string>{b});
   EXPECT_TRUE(opened_.empty());
@@ -115,22 +115,22 @@ TEST_F(DispatchTest, RemovalWindow) {
   MakeForm();
   const std::string a = File("a.zip"), b = File("b.zip"), c = File("c.zip");
   for (const std::string& f : {a, b, c}) form_->AddToQueue(f);
-  ASSERT_TRUE(form_->Settings.ConfirmQueueDelete);
+  ASSERT_TRUE(form_->Settings().ConfirmQueueDelete);
 
   // Delete with nothing checked removes nothing.
   bool modalFlag = false;
   modal_ = [&](QDialog& d) {
     auto& w = dynamic_cast<TDeleteQueueFileForm&>(d);
-    modalFlag = form_->ModalDialogOpen;
+    modalFlag = form_->ModalDialogOpen();
     EXPECT_EQ(w.windowTitle().toStdString(), "Remove File From Queue");
     EXPECT_EQ(w.List->topLevelItemCount(), 3);
     w.DeleteClick();
     return w.result();
   };
-  form_->QueueButtons->CLRButtonClick();
+  form_->QueueButtons().CLRButtonClick();
   EXPECT_EQ(windows_, std::vector<std::string>{"TDeleteQueueFileForm"});
   EXPECT_TRUE(modalFlag);
-  EXPECT_FALSE(form_->ModalDialogOpen);
+  EXPECT_FALSE(form_->ModalDialogOpen());
   EXPECT_EQ(Queued().size(), 3u);
 
   // Checked items go; the others keep their order.
@@ -141,7 +141,7 @@ TEST_F(DispatchTest, RemovalWindow) {
     w.DeleteClick();
     return w.result();
   };
-  form_->QueueButtons->CLRButtonClick();
+  form_->QueueButtons().CLRButtonClick();
   EXPECT_EQ(Queued(), std::vector<std::string>{b});
   EXPECT_EQ(QueueFileLines(), std::vector<std::string>{b});
   EXPECT_EQ(BoxCount(), 2);
@@ -153,7 +153,7 @@ TEST_F(DispatchTest, RemovalWindow) {
     w.CheckAllClick();
     return int(QDialog::Rejected);
   };
-  form_->QueueButtons->CLRButtonClick();
+  form_->QueueButtons().CLRButtonClick();
   EXPECT_EQ(Queued(), std::vector<std::string>{b});
 
   // Everything checked: the queue and its file are gone.
@@ -163,20 +163,20 @@ TEST_F(DispatchTest, RemovalWindow) {
     w.DeleteClick();
     return w.result();
   };
-  form_->QueueButtons->CLRButtonClick();
+  form_->QueueButtons().CLRButtonClick();
   EXPECT_TRUE(Queued().empty());
   EXPECT_EQ(BoxItem(0), "{ QUEUE - EMPTY }");
   EXPECT_FALSE(fs::exists(data_ / "queue"));
 
   // An empty queue opens no window.
   windows_.clear();
-  form_->QueueButtons->CLRButtonClick();
+  form_->QueueButtons().CLRButtonClick();
   EXPECT_TRUE(windows_.empty());
 }
 
 TEST_F(DispatchTest, ClearingWithoutConfirmationEmptiesQueueAndCopies) {
   MakeForm();
-  form_->Settings.ConfirmQueueDelete = false;
+  form_->Settings().ConfirmQueueDelete = false;
   const fs::path download = fs::path(getenv("TMPDIR")) / "dl" / "got.zip";
   fs::create_directories(download.parent_path());
   testenv::WriteFile(download, "PK");
@@ -184,7 +184,7 @@ TEST_F(DispatchTest, ClearingWithoutConfirmationEmptiesQueueAndCopies) {
   form_->AddToQueue(File("a.zip"));
   ASSERT_EQ(Queued().size(), 2u);
   EXPECT_TRUE(fs::exists(data_ / "ziptemp" / "got.zip"));
-  form_->QueueButtons->CLRButtonClick();
+  form_->QueueButtons().CLRButtonClick();
   EXPECT_TRUE(windows_.empty());
   EXPECT_TRUE(Queued().empty());
   EXPECT_EQ(BoxCount(), 1);
@@ -210,16 +210,16 @@ TEST_F(DispatchTest, CopiesOfDownloadsLiveAsLongAsTheyAreQueued) {
   EXPECT_EQ(testenv::ReadFile(ziptemp + "/pkg.tar.gz"), "first");
   EXPECT_EQ(testenv::ReadFile(ziptemp + "/pkg (2).tar.gz"), "second");
   // A copy is never copied onto itself.
-  EXPECT_EQ(form_->Queue->CopyToQueueFolder(ziptemp + "/x.zip"), ziptemp + "/x.zip");
+  EXPECT_EQ(form_->Queue().CopyToQueueFolder(ziptemp + "/x.zip"), ziptemp + "/x.zip");
   EXPECT_EQ(testenv::ReadFile(ziptemp + "/x.zip"), "PK\x05\x06");
   // Unqueued copies go when pruned; dot-files and folders stay.
   testenv::WriteFile(ziptemp + "/.keep", "");
   fs::create_directories(ziptemp + "/sub");
-  form_->Queue->RemoveFromQueue(1);
-  form_->Queue->PruneQueueCopies();
+  form_->Queue().RemoveFromQueue(1);
+  form_->Queue().PruneQueueCopies();
   EXPECT_EQ(testenv::ListTree(ziptemp), (std::vector<std::string>{".keep", "pkg (2).tar.gz", "sub/", "x.zip"}));
   // At exit too.
-  form_->Queue->RemoveFromQueue(1);
+  form_->Queue().RemoveFromQueue(1);
   form_.reset();
   EXPECT_EQ(testenv::ListTree(ziptemp), (std::vector<std::string>{".keep", "sub/", "x.zip"}));
 }
@@ -227,15 +227,15 @@ TEST_F(DispatchTest, CopiesOfDownloadsLiveAsLongAsTheyAreQueued) {
 TEST_F(DispatchTest, QueueButtonMovesTheShownArchive) {
   MakeForm();
   const std::string shown = File("shown.zip");
-  form_->QueueButtons->SaveQueueButtonClick();  // nothing shown: nothing happens
+  form_->QueueButtons().SaveQueueButtonClick();  // nothing shown: nothing happens
   EXPECT_TRUE(Queued().empty());
   ShowArchive(shown);
   form_->SetCaption(shown);
-  form_->QueueButtons->SaveQueueButtonClick();
+  form_->QueueButtons().SaveQueueButtonClick();
   EXPECT_EQ(Queued(), std::vector<std::string>{shown});
-  EXPECT_EQ(form_->CurrentArchiveFile, "");
+  EXPECT_EQ(form_->CurrentArchiveFile(), "");
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
-  EXPECT_FALSE(form_->UnzipPage->UnzipListView->HasRows());
+  EXPECT_FALSE(form_->UnzipPage()->UnzipListView->HasRows());
 }
 
 TEST_F(DispatchTest, SaveButtonCopiesTheShownArchive) {
@@ -244,17 +244,17 @@ TEST_F(DispatchTest, SaveButtonCopiesTheShownArchive) {
   ShowArchive(shown);
   const fs::path out = testenv::MakeTempDir("out");
   prompt_.QueuePath((out / "copy").string());
-  form_->QueueButtons->SaveUnzipFileButtonClick();
+  form_->QueueButtons().SaveUnzipFileButtonClick();
   EXPECT_EQ(testenv::ReadFile(out / "copy.zip"), testenv::ReadFile(shown));
   ASSERT_FALSE(prompt_.History().empty());
   EXPECT_EQ(prompt_.History()[0].caption, "Choose a name for your zip file ");
   // Cancelled: nothing written.
-  form_->QueueButtons->SaveUnzipFileButtonClick();
+  form_->QueueButtons().SaveUnzipFileButtonClick();
   EXPECT_EQ(testenv::ListTree(out), std::vector<std::string>{"copy.zip"});
   // A folder that cannot be written: reported, not pretended.
   prompt_.Clear();
   prompt_.QueuePath("/proc/tandor-nowhere/copy.zip");
-  form_->QueueButtons->SaveUnzipFileButtonClick();
+  form_->QueueButtons().SaveUnzipFileButtonClick();
   EXPECT_TRUE(prompt_.Saw("COULD NOT BE SAVED"));
 }
 

@@ -44,12 +44,12 @@ TEST(CreateListPaths, StoredPathsAndShortenedFolders) {
 TEST_F(CreatePageTest, AddFilesUnderEachPathSetting) {
   const fs::path root = MakeProject();
   const fs::path a = root / "proj/a.txt", b = root / "proj/sub/b.txt";
-  form_->Settings.SaveZipFolders = false;
+  form_->Settings().SaveZipFolders = false;
   AddFiles({a});
-  form_->Settings.SaveZipFolders = true;
-  form_->Settings.RelativePaths = true;
+  form_->Settings().SaveZipFolders = true;
+  form_->Settings().RelativePaths = true;
   AddFiles({b});
-  form_->Settings.RelativePaths = false;
+  form_->Settings().RelativePaths = false;
   AddFiles({root / "proj/sub/deep/c.txt"});
   const std::string r = root.string();
   EXPECT_EQ(Rows(), (std::vector<std::string>{"|a.txt|" + a.string(), "sub|b.txt|" + b.string(),
@@ -58,13 +58,13 @@ TEST_F(CreatePageTest, AddFilesUnderEachPathSetting) {
   EXPECT_EQ(page_->TotalFileSizeEdit->text().toStdString(), FormatWithCommas(6 + 5000 + 18));
   EXPECT_EQ(page_->ZipListView->Model()->Row(1).Size, "5,000");
   EXPECT_TRUE(page_->ZipButton->isEnabled());
-  EXPECT_FALSE(form_->Settings.CreateOptionsEditable);
+  EXPECT_FALSE(form_->Settings().CreateOptionsEditable);
 
   // The same file again, alone or among others, is refused; a missing file is skipped silently.
   AddFiles({a});
   AddFiles({b, root / "proj/missing.txt", a});
   EXPECT_EQ(page_->ZipListView->Count(), 3);
-  EXPECT_EQ(form_->UndoStack.Depth(), 3u) << "actions that added nothing leave no undo step";
+  EXPECT_EQ(form_->CreatePage()->UndoStack.Depth(), 3u) << "actions that added nothing leave no undo step";
   EXPECT_TRUE(prompt_.Texts().empty());
 }
 
@@ -76,7 +76,7 @@ TEST_F(CreatePageTest, FolderScanUnderEachPathSetting) {
   fs::create_directory_symlink(root / "proj/sub", root / "proj/loop");
   fs::create_symlink(root / "proj/a.txt", root / "proj/alias.txt");
 
-  form_->Settings.RelativePaths = true;
+  form_->Settings().RelativePaths = true;
   AddFolder(root / "proj");
   std::vector<std::string> rows = Rows();
   std::sort(rows.begin(), rows.end());
@@ -88,7 +88,7 @@ TEST_F(CreatePageTest, FolderScanUnderEachPathSetting) {
 
   // Absolute folders; a trailing "/" on the chosen folder changes nothing.
   page_->ZipResetButtonClick();
-  form_->Settings.RelativePaths = false;
+  form_->Settings().RelativePaths = false;
   AddFolder(root / "proj/sub/");
   rows = Rows();
   std::sort(rows.begin(), rows.end());
@@ -97,8 +97,8 @@ TEST_F(CreatePageTest, FolderScanUnderEachPathSetting) {
 
   // No folders stored, no recursion.
   page_->ZipResetButtonClick();
-  form_->Settings.SaveZipFolders = false;
-  form_->Settings.RecurseFolders = false;
+  form_->Settings().SaveZipFolders = false;
+  form_->Settings().RecurseFolders = false;
   AddFolder(root / "proj/sub");
   EXPECT_EQ(Rows(), (std::vector<std::string>{"|b.txt|" + r + "/proj/sub/b.txt"}));
 
@@ -111,7 +111,7 @@ TEST_F(CreatePageTest, FolderScanUnderEachPathSetting) {
 TEST_F(CreatePageTest, DropsHonourThePathSettings) {
   const fs::path root = MakeProject();
   const std::string r = root.string();
-  form_->Settings.RelativePaths = true;
+  form_->Settings().RelativePaths = true;
   Drop({root / "proj/sub", root / "proj/a.txt", root / "gone.txt"});
   std::vector<std::string> rows = Rows();
   ASSERT_EQ(rows.size(), 3u);
@@ -126,7 +126,7 @@ TEST_F(CreatePageTest, DropsHonourThePathSettings) {
   EXPECT_EQ(page_->ZipListView->Count(), 3);
 
   page_->ZipResetButtonClick();
-  form_->Settings.RelativePaths = false;
+  form_->Settings().RelativePaths = false;
   Drop({root / "proj/sub/deep"});
   EXPECT_EQ(Rows(), (std::vector<std::string>{r.substr(1) + "/proj/sub/deep|c.txt|" + r + "/proj/sub/deep/c.txt"}));
 }
@@ -145,7 +145,7 @@ TEST_F(CreatePageTest, UndoRestoresEachEarlierState) {
   states.push_back(Rows());
   totals.push_back(page_->TotalFileSizeEdit->text());
   ASSERT_EQ(states.back().size(), 4u);
-  ASSERT_EQ(form_->UndoStack.Depth(), 3u);
+  ASSERT_EQ(form_->CreatePage()->UndoStack.Depth(), 3u);
 
   for (int step = 2; step >= 0; --step) {
     EXPECT_TRUE(page_->ZipUndoButton->isEnabled());
@@ -156,7 +156,7 @@ TEST_F(CreatePageTest, UndoRestoresEachEarlierState) {
   for (QPushButton* b : {page_->ZipUndoButton, page_->ZipButton, page_->ZipResetButton, page_->CreateTagButton})
     EXPECT_FALSE(b->isEnabled());
   EXPECT_TRUE(page_->BatchButton->isEnabled());
-  EXPECT_TRUE(form_->Settings.CreateOptionsEditable);
+  EXPECT_TRUE(form_->Settings().CreateOptionsEditable);
 }
 
 TEST_F(CreatePageTest, UndoAfterRemoveAndReset) {
@@ -182,7 +182,7 @@ TEST_F(CreatePageTest, UndoAfterRemoveAndReset) {
   page_->ZipUndoButtonClick();
   EXPECT_EQ(page_->ZipListView->Count(), 0);
   EXPECT_EQ(page_->TotalFileSizeEdit->text(), "0");
-  EXPECT_TRUE(form_->UndoStack.Empty());
+  EXPECT_TRUE(form_->CreatePage()->UndoStack.Empty());
 
   AddFolder(root / "proj");
   page_->CreateTagEdit->setText("tag");
@@ -190,7 +190,7 @@ TEST_F(CreatePageTest, UndoAfterRemoveAndReset) {
   EXPECT_EQ(page_->ZipListView->Count(), 0);
   EXPECT_EQ(page_->NumfilesEdit->text(), "0");
   EXPECT_TRUE(page_->CreateTagEdit->text().isEmpty());
-  EXPECT_TRUE(form_->UndoStack.Empty());
+  EXPECT_TRUE(form_->CreatePage()->UndoStack.Empty());
   EXPECT_FALSE(page_->ZipButton->isEnabled());
   EXPECT_TRUE(page_->OpenFolderzipButton->isEnabled());
 }
@@ -201,7 +201,7 @@ TEST_F(CreatePageTest, DateQuestionOncePerPageVisitAndFilter) {
   struct utimbuf old {};
   old.actime = old.modtime = 946684800;  // 1 January 2000
   ASSERT_EQ(::utime((root / "proj/sub/b.txt").c_str(), &old), 0);
-  form_->Settings.OnlyNewerThanDate = true;
+  form_->Settings().OnlyNewerThanDate = true;
   const int64_t cutoff = DayNumberOf(2010, 6, 1);
   Answer("TDatePickForm", [cutoff](QDialog&) { return static_cast<int>(cutoff); });
 
@@ -209,7 +209,7 @@ TEST_F(CreatePageTest, DateQuestionOncePerPageVisitAndFilter) {
   AddFolder(root / "proj/sub");
   Drop({root / "proj/.hidden"});
   EXPECT_EQ(Shown("TDatePickForm"), 1);
-  EXPECT_EQ(form_->Settings.CreateCutoffDate, cutoff);
+  EXPECT_EQ(form_->Settings().CreateCutoffDate, cutoff);
   std::vector<std::string> names;
   for (const TListRow& r : page_->ZipListView->Model()->Rows()) names.push_back(r.File.toStdString());
   std::sort(names.begin(), names.end());
@@ -222,8 +222,8 @@ TEST_F(CreatePageTest, DateQuestionOncePerPageVisitAndFilter) {
   Answer("TDatePickForm", [](QDialog&) { return -1; });  // cancelled: the option turns off
   AddFiles({root / "proj/sub/b.txt"});
   EXPECT_EQ(Shown("TDatePickForm"), 2);
-  EXPECT_FALSE(form_->Settings.OnlyNewerThanDate);
-  EXPECT_EQ(form_->Settings.CreateCutoffDate, 0);
+  EXPECT_FALSE(form_->Settings().OnlyNewerThanDate);
+  EXPECT_EQ(form_->Settings().CreateCutoffDate, 0);
   EXPECT_EQ(page_->ZipListView->Count(), 1);
   AddFiles({root / "proj/a.txt"});
   EXPECT_EQ(Shown("TDatePickForm"), 2);
@@ -247,7 +247,7 @@ TEST_F(CreatePageTest, StopDuringALargeScanListsWhatWasCollected) {
   const int listed = page_->ZipListView->Count();
   EXPECT_GE(listed, 50);
   EXPECT_LT(listed, 4800);
-  EXPECT_EQ(static_cast<int>(form_->UndoStack.Top().size()), listed);
+  EXPECT_EQ(static_cast<int>(form_->CreatePage()->UndoStack.Top().size()), listed);
   EXPECT_EQ(page_->NumfilesEdit->text().toStdString(), FormatWithCommas(listed));
   page_->ZipUndoButtonClick();
   EXPECT_EQ(page_->ZipListView->Count(), 0);

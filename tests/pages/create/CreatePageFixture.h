@@ -18,9 +18,9 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
-#include "app/PromptService.h"
 #include "app/TandorForm.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -47,7 +47,7 @@ class CreatePageTest : public ::testing::Test {
     });
     form_ = std::make_unique<TTandorForm>();
     form_->RequestPage(kCreatePage);
-    page_ = form_->CreatePage;
+    page_ = form_->CreatePage();
   }
   void TearDown() override {
     form_.reset();

@@ -41,19 +41,19 @@ TEST_F(CreateRunTest, TarWithEachPathSetting) {
       {true, true, {"proj/.hidden", "proj/a.txt", "proj/sub/b.txt", "proj/sub/deep/c.txt"}},
       {true, false, {abs + "/proj/.hidden", abs + "/proj/a.txt", abs + "/proj/sub/b.txt", abs + "/proj/sub/deep/c.txt"}},
       {false, true, {".hidden", "a.txt", "b.txt", "c.txt"}}};
-  form_->Settings.DefaultArchiveType = 3;
+  form_->Settings().DefaultArchiveType = 3;
   int n = 0;
   for (const Case& c : cases) {
     page_->ZipResetButtonClick();
-    form_->Settings.SaveZipFolders = c.save;
-    form_->Settings.RelativePaths = c.relative;
+    form_->Settings().SaveZipFolders = c.save;
+    form_->Settings().RelativePaths = c.relative;
     AddFolder(root_ / "proj");
     const fs::path target = out_ / ("t" + std::to_string(++n));  // ".tar" is appended
     bool ok = false;
     ASSERT_TRUE(RunZipButton(target, &ok));
     EXPECT_TRUE(ok);
     const fs::path tar = target.string() + ".tar";
-    EXPECT_EQ(form_->CurrentArchiveFile, tar.string());
+    EXPECT_EQ(form_->CurrentArchiveFile(), tar.string());
     int rc = 0;
     EXPECT_EQ(Lines(Sh("tar -tf " + testenv::Quote(tar.string()), &rc)), c.names);
     EXPECT_EQ(rc, 0);
@@ -70,8 +70,8 @@ TEST_F(CreateRunTest, TarWithEachPathSetting) {
 }
 
 TEST_F(CreateRunTest, TarOptionsWindowStampsTheEntries) {
-  form_->Settings.TarAttributes = true;
-  form_->Settings.DefaultArchiveType = 3;
+  form_->Settings().TarAttributes = true;
+  form_->Settings().DefaultArchiveType = 3;
   Answer("TTarArchiveOptionsForm", [](QDialog& d) {
     auto& w = static_cast<TTarArchiveOptionsForm&>(d);
     w.RBOCheckBox->setChecked(true);
@@ -99,7 +99,7 @@ TEST_F(CreateRunTest, TarOptionsWindowStampsTheEntries) {
 }
 
 TEST_F(CreateRunTest, GzippedTarAndGzip) {
-  form_->Settings.DefaultArchiveType = 2;
+  form_->Settings().DefaultArchiveType = 2;
   AddFolder(root_ / "proj");
   page_->CreateTagEdit->setText("nightly");
   bool ok = false;
@@ -114,12 +114,12 @@ TEST_F(CreateRunTest, GzippedTarAndGzip) {
   const std::string head = testenv::ReadFile(tgz).substr(0, 64);
   EXPECT_EQ(static_cast<unsigned char>(head[3]), 0x18) << "name and comment in the header";
   EXPECT_NE(head.find(std::string("pack.tar\0nightly\0", 17)), std::string::npos);
-  EXPECT_TRUE(fs::exists(form_->TempFolders.TempFolder() + "/pack.tar")) << "the temporary tar stays for the clean-up";
+  EXPECT_TRUE(fs::exists(form_->TempFolders().TempFolder() + "/pack.tar")) << "the temporary tar stays for the clean-up";
   EXPECT_TRUE(PageIdle());
 
   // A gzip file of the only row; no tag gives the name field alone.
   page_->ZipResetButtonClick();
-  form_->Settings.DefaultArchiveType = 4;
+  form_->Settings().DefaultArchiveType = 4;
   AddFiles({root_ / "proj/sub/b.txt"});
   ASSERT_TRUE(RunZipButton(out_ / "single", &ok));
   EXPECT_TRUE(ok);
@@ -134,12 +134,12 @@ TEST_F(CreateRunTest, GzippedTarAndGzip) {
   prompt_.QueuePath((out_ / "two").string());
   QSignalSpy spy(page_, &TCreatePage::RunEnded);
   page_->ZipButtonClick();
-  EXPECT_EQ(form_->CurrentArchiveFile, (out_ / "two.zip").string());
+  EXPECT_EQ(form_->CurrentArchiveFile(), (out_ / "two.zip").string());
   WaitRun(spy, nullptr);
 }
 
 TEST_F(CreateRunTest, BadTargetsAndSourcesLeaveNothingBehind) {
-  form_->Settings.DefaultArchiveType = 3;
+  form_->Settings().DefaultArchiveType = 3;
   AddFolder(root_ / "proj");
   // A target "folder" that is a regular file fails for every user, root included.
   testenv::WriteFile(out_ / "plain", "x");
@@ -181,7 +181,7 @@ TEST_F(CreateRunTest, BadTargetsAndSourcesLeaveNothingBehind) {
 
   // A gzipped tar needs room for the temporary tar and the result on one file system.
   prompt_.Clear();
-  form_->Settings.DefaultArchiveType = 2;
+  form_->Settings().DefaultArchiveType = 2;
   prompt_.QueuePath((out_ / "big.tar.gz").string());
   prompt_.QueueAnswer(TPromptAnswer::Yes);
   page_->ZipButtonClick();
@@ -193,7 +193,7 @@ TEST_F(CreateRunTest, BadTargetsAndSourcesLeaveNothingBehind) {
 TEST_F(CreateRunTest, StopDuringTarLeavesNoArchive) {
   const fs::path many = testenv::MakeTempDir("many");
   for (int i = 0; i < 400; ++i) testenv::WriteFile(many / ("f" + std::to_string(i)), testenv::RandomBytes(20000, i));
-  form_->Settings.DefaultArchiveType = 3;
+  form_->Settings().DefaultArchiveType = 3;
   AddFolder(many);
   QSignalSpy spy(page_, &TCreatePage::RunEnded);
   prompt_.QueuePath((out_ / "stopped.tar").string());
@@ -208,7 +208,7 @@ TEST_F(CreateRunTest, StopDuringTarLeavesNoArchive) {
   EXPECT_EQ(Leftovers(out_, {}), std::vector<std::string>{});
 
   // STOP in the tar step of a gzipped tar: no .tar.gz, the partial temporary tar is kept.
-  form_->Settings.DefaultArchiveType = 2;
+  form_->Settings().DefaultArchiveType = 2;
   QSignalSpy spy2(page_, &TCreatePage::RunEnded);
   prompt_.QueuePath((out_ / "stopped.tar.gz").string());
   page_->ZipButtonClick();

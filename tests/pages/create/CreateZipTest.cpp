@@ -31,7 +31,7 @@ class CreateZipTest : public CreatePageTest {
     other_ = testenv::MakeTempDir("other");
     testenv::WriteFile(other_ / "docs/x.txt", testenv::RandomBytes(70000, 3, true));
     out_ = testenv::MakeTempDir("out");
-    form_->Settings.DefaultArchiveType = 1;
+    form_->Settings().DefaultArchiveType = 1;
   }
   void Fill() {
     AddFolder(root_ / "proj");
@@ -57,8 +57,8 @@ TEST_F(CreateZipTest, StoredNamesUnderEachPathSetting) {
   for (const Case& c : cases) {
     SCOPED_TRACE(n);
     page_->ZipResetButtonClick();
-    form_->Settings.SaveZipFolders = c.save;
-    form_->Settings.RelativePaths = c.relative;
+    form_->Settings().SaveZipFolders = c.save;
+    form_->Settings().RelativePaths = c.relative;
     Fill();
     std::vector<std::string> names;
     for (const auto& r : Rows()) names.push_back(r.substr(0, r.find('|', r.find('|') + 1)));
@@ -71,7 +71,7 @@ TEST_F(CreateZipTest, StoredNamesUnderEachPathSetting) {
     EXPECT_EQ(ZipNames(zip), expected);
     EXPECT_EQ(UnzipTest(zip), 0);
     EXPECT_TRUE(PageIdle());
-    EXPECT_TRUE(form_->ZipRunStarted);
+    EXPECT_TRUE(form_->CreatePage()->ZipRunStarted);
   }
   EXPECT_EQ(Leftovers(out_, {"z1.zip", "z2.zip", "z3.zip", "z4.zip"}), std::vector<std::string>{});
   // Contents survive the round trip.
@@ -83,7 +83,7 @@ TEST_F(CreateZipTest, StoredNamesUnderEachPathSetting) {
 }
 
 TEST_F(CreateZipTest, PasswordTagAndNames) {
-  form_->Settings.AddPassword = true;
+  form_->Settings().AddPassword = true;
   Fill();
   page_->CreateTagEdit->setText("weekly backup");
   prompt_.QueueText("s3cret!");
@@ -92,7 +92,7 @@ TEST_F(CreateZipTest, PasswordTagAndNames) {
   ASSERT_TRUE(RunZipButton(out_ / "backup", &ok));  // ".zip" is appended
   EXPECT_TRUE(ok) << ::testing::PrintToString(prompt_.Texts());
   const fs::path zip = out_ / "backup.zip";
-  EXPECT_EQ(form_->CurrentArchiveFile, zip.string());
+  EXPECT_EQ(form_->CurrentArchiveFile(), zip.string());
   EXPECT_EQ(UnzipTest(zip, "s3cret!"), 0);
   EXPECT_NE(UnzipTest(zip, "wrong"), 0);
   std::string comment;
@@ -100,14 +100,14 @@ TEST_F(CreateZipTest, PasswordTagAndNames) {
   EXPECT_NE(comment.find("weekly backup"), std::string::npos) << comment;
 
   // A name that holds ".zip" anywhere is kept as chosen.
-  form_->Settings.AddPassword = false;
+  form_->Settings().AddPassword = false;
   ASSERT_TRUE(RunZipButton(out_ / "my.zip.old", &ok));
   EXPECT_TRUE(ok);
   EXPECT_EQ(UnzipTest(out_ / "my.zip.old"), 0);
 }
 
 TEST_F(CreateZipTest, TypeWindowOffersGzipForOneRowOnly) {
-  form_->Settings.DefaultArchiveType = 0;
+  form_->Settings().DefaultArchiveType = 0;
   AddFiles({other_ / "docs/x.txt"});
   int offered = 0;
   Answer("TZipTypeForm", [&](QDialog& d) {
@@ -120,9 +120,9 @@ TEST_F(CreateZipTest, TypeWindowOffersGzipForOneRowOnly) {
   ASSERT_TRUE(RunZipButton(out_ / "one"));
   EXPECT_EQ(offered, 4);
   EXPECT_TRUE(fs::exists(out_ / "one.tar"));
-  EXPECT_EQ(form_->Settings.DefaultArchiveType, 3);
+  EXPECT_EQ(form_->Settings().DefaultArchiveType, 3);
 
-  form_->Settings.DefaultArchiveType = 0;
+  form_->Settings().DefaultArchiveType = 0;
   AddFiles({root_ / "proj/a.txt"});
   Answer("TZipTypeForm", [&](QDialog& d) {
     offered = static_cast<int>(static_cast<TZipTypeForm&>(d).TypeGroup->buttons().size());
@@ -131,7 +131,7 @@ TEST_F(CreateZipTest, TypeWindowOffersGzipForOneRowOnly) {
   ASSERT_TRUE(RunZipButton(out_ / "two"));
   EXPECT_EQ(offered, 3);
   EXPECT_EQ(ZipNames(out_ / "two.zip"), (std::vector<std::string>{"docs/x.txt", "proj/a.txt"}));
-  EXPECT_EQ(form_->Settings.DefaultArchiveType, 0);
+  EXPECT_EQ(form_->Settings().DefaultArchiveType, 0);
 }
 
 TEST_F(CreateZipTest, StopAndBadSourcesLeaveNoArchive) {
@@ -140,7 +140,7 @@ TEST_F(CreateZipTest, StopAndBadSourcesLeaveNoArchive) {
   for (bool relative : {true, false}) {
     SCOPED_TRACE(relative);
     page_->ZipResetButtonClick();
-    form_->Settings.RelativePaths = relative;
+    form_->Settings().RelativePaths = relative;
     AddFolder(big);
     QSignalSpy spy(page_, &TCreatePage::RunEnded);
     prompt_.QueuePath((out_ / "stopped.zip").string());

@@ -92,7 +92,7 @@ TEST_F(RarPageTest, ExtractionWritesTheRightBytesWithoutAnEndOfArchiveBox) {
   EXPECT_EQ(WrittenSums(), ExpectedSums("test_read_format_rar5_stored_manyfiles.rar"));
   EXPECT_FALSE(prompt_.Saw("End of archive")) << "a good run ends without a box";
   EXPECT_TRUE(prompt_.Texts().empty());
-  EXPECT_TRUE(form_->ArchiveExtracted);
+  EXPECT_TRUE(form_->ArchiveExtracted());
   EXPECT_EQ(page_->UnzipProgressBar->value(), 0);
 
   // Only the highlighted row; an existing file asks with its size in KB, No keeps it.
@@ -121,7 +121,7 @@ TEST_F(RarPageTest, ExtractionWritesTheRightBytesWithoutAnEndOfArchiveBox) {
   EXPECT_EQ(testenv::ReadFile(dest_ / "test.bin"), std::string(10240, 'o'));
 
   // With the overwrite setting on, no question.
-  form_->Settings.UnzipOverwrite = true;
+  form_->Settings().UnzipOverwrite = true;
   prompt_.Clear();
   Unzip(dest_);
   EXPECT_TRUE(prompt_.Texts().empty());
@@ -168,7 +168,7 @@ TEST_F(RarPageTest, MultiVolumeSetAndEncryptedEntries) {
   prompt_.Clear();
   prompt_.QueueText("\x18");
   Unzip(dest_);
-  EXPECT_TRUE(form_->RunState->RarPasswordCancelled);
+  EXPECT_TRUE(form_->RunState().RarPasswordCancelled);
 }
 
 TEST_F(RarPageTest, DamagedArchiveAndMissingLibrary) {
@@ -177,8 +177,8 @@ TEST_F(RarPageTest, DamagedArchiveAndMissingLibrary) {
     Unzip(dest_);
     EXPECT_FALSE(prompt_.Texts().empty()) << "a damaged archive ends with an error box";
     EXPECT_FALSE(prompt_.Saw("End of archive"));
-    EXPECT_TRUE(form_->RunState->RarErrorSeen);
-    EXPECT_FALSE(form_->ArchiveExtracted);
+    EXPECT_TRUE(form_->RunState().RarErrorSeen);
+    EXPECT_FALSE(form_->ArchiveExtracted());
   }
 
   // The library gone from the program's folder: the extraction says so, nothing breaks.

@@ -85,8 +85,8 @@ TEST_F(TarGzPageTest, GzippedTarballsFollowTheSetting) {
   Open(work_ / "t.tar.gz");
   EXPECT_EQ(page_->UnzipListView->Count(), 2);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : t.tar.gz");
-  EXPECT_TRUE(EndsWith(form_->CurrentArchiveFile, ".tar")) << form_->CurrentArchiveFile;
-  EXPECT_EQ(form_->CurrentArchiveFile.rfind(form_->TempFolders.TempFolder(), 0), 0u);
+  EXPECT_TRUE(EndsWith(form_->CurrentArchiveFile(), ".tar")) << form_->CurrentArchiveFile();
+  EXPECT_EQ(form_->CurrentArchiveFile().rfind(form_->TempFolders().TempFolder(), 0), 0u);
   // A ".gz" whose stored name ends in ".tar" is a tarball too.
   page_->ResetUnzipPage();
   EXPECT_TRUE(page_->IsaGzippedTarBall((work_ / "stored.gz").string()));
@@ -94,16 +94,16 @@ TEST_F(TarGzPageTest, GzippedTarballsFollowTheSetting) {
   EXPECT_EQ(Keys(), (std::vector<std::string>{"docs/a.txt"}));
 
   // As gzip: one row, the stored name; the size of the ".gz" file.
-  form_->Settings.OpenTarInGz = false;
+  form_->Settings().OpenTarInGz = false;
   page_->ResetUnzipPage();
-  EXPECT_FALSE(fs::exists(form_->TempFolders.TempFolder() + "/inner.tar")) << "the reset empties the temporary folder";
+  EXPECT_FALSE(fs::exists(form_->TempFolders().TempFolder() + "/inner.tar")) << "the reset empties the temporary folder";
   Open(work_ / "stored.gz");
   ASSERT_EQ(page_->UnzipListView->Count(), 1);
   const int64_t size = static_cast<int64_t>(fs::file_size(work_ / "stored.gz"));
   EXPECT_EQ(Cell(0, 0), "inner.tar");
   EXPECT_EQ(Cell(0, 1), std::to_string(size));
   EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), std::to_string(size));
-  EXPECT_EQ(form_->UnzipTotalBytes, 3 * size);
+  EXPECT_EQ(form_->UnzipPage()->UnzipTotalBytes, 3 * size);
   EXPECT_EQ(page_->UnzipListView->SelectedRows().size(), 1u);
 }
 
@@ -139,7 +139,7 @@ TEST_F(TarGzPageTest, TarExtractionOfHighlightedRowsWithOverwriteQuestions) {
   Unzip(dest_);
   EXPECT_EQ(DestTree(), (Tree{std::string(60, 'L') + "/", long_, "docs/", "docs/a.txt"}));
   EXPECT_EQ(testenv::ReadFile(dest_ / "docs" / "a.txt"), std::string(1536, 'a'));
-  EXPECT_TRUE(form_->ArchiveExtracted);
+  EXPECT_TRUE(form_->ArchiveExtracted());
 
   // Existing files: the question shows the disk file's size in KB; Yes to All answers the rest.
   testenv::WriteFile(dest_ / "docs" / "a.txt", std::string(1536, 'o'));
@@ -190,7 +190,7 @@ with tarfile.open(sys.argv[1], 'w', format=tarfile.GNU_FORMAT) as t:
 TEST_F(TarGzPageTest, GzipExtractionAndRoom) {
   testenv::WriteFile(work_ / "data.txt", std::string(50000, 'd'));
   RunIn(work_, "gzip -N -c data.txt > data.txt.gz");
-  form_->Settings.OpenTarInGz = false;
+  form_->Settings().OpenTarInGz = false;
   Open(work_ / "data.txt.gz");
   const int64_t size = static_cast<int64_t>(fs::file_size(work_ / "data.txt.gz"));
   // Six times the compressed size must be free.
@@ -203,7 +203,7 @@ TEST_F(TarGzPageTest, GzipExtractionAndRoom) {
   Unzip(dest_);
   EXPECT_EQ(DestTree(), Tree{"data.txt"});
   EXPECT_EQ(testenv::ReadFile(dest_ / "data.txt"), std::string(50000, 'd'));
-  EXPECT_TRUE(form_->ArchiveExtracted);
+  EXPECT_TRUE(form_->ArchiveExtracted());
 
   // The file exists: No leaves it, Yes replaces it.
   testenv::WriteFile(dest_ / "data.txt", "old");

@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include "app/PromptService.h"
 #include "app/TandorForm.h"
 #include "pages/common/FileList.h"
+#include "pages/common/PromptService.h"
 #include "pages/unzip/UnzipPage.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -61,8 +61,8 @@ void UnzipPageTest::SetUp() {
     return modalAnswer_ ? modalAnswer_(d, name) : int(QDialog::Rejected);
   });
   form_ = std::make_unique<TTandorForm>();
-  page_ = form_->UnzipPage;
-  ASSERT_TRUE(form_->ZipKit.UnzipEngineLoaded()) << "the unzip engine is loaded at start-up: " << form_->ZipKit.LastMessage;
+  page_ = form_->UnzipPage();
+  ASSERT_TRUE(form_->ZipKit().UnzipEngineLoaded()) << "the unzip engine is loaded at start-up: " << form_->ZipKit().LastMessage;
 }
 
 void UnzipPageTest::TearDown() {

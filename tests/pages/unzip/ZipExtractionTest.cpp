@@ -52,7 +52,7 @@ TEST_F(ZipExtractionTest, OnlyHighlightedRowsAreWritten) {
   Unzip(dest_);
   EXPECT_EQ(DestTree(), (Tree{"d.txt", "dir/", "dir/b.txt"}));
   EXPECT_EQ(testenv::ReadFile(dest_ / "dir" / "b.txt"), "B");
-  EXPECT_TRUE(form_->ArchiveExtracted);
+  EXPECT_TRUE(form_->ArchiveExtracted());
   EXPECT_EQ(page_->UnzipProgressBar->value(), 0);
   EXPECT_TRUE(page_->UnzipButton->isEnabled()) << "controls are enabled again";
   const auto history = prompt_.History();
@@ -69,7 +69,7 @@ TEST_F(ZipExtractionTest, OnlyHighlightedRowsAreWritten) {
   EXPECT_TRUE(DestTree().empty());
 
   // Everything highlighted, folders recreated off: all files flat in the destination.
-  form_->Settings.UnzipFolders = false;
+  form_->Settings().UnzipFolders = false;
   page_->UnzipListView->SelectAllRows();
   Unzip(dest_);
   EXPECT_EQ(DestTree(), (Tree{"a.txt", "b.txt", "c.txt", "d.txt"}));
@@ -151,7 +151,7 @@ TEST_F(ZipExtractionTest, OverwriteAnswers) {
 
   // The overwrite setting replaces without asking.
   reset();
-  form_->Settings.UnzipOverwrite = true;
+  form_->Settings().UnzipOverwrite = true;
   Unzip(dest_);
   EXPECT_TRUE(asked().empty());
   for (const char* n : {"a.txt", "b.txt", "c.txt"}) EXPECT_EQ(content(n), std::string("new ") + n[0]);
@@ -198,12 +198,12 @@ TEST_F(ZipExtractionTest, SecurityWindowAnswers) {
       // The engine says what it changed; a run with warnings does not count as extracted.
       EXPECT_TRUE(prompt_.Saw("ERROR : ../evil.txt: unsafe path elements removed"));
     } else {
-      EXPECT_EQ(form_->ArchiveExtracted, c.answer == TZipSecurityForm::kDoNotUnzip);
+      EXPECT_EQ(form_->ArchiveExtracted(), c.answer == TZipSecurityForm::kDoNotUnzip);
     }
     EXPECT_FALSE(fs::exists(work_ / "evil.txt"));
     EXPECT_FALSE(fs::exists(sandbox_ / "evil.txt"));
     EXPECT_FALSE(fs::exists(sandbox_ / "x.txt"));
-    EXPECT_FALSE(form_->ModalDialogOpen);
+    EXPECT_FALSE(form_->ModalDialogOpen());
   }
   EXPECT_FALSE(fs::exists("/abs/evil.txt"));
 }

@@ -50,9 +50,9 @@ TEST_F(UnzipPageTest, InfoZipArchiveWithFoldersAndUtf8Names) {
   }
   EXPECT_EQ(page_->UnzipNumFilesEdit->text().toStdString(), "4");
   EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "1012");
-  EXPECT_EQ(form_->UnzipTotalBytes, 1012);
+  EXPECT_EQ(form_->UnzipPage()->UnzipTotalBytes, 1012);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : info.zip");
-  EXPECT_EQ(form_->CurrentArchiveFile, (work_ / "info.zip").string());
+  EXPECT_EQ(form_->CurrentArchiveFile(), (work_ / "info.zip").string());
   // Loaded-archive buttons; every row highlighted (SelectAllOnLoad is on by default).
   for (QPushButton* b : {page_->UnzipButton, page_->SelectAllButton, page_->UnSelectAllButton, page_->SelectButton,
                          page_->FolderFilterButton, page_->UnzipResetButton, page_->SaveQueueButton,
@@ -148,7 +148,7 @@ out.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(central), cd, 0))
   Open(work_ / "big.zip");
   ASSERT_EQ(page_->UnzipListView->Count(), 2);
   EXPECT_EQ(Cell(0, 1), "3221225472");
-  EXPECT_EQ(form_->UnzipTotalBytes, 6442450944LL);
+  EXPECT_EQ(form_->UnzipPage()->UnzipTotalBytes, 6442450944LL);
   EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "6442450944");
 }
 
@@ -156,12 +156,12 @@ TEST_F(UnzipPageTest, OpenButtonRoutesByExtensionAndClearsAsTheStateSays) {
   MakePythonZip(work_ / "backup.zip.zip", {{"a.txt", "a"}, {"b.txt", "b"}});
   MakePythonZip(work_ / "second.zip", {{"c.txt", "c"}});
   testenv::WriteFile(work_ / "notes.txt", "not an archive");
-  form_->Settings.QueueEnabled = false;
+  form_->Settings().QueueEnabled = false;
 
   prompt_.QueuePath((work_ / "backup.zip.zip").string());
   page_->DoOpenUnzip();
   EXPECT_EQ(Keys(), (std::vector<std::string>{"a.txt", "b.txt"}));
-  EXPECT_EQ(form_->Settings.ArchiveOpenFolder, work_.string());
+  EXPECT_EQ(form_->Settings().ArchiveOpenFolder, work_.string());
   const auto open = prompt_.History();
   ASSERT_FALSE(open.empty());
   EXPECT_EQ(open.back().kind, "open");
@@ -187,21 +187,21 @@ TEST_F(UnzipPageTest, OpenButtonRoutesByExtensionAndClearsAsTheStateSays) {
 
   // After an extraction the next OPEN clears without asking.
   Open(work_ / "second.zip");
-  form_->ArchiveExtracted = true;
+  form_->SetArchiveExtracted(true);
   prompt_.Clear();
   prompt_.QueuePath((work_ / "backup.zip.zip").string());
   page_->DoOpenUnzip();
   EXPECT_FALSE(prompt_.Saw("CLEAR THE ENTRIES"));
   EXPECT_EQ(Keys().size(), 2u);
-  EXPECT_FALSE(form_->ArchiveExtracted);
+  EXPECT_FALSE(form_->ArchiveExtracted());
 
   // With the queue on, the loaded archive goes to the queue; a cancelled dialog leaves the page usable.
-  form_->Settings.QueueEnabled = true;
+  form_->Settings().QueueEnabled = true;
   prompt_.Clear();
   page_->DoOpenUnzip();
   EXPECT_FALSE(prompt_.Saw("CLEAR THE ENTRIES"));
-  EXPECT_NE(std::find(form_->QueueList.begin(), form_->QueueList.end(), (work_ / "backup.zip.zip").string()),
-            form_->QueueList.end());
+  EXPECT_NE(std::find(form_->QueueList().begin(), form_->QueueList().end(), (work_ / "backup.zip.zip").string()),
+            form_->QueueList().end());
   EXPECT_EQ(page_->UnzipListView->Count(), 0);
   EXPECT_TRUE(page_->OpenUnzipButton->isEnabled());
   EXPECT_TRUE(page_->UnzipListView->isEnabled());
@@ -209,14 +209,14 @@ TEST_F(UnzipPageTest, OpenButtonRoutesByExtensionAndClearsAsTheStateSays) {
 
 TEST_F(UnzipPageTest, ResetAndIdleButtonsOfEveryPage) {
   MakePythonZip(work_ / "r.zip", {{"a.txt", "a"}, {"b/c.txt", "c"}});
-  form_->Settings.SelectAllOnLoad = false;
+  form_->Settings().SelectAllOnLoad = false;
   Open(work_ / "r.zip");
   EXPECT_TRUE(page_->UnzipListView->SelectedRows().empty()) << "SelectAllOnLoad off: nothing highlighted";
   page_->ResetUnzipPage();
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
   EXPECT_EQ(page_->UnzipNumFilesEdit->text().toStdString(), "0");
   EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "0");
-  EXPECT_TRUE(form_->CurrentArchiveFile.empty());
+  EXPECT_TRUE(form_->CurrentArchiveFile().empty());
   EXPECT_EQ(page_->UnzipListView->Count(), 0);
   for (QWidget* w : std::vector<QWidget*>{page_->UnzipListView, page_->OpenUnzipButton, page_->UnzipCloseButton,
                                           page_->UnzipHelpButton, page_->CLRButton, page_->MoveBatchButton})
@@ -240,8 +240,8 @@ TEST_F(UnzipPageTest, OptionsOpenOnThePageOfTheLoadedType) {
   EXPECT_EQ(shown, "UNZIP");
   ASSERT_FALSE(windows_.empty());
   EXPECT_EQ(windows_.back(), "TPropertiesForm:Zip File Properties");
-  form_->CurrentArchiveFile = (work_ / "x.tar.gz").string();
+  form_->SetCurrentArchiveFile((work_ / "x.tar.gz").string());
   page_->UnzipPropertiesButtonClick();
   EXPECT_EQ(shown, "Tar GZ ");
-  EXPECT_FALSE(form_->ModalDialogOpen);
+  EXPECT_FALSE(form_->ModalDialogOpen());
 }

@@ -1,4 +1,4 @@
-#include "app/IconLists.h"
+#include "pages/common/IconLists.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/PromptService.h"
+#include "pages/common/PromptService.h"
 
 #include <QApplication>
 #include <QDialog>

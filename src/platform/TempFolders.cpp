@@ -1,11 +1,11 @@
-#include "app/TempFolders.h"
+#include "platform/TempFolders.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/Settings.h"
 #include "core/Prompt.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "TestEnv.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
 
 namespace fs = std::filesystem;
