@@ -125,6 +125,14 @@ std::string TDecoder::Rar5End() {
   return SealRar5(body);
 }
 
+std::string TDecoder::Rar5Spacer() {
+  // Type 6 (unknown) written as a two-byte number, so that the header has the minimum size of three
+  // bytes and nothing in it is left unread; flag 0x0004: skip if unknown.
+  std::string body("\x86\x00", 2);
+  rarfmt::AppendVint(body, 0x0004);
+  return SealRar5(body);
+}
+
 TDecoder::TDecoder(rarfmt::Format format, bool solid, VolumeSource volumes)
     : format_(format), solid_(solid), volumes_(std::move(volumes)), buffer_(1 << 16) {
   Segment start;
@@ -155,6 +163,10 @@ void TDecoder::Feed(const DataEntry& e, bool closeStream) {
     Segment end;
     end.bytes = format_ == rarfmt::Format::Rar4 ? Rar4End() : Rar5End();
     queue_.push_back(std::move(end));
+  } else if (format_ == rarfmt::Format::Rar5) {
+    Segment spacer;
+    spacer.bytes = Rar5Spacer() + Rar5Spacer();
+    queue_.push_back(std::move(spacer));
   }
 }
 

@@ -53,6 +53,10 @@ class TDecoder {
   static std::string Rar5Start(bool solid);
   static std::string Rar5FileHeader(const rarfmt::Entry& e, uint64_t packTotal, unsigned serial);
   static std::string Rar5End();
+  // A header libarchive skips ("skip if unknown"), put after an entry of a solid run whose successor
+  // is not known yet: libarchive reads a few bytes past an entry's data and must not meet the end of
+  // the stream there, or it takes the stream as ended.
+  static std::string Rar5Spacer();
 
  private:
   struct Segment {

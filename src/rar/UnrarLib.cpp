@@ -285,6 +285,30 @@ rarfmt::ByteSource* TRarArchive::VolumeBytes(int index) {
   return readSrc_->Ok() ? readSrc_.get() : nullptr;
 }
 
+namespace {
+
+// Reads the current entry of `decoder` to its end, checking its size and CRC; `sink` gets the data.
+template <typename Sink>
+int ReadChecked(rardec::TDecoder& decoder, const rarfmt::Entry& e, Sink&& sink) {
+  std::vector<uint8_t> buf(1 << 16);
+  uint32_t crc = 0;
+  uint64_t total = 0;
+  for (;;) {
+    const long n = decoder.Read(buf.data(), buf.size());
+    if (n < 0) return ERAR_BAD_DATA;
+    if (n == 0) break;
+    total += uint64_t(n);
+    if (!e.unpSizeUnknown && total > e.unpSize) return ERAR_BAD_DATA;
+    crc = rarfmt::Crc32(crc, buf.data(), size_t(n));
+    if (const int r = sink(buf.data(), size_t(n))) return r;
+  }
+  if (!e.unpSizeUnknown && total != e.unpSize) return ERAR_BAD_DATA;
+  if (e.hasCrc && crc != e.crc) return ERAR_BAD_DATA;
+  return ERAR_SUCCESS;
+}
+
+}  // namespace
+
 int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTarget) {
   std::unique_ptr<rardec::TDecoder> own;
   rardec::TDecoder* decoder;
@@ -294,6 +318,8 @@ int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTar
     if (!own->NextEntry()) return ERAR_BAD_DATA;
     decoder = own.get();
   } else {
+    // A solid run is one stream: the entries before this one that were skipped are decoded (and their
+    // CRCs checked) on the way.
     const size_t k = group_.size() - 1;
     if (!decoder_ || decoderGroup_ != groupId_ || decoder_->Failed() || size_t(decoder_->EntriesStarted()) > k) {
       decoder_ = std::make_unique<rardec::TDecoder>(info_.format, SolidStream(),
@@ -302,35 +328,29 @@ int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTar
       decoderFed_ = 0;
     }
     for (; decoderFed_ <= k; ++decoderFed_) decoder_->Feed(group_[decoderFed_], !SolidStream());
-    while (size_t(decoder_->EntriesStarted()) <= k)
+    while (size_t(decoder_->EntriesStarted()) < k) {
+      const rarfmt::Entry& skipped = group_[size_t(decoder_->EntriesStarted())].entry;
       if (!decoder_->NextEntry()) return ERAR_BAD_DATA;
+      if (ReadChecked(*decoder_, skipped, [](const uint8_t*, size_t) { return 0; }) != ERAR_SUCCESS)
+        return ERAR_BAD_DATA;
+    }
+    if (!decoder_->NextEntry()) return ERAR_BAD_DATA;
     decoder = decoder_.get();
   }
-  std::vector<uint8_t> buf(1 << 16);
-  uint32_t crc = 0;
-  uint64_t total = 0;
-  for (;;) {
-    const long n = decoder->Read(buf.data(), buf.size());
-    if (n < 0) return ERAR_BAD_DATA;
-    if (n == 0) break;
-    total += uint64_t(n);
-    if (!d.entry.unpSizeUnknown && total > d.entry.unpSize) return ERAR_BAD_DATA;
-    crc = rarfmt::Crc32(crc, buf.data(), size_t(n));
-    if (processData && processData(buf.data(), int(n)) <= 0) return ERAR_UNKNOWN;
+  return ReadChecked(*decoder, d.entry, [&](const uint8_t* data, size_t n) {
+    if (processData && processData(const_cast<uint8_t*>(data), int(n)) <= 0) return int(ERAR_UNKNOWN);
     if (linkTarget) {
-      if (linkTarget->size() + size_t(n) > kMaxLinkTarget) return ERAR_BAD_DATA;
-      linkTarget->append(reinterpret_cast<const char*>(buf.data()), size_t(n));
+      if (linkTarget->size() + n > kMaxLinkTarget) return int(ERAR_BAD_DATA);
+      linkTarget->append(reinterpret_cast<const char*>(data), n);
     }
-    for (long done = 0; fd >= 0 && done < n;) {
-      const ssize_t w = ::write(fd, buf.data() + done, size_t(n - done));
+    for (size_t done = 0; fd >= 0 && done < n;) {
+      const ssize_t w = ::write(fd, data + done, n - done);
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return ERAR_EWRITE;
-      done += w;
+      if (w <= 0) return int(ERAR_EWRITE);
+      done += size_t(w);
     }
-  }
-  if (!d.entry.unpSizeUnknown && total != d.entry.unpSize) return ERAR_BAD_DATA;
-  if (d.entry.hasCrc && crc != d.entry.crc) return ERAR_BAD_DATA;
-  return ERAR_SUCCESS;
+    return int(ERAR_SUCCESS);
+  });
 }
 
 // A hard link or file copy entry: a copy of the entry it names, extracted before into the same folder.
