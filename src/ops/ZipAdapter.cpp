@@ -8,6 +8,7 @@
 #include "ZipTime.h"
 #include "core/TextUtil.h"
 #include "ops/AdapterCommon.h"
+#include "ops/Jobs.h"
 #include "platform/Paths.h"
 #include "zip/ZipKit.h"
 
@@ -117,17 +118,26 @@ class TZipAdapter final : public IArchiveAdapter {
   }
 
   TStatus Create(TJobContext& ctx, const std::string& path, const TCreateParams& params) override {
+    // A multi-disk set: the engine runs make one archive beside the target, which the component
+    // then copies onto the parts (a spanned engine run each would make a set of its own).
+    const bool spanned = params.Zip.Span || params.Zip.SpanErase;
+    const std::string single = spanned ? TempNameBeside(params.Target) : path;
     Wire(ctx, TEngineRun::Zip);
-    kit_.SetZipFileName(path);  // a new archive: the name stands without a directory
+    kit_.SetZipFileName(single);  // a new archive: the name stands without a directory
     kit_.ErrCode = 0;
-    path_ = path;
+    path_ = single;
     // An older archive under the target's name is never stored in the new one.
     std::error_code ec;
     exclude_ = fs::absolute(params.Target, ec).lexically_normal().string();
-    TStatus s = RunAdd(ctx, params.Items, params.RootDir, params.Level, params.Password, params.Zip, false, false);
+    TZipAddOptions zip = params.Zip;
+    zip.Span = zip.SpanErase = false;
+    TStatus s = RunAdd(ctx, params.Items, params.RootDir, params.Level, params.Password, zip, false, false);
     exclude_.clear();
-    if (s.Failed()) return s;
-    if (!params.Comment.empty() && !params.Zip.Span && !params.Zip.SpanErase) s.Merge(SetComment(ctx, params.Comment));
+    if (s.Succeeded() && !params.Comment.empty()) s.Merge(SetComment(ctx, params.Comment));
+    if (spanned) {
+      if (s.Succeeded()) s = WriteSet(ctx, single, path, params.Zip);
+      ::unlink(single.c_str());
+    }
     return s;
   }
 
@@ -160,6 +170,19 @@ class TZipAdapter final : public IArchiveAdapter {
     kit_.ErrCode = 0;
     kit_.SetArchiveComment(text);
     return Outcome(ctx, "the comment could not be written");
+  }
+
+  // Copies the archive `single` onto the parts of a multi-disk set named `target`.
+  TStatus WriteSet(TJobContext& ctx, const std::string& single, const std::string& target, const TZipAddOptions& zip) {
+    Wire(ctx, TEngineRun::None);
+    AddOpts o;
+    if (zip.Span) o.Include(AddDiskSpan);
+    if (zip.SpanErase) o.Include(AddDiskSpanErase);
+    kit_.AddOptions = o;
+    kit_.MaxVolumeSize = zip.MaxVolumeSize;
+    kit_.ErrCode = 0;
+    if (kit_.WriteSpannedArchive(single, target) == 0) return {};
+    return Outcome(ctx, "the multi-disk set could not be written");
   }
 
   // The zip component itself, for the jobs that need more of it (self-extracting conversion, spanning).

@@ -2,11 +2,13 @@
 // nothing, creation that leaves nothing behind, update and delete.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "OpsTestUtil.h"
 #include "RarWriter.h"
 #include "ScriptedPrompt.h"
+#include "zip/ZipKit.h"
 
 using namespace opstest;
 using testenv::Quote;
@@ -259,4 +261,38 @@ TEST(JobsMissing, ArchivesThatAreNotThere) {
   p.Target = (dir / "x.rar").string();
   p.Items = {{(dir / "notes.txt").string(), ""}};
   EXPECT_EQ(TCreateJob(p).Run().Status.Code(), TStatusCode::Unsupported);
+}
+
+TEST_F(JobsTest, SpannedZipIsOneArchiveCopiedOntoItsParts) {
+  // Two groups of items (two engine runs) and a tag: one set holding them all.
+  const fs::path other = dir_ / "other";
+  fs::create_directories(other);
+  testenv::WriteFile(other / "big.bin", testenv::RandomBytes(300000, 17));
+  TCreateParams p;
+  p.Target = (dir_ / "set.zip").string();
+  p.Items = {{src_.string(), "src", true}, {(other / "big.bin").string(), "big.bin"}};
+  p.Comment = "tag";
+  p.Zip.Span = true;
+  p.Zip.FolderEntries = true;
+  p.Zip.MaxVolumeSize = 100000;
+  const TJobResult r = TCreateJob(p).Run();
+  ASSERT_TRUE(r.Status.IsOk()) << Why(r);
+  std::vector<std::string> parts;
+  for (const std::string& f : testenv::ListTree(dir_))
+    if (f.rfind("set", 0) == 0) parts.push_back(f);
+  ASSERT_GE(parts.size(), 4u);
+  EXPECT_EQ(parts.front(), "set001.zip");
+  EXPECT_FALSE(fs::exists(p.Target));
+  for (const std::string& f : testenv::ListTree(dir_)) EXPECT_EQ(f.find(".~"), std::string::npos) << f;
+  const fs::path last = dir_ / parts.back();
+  const std::vector<std::string> names = Names(List(last));
+  EXPECT_NE(std::find(names.begin(), names.end(), "big.bin"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "src/a.txt"), names.end());
+  const fs::path out = dir_ / "out";
+  ASSERT_TRUE(Extract(last, out).Status.IsOk());
+  EXPECT_EQ(testenv::ReadFile(out / "big.bin"), testenv::ReadFile(other / "big.bin"));
+  EXPECT_TRUE(SameTree(out / "src", src_));
+  TZipKit kit;
+  kit.SetZipFileName(last.string());
+  EXPECT_EQ(kit.ArchiveComment(), "tag");
 }
