@@ -40,6 +40,14 @@ class TProgressOutput : public TTarOutput {
     }
     return done;
   }
+  char* Reserve(size_t n) override {
+    Check();
+    return inner_->Reserve(n);
+  }
+  void Commit(size_t k) override {
+    inner_->Commit(k);
+    Count(k);
+  }
   void Close() override { inner_->Close(); }
   void SetName(const std::string& n) { name_ = n; }
   void Check() {

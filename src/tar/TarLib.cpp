@@ -677,6 +677,7 @@ TTarWriter::~TTarWriter() {
     Finalize();
   } catch (...) {
   }
+  if (dirFd_ >= 0) ::close(dirFd_);
   if (owns_) delete output_;
 }
 
@@ -810,42 +811,122 @@ const std::string& CachedName(bool user, uint32_t id) {
 }
 }  // namespace
 
+// The folder holding `fileName`, opened once for a run of files in it; AT_FDCWD with the whole name when
+// the name has no usable last element.
+int TTarWriter::ParentDir(const std::string& fileName, std::string& leaf) {
+  size_t slash = fileName.rfind('/');
+  leaf = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  if (leaf.empty() || leaf == "." || leaf == "..") {
+    leaf = fileName;
+    return AT_FDCWD;
+  }
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
+  if (dirFd_ < 0 || dir != dirPath_) {
+    if (dirFd_ >= 0) ::close(dirFd_);
+    dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    dirPath_ = dir;
+    if (dirFd_ < 0) {
+      leaf = fileName;
+      return AT_FDCWD;
+    }
+  }
+  return dirFd_;
+}
+
+// A file's data from its open descriptor: large files through the kernel, the rest read once straight
+// into the output's buffer together with the padding.
+void TTarWriter::WriteFileData(int fd, const std::string& path, int64_t size) {
+  uint64_t left = static_cast<uint64_t>(size);
+  uint64_t pad = BlocksFor(left) * kBlock - left;
+  if (left >= (1u << 20)) {
+    uint64_t copied = output_->CopyFromFd(fd, left);
+    left -= copied;
+    written_ += copied;
+  }
+  while (left > 0) {
+    size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, kReadBuffer));
+    size_t padHere = chunk == left ? static_cast<size_t>(pad) : 0;
+    char* place = output_->Reserve(chunk + padHere);
+    if (!place) {
+      if (copyBuf_.size() < kReadBuffer + kBlock) copyBuf_.resize(kReadBuffer + kBlock);
+      place = copyBuf_.data();
+    }
+    size_t got = 0;
+    while (got < chunk) {
+      ssize_t r = ::read(fd, place + got, chunk - got);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        throw ETarError("Can't read " + path + ": " + SystemErrorText(errno));
+      }
+      if (r == 0) break;
+      got += static_cast<size_t>(r);
+    }
+    // A file that shrank meanwhile is filled up with zeros to keep the archive sound.
+    std::memset(place + got, 0, chunk - got + padHere);
+    if (place == copyBuf_.data()) {
+      Out(place, chunk + padHere);
+    } else {
+      output_->Commit(chunk + padHere);
+      written_ += chunk + padHere;
+    }
+    left -= chunk;
+    if (padHere) pad = 0;
+  }
+  if (pad) {
+    static const char zeros[kBlock] = {};
+    Out(zeros, static_cast<size_t>(pad));
+  }
+}
+
 int64_t TTarWriter::AddPath(const std::string& fileName, const std::string& tarName) {
-  struct stat st {};
-  if (::lstat(fileName.c_str(), &st) != 0) throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));
+  // One statx and, for a file, one open and (mostly) one read, looked up inside the cached folder.
+  std::string leaf;
+  int dir = ParentDir(fileName, leaf);
+  struct statx sx {};
+  if (::statx(dir, leaf.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) != 0)
+    throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));
+  const mode_t mode = sx.stx_mode;
   TTarDirRec rec;
   rec.Name = tarName;
   rec.Magic = Magic;
-  TarSplitMode(st.st_mode & 07777, rec.Permissions, rec.SpecialBits);
-  rec.UserId = static_cast<int32_t>(st.st_uid);
-  rec.GroupId = static_cast<int32_t>(st.st_gid);
-  rec.UserName = CachedName(true, st.st_uid);
-  rec.GroupName = CachedName(false, st.st_gid);
-  rec.ModTime = UnixToDateTime(static_cast<double>(st.st_mtim.tv_sec));
-  if (S_ISDIR(st.st_mode)) {
+  TarSplitMode(mode & 07777, rec.Permissions, rec.SpecialBits);
+  rec.UserId = static_cast<int32_t>(sx.stx_uid);
+  rec.GroupId = static_cast<int32_t>(sx.stx_gid);
+  rec.UserName = CachedName(true, sx.stx_uid);
+  rec.GroupName = CachedName(false, sx.stx_gid);
+  rec.ModTime = UnixToDateTime(static_cast<double>(sx.stx_mtime.tv_sec));
+  if (S_ISDIR(mode)) {
     rec.EntryKind = TTarEntryKind::Directory;
     if (!rec.Name.empty() && rec.Name.back() != '/') rec.Name += '/';
     AddEntry(rec, nullptr);
-  } else if (S_ISLNK(st.st_mode)) {
+  } else if (S_ISLNK(mode)) {
     rec.EntryKind = TTarEntryKind::SymbolicLink;
-    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    ssize_t n = ::readlink(fileName.c_str(), target.data(), target.size());
+    std::string target(static_cast<size_t>(sx.stx_size > 0 ? sx.stx_size : 4096) + 1, '\0');
+    ssize_t n = ::readlinkat(dir, leaf.c_str(), target.data(), target.size());
     if (n < 0) throw ETarError("Can't read link " + fileName + ": " + SystemErrorText(errno));
     target.resize(static_cast<size_t>(n));
     rec.LinkName = target;
     AddEntry(rec, nullptr);
-  } else if (S_ISREG(st.st_mode)) {
-    TFileInput in(fileName);
-    rec.Size = in.Size();
-    AddEntry(rec, &in);
+  } else if (S_ISREG(mode)) {
+    int fd = ::openat(dir, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));
+    rec.Size = static_cast<int64_t>(sx.stx_size);
+    try {
+      WriteHeaders(rec);
+      WriteFileData(fd, fileName, rec.Size);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    ::close(fd);
   } else {
-    rec.EntryKind = S_ISFIFO(st.st_mode)  ? TTarEntryKind::FifoFile
-                    : S_ISCHR(st.st_mode) ? TTarEntryKind::CharFile
-                    : S_ISBLK(st.st_mode) ? TTarEntryKind::BlockFile
-                                          : TTarEntryKind::Regular;
+    rec.EntryKind = S_ISFIFO(mode)  ? TTarEntryKind::FifoFile
+                    : S_ISCHR(mode) ? TTarEntryKind::CharFile
+                    : S_ISBLK(mode) ? TTarEntryKind::BlockFile
+                                    : TTarEntryKind::Regular;
     if (rec.EntryKind == TTarEntryKind::Regular) throw ETarError("Can't store " + fileName + ": unsupported file type");
-    rec.DeviceMajor = static_cast<int32_t>(major(st.st_rdev));
-    rec.DeviceMinor = static_cast<int32_t>(minor(st.st_rdev));
+    rec.DeviceMajor = static_cast<int32_t>(sx.stx_rdev_major);
+    rec.DeviceMinor = static_cast<int32_t>(sx.stx_rdev_minor);
     AddEntry(rec, nullptr);
   }
   return rec.HasData() ? rec.Size : 0;

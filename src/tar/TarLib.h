@@ -205,6 +205,8 @@ class TTarWriter {
   void WriteHeaders(const TTarDirRec& rec);
   void WriteLongRecord(char flag, const std::string& text);
   void WriteData(TTarInput& data, int64_t size, int fd);
+  void WriteFileData(int fd, const std::string& path, int64_t size);
+  int ParentDir(const std::string& fileName, std::string& leaf);
   void Out(const void* p, size_t n);
 
   TTarOutput* output_ = nullptr;
@@ -212,4 +214,7 @@ class TTarWriter {
   bool finalized_ = false;
   uint64_t written_ = 0;
   std::vector<char> copyBuf_;
+  // The folder of the last file added, open for lookups relative to it.
+  std::string dirPath_;
+  int dirFd_ = -1;
 };

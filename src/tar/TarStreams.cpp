@@ -253,10 +253,10 @@ void TAsyncFileOutput::Write(const void* data, size_t n) {
   }
 }
 
-char* TAsyncFileOutput::Reserve(size_t& n) {
+char* TAsyncFileOutput::Reserve(size_t n) {
   if (fd_ < 0) throw ETarError("Can't write " + path_ + ": closed");
-  if (used_ == cur_.size()) Hand();
-  n = std::min(n, cur_.size() - used_);
+  if (n > cur_.size()) return nullptr;
+  if (cur_.size() - used_ < n) Hand();  // a slightly short write rather than a split read
   return cur_.data() + used_;
 }
 

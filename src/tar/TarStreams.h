@@ -70,6 +70,10 @@ class TTarOutput {
   // Copies up to `n` bytes from the current position of descriptor `fd` inside the kernel when the sink
   // can; returns the bytes copied (0 when not supported, the caller then copies itself).
   virtual uint64_t CopyFromFd(int fd, uint64_t n) { return 0; }
+  // Room for `n` contiguous bytes to be filled in place, so that data is read straight into the sink's
+  // buffer; null when the sink has no such room (the caller then uses Write). Commit takes `k` <= n of them.
+  virtual char* Reserve(size_t n) { return nullptr; }
+  virtual void Commit(size_t k) {}
 };
 
 // A plain file opened for reading (unbuffered reads: callers use large buffers).
@@ -127,9 +131,8 @@ class TAsyncFileOutput : public TTarOutput {
   void Write(const void* data, size_t n) override;
   void Close() override;
   uint64_t CopyFromFd(int fd, uint64_t n) override;
-  // Room for up to `n` bytes to be filled in place (n is cut to what fits); Commit then takes `k` of them.
-  char* Reserve(size_t& n);
-  void Commit(size_t k);
+  char* Reserve(size_t n) override;
+  void Commit(size_t k) override;
   // Bytes taken so far.
   uint64_t Written() const { return written_; }
 
