@@ -134,6 +134,7 @@ int TGzip::Decompress() {
     Report("Can't create: " + FileDestination);
     return 2;
   }
+  out->SetSparse();
   Progress = 0;
   StepProgress(0, 1, true);
   int loop = 0;

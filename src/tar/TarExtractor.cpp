@@ -12,6 +12,7 @@
 #include <cstring>
 #include <set>
 
+#include "codec/SparseFile.h"
 #include "core/TextUtil.h"
 #include "tar/Gzip.h"
 #include "tar/GzipStream.h"
@@ -40,17 +41,20 @@ struct timespec TimeOf(double dateTime) {
   return ts;
 }
 
-// Writes straight to a descriptor.
+// Writes straight to a new file's descriptor, leaving blocks of zeros as holes.
 class TFdOutput : public TTarOutput {
  public:
-  TFdOutput(int fd, const std::string& name, const std::atomic<bool>& cancel) : fd_(fd), name_(name), cancel_(cancel) {}
+  TFdOutput(int fd, const std::string& name, const std::atomic<bool>& cancel) : holes_(fd), name_(name), cancel_(cancel) {}
   void Write(const void* data, size_t n) override {
     if (cancel_) throw ETarError("cancelled");
-    WriteAllTo(fd_, data, n, name_);
+    if (!holes_.Write(data, n)) throw ETarError("Can't write " + name_ + ": " + SystemErrorText(errno));
+  }
+  void Close() override {
+    if (!holes_.Finish()) throw ETarError("Can't write " + name_ + ": " + SystemErrorText(errno));
   }
 
  private:
-  int fd_;
+  codec::THoleWriter holes_;
   std::string name_;
   const std::atomic<bool>& cancel_;
 };
@@ -350,6 +354,7 @@ struct TTarExtractor::TRun {
       } else {
         TFdOutput out(fd, diskPath, owner.Cancel);
         ar.ExtractToStream(out);
+        out.Close();
       }
     } catch (...) {
       ::close(fd);
@@ -534,12 +539,16 @@ TTarExtractResult TTarExtractor::ExtractGz(const std::string& gzFile, const std:
       fd = ::openat(run.root, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     }
     if (fd < 0) throw ETarError("Can't create " + diskPath + ": " + SystemErrorText(errno));
+    TFdOutput out(fd, diskPath, Cancel);
     for (;;) {
       if (Cancel) throw TCancelled();
       const char* data = nullptr;
       size_t n = in.Next(data, SIZE_MAX);  // inflated by the reader's thread meanwhile
-      if (n == 0) break;
-      WriteAllTo(fd, data, n, diskPath);
+      if (n == 0) {
+        out.Close();
+        break;
+      }
+      out.Write(data, n);
       if (OnProgress) OnProgress(in.SourcePosition(), in.SourceSize(), leaf);
     }
     if (header.HeaderTime != 0 && RestoreTimes) {

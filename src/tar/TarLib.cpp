@@ -12,7 +12,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
+
+#include "codec/SparseFile.h"
 
 namespace {
 
@@ -836,12 +839,18 @@ int TTarWriter::ParentDir(const std::string& fileName, std::string& leaf) {
 // A file's data from its open descriptor: large files through the kernel, the rest read once straight
 // into the output's buffer together with the padding.
 void TTarWriter::WriteFileData(int fd, const std::string& path, int64_t size) {
-  uint64_t left = static_cast<uint64_t>(size);
+  const uint64_t total = static_cast<uint64_t>(size);
+  uint64_t left = total;
   uint64_t pad = BlocksFor(left) * kBlock - left;
+  std::unique_ptr<codec::THoleReader> holes;  // a sparse file: its holes are never read
   if (left >= (1u << 20)) {
-    uint64_t copied = output_->CopyFromFd(fd, left);
-    left -= copied;
-    written_ += copied;
+    holes = std::make_unique<codec::THoleReader>(fd);
+    if (!holes->Sparse()) {
+      holes.reset();
+      uint64_t copied = output_->CopyFromFd(fd, left);
+      left -= copied;
+      written_ += copied;
+    }
   }
   while (left > 0) {
     size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, kReadBuffer));
@@ -853,7 +862,7 @@ void TTarWriter::WriteFileData(int fd, const std::string& path, int64_t size) {
     }
     size_t got = 0;
     while (got < chunk) {
-      ssize_t r = ::read(fd, place + got, chunk - got);
+      ssize_t r = holes ? holes->ReadAt(place + got, chunk - got, total - left + got) : ::read(fd, place + got, chunk - got);
       if (r < 0) {
         if (errno == EINTR) continue;
         throw ETarError("Can't read " + path + ": " + SystemErrorText(errno));

@@ -57,6 +57,8 @@ TFileInput::TFileInput(const std::string& path) : path_(path) {
   if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
     size_ = st.st_size;
     seekable_ = true;
+    auto holes = std::make_unique<codec::THoleReader>(fd_);
+    if (holes->Sparse()) holes_ = std::move(holes);
   }
 }
 
@@ -68,7 +70,8 @@ size_t TFileInput::Read(void* buffer, size_t n) {
   char* p = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < n) {
-    ssize_t r = ::read(fd_, p + done, n - done);
+    ssize_t r = holes_ ? holes_->ReadAt(p + done, n - done, static_cast<uint64_t>(pos_) + done)
+                       : ::read(fd_, p + done, n - done);
     if (r < 0) {
       if (errno == EINTR) continue;
       throw ETarError("Can't read " + path_ + ": " + SystemErrorText(errno));
@@ -78,6 +81,7 @@ size_t TFileInput::Read(void* buffer, size_t n) {
     if (!seekable_) break;  // pipes deliver what they have
   }
   pos_ += static_cast<int64_t>(done);
+  if (holes_ && done) ::lseek(fd_, pos_, SEEK_SET);  // the descriptor's offset follows, as with read()
   return done;
 }
 
@@ -127,7 +131,18 @@ TFileOutput::~TFileOutput() {
   }
 }
 
-void TFileOutput::WriteRaw(const void* data, size_t n) { WriteAllTo(fd_, data, n, path_); }
+void TFileOutput::WriteRaw(const void* data, size_t n) {
+  if (!holes_) {
+    WriteAllTo(fd_, data, n, path_);
+    return;
+  }
+  if (!holes_->Write(data, n)) throw ETarError("Can't write " + path_ + ": " + SystemErrorText(errno));
+}
+
+void TFileOutput::SetSparse() {
+  holes_ = std::make_unique<codec::THoleWriter>(fd_);
+  noKernelCopy_ = true;
+}
 
 void TFileOutput::Flush() {
   if (used_ > 0) {
@@ -156,6 +171,7 @@ void TFileOutput::Write(const void* data, size_t n) {
 void TFileOutput::Close() {
   if (fd_ < 0) return;
   Flush();
+  if (holes_ && !holes_->Finish()) throw ETarError("Can't write " + path_ + ": " + SystemErrorText(errno));
   int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) throw ETarError("Can't close " + path_ + ": " + SystemErrorText(errno));

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "codec/SparseFile.h"
+
 // A byte buffer whose contents start uninitialised, so that no page is touched before it is used.
 // resize() discards the contents.
 template <typename T>
@@ -76,7 +78,8 @@ class TTarOutput {
   virtual void Commit(size_t k) {}
 };
 
-// A plain file opened for reading (unbuffered reads: callers use large buffers).
+// A plain file opened for reading (unbuffered reads: callers use large buffers). The holes of a sparse
+// file are returned as zeros without being read.
 class TFileInput : public TTarInput {
  public:
   explicit TFileInput(const std::string& path);
@@ -94,6 +97,7 @@ class TFileInput : public TTarInput {
   int64_t pos_ = 0;
   int64_t size_ = -1;
   bool seekable_ = false;
+  std::unique_ptr<codec::THoleReader> holes_;
 };
 
 // A plain file created (or truncated) for writing, with a large write buffer.
@@ -110,6 +114,8 @@ class TFileOutput : public TTarOutput {
   int Handle() const { return fd_; }
   // Bytes written so far (buffered ones included).
   uint64_t Written() const { return written_; }
+  // Leaves blocks of zeros as holes (extracted files); call before the first Write.
+  void SetSparse();
 
  private:
   void WriteRaw(const void* data, size_t n);
@@ -119,6 +125,7 @@ class TFileOutput : public TTarOutput {
   size_t used_ = 0;
   uint64_t written_ = 0;
   bool noKernelCopy_ = false;
+  std::unique_ptr<codec::THoleWriter> holes_;
 };
 
 // A file created for writing whose writes run on a background thread while the caller goes on; large

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "ZipCrypto.h"
 #include "codec/DeflateStream.h"
+#include "codec/SparseFile.h"
 
 namespace zipeng {
 namespace {
@@ -27,10 +29,13 @@ struct Fd {
   }
 };
 
+// Reads at `offset`; the holes of a sparse file come back as zeros without being read.
 bool ReadFull(int fd, char* p, size_t n, uint64_t offset, size_t& got) {
   got = 0;
+  std::unique_ptr<codec::THoleReader> holes;
+  if (n >= (1u << 20)) holes = std::make_unique<codec::THoleReader>(fd);
   while (got < n) {
-    ssize_t r = ::pread(fd, p + got, n - got, off_t(offset + got));
+    ssize_t r = holes ? holes->ReadAt(p + got, n - got, offset + got) : ::pread(fd, p + got, n - got, off_t(offset + got));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return false;
     if (r == 0) break;
