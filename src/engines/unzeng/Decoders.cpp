@@ -3,13 +3,13 @@
 #include <bzlib.h>
 #include <libdeflate.h>
 #include <lzma.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "Deflate64.h"
+#include "codec/Inflate.h"
 
 namespace unzeng {
 
@@ -67,33 +67,18 @@ class TStoredDecoder final : public TStreamDecoder {
   }
 };
 
+// Streaming inflate through the codec (ISA-L, or zlib when the build chose it).
 class TInflateDecoder final : public TStreamDecoder {
  public:
-  TInflateDecoder() { ok_ = inflateInit2(&z_, -15) == Z_OK; }
-  ~TInflateDecoder() override {
-    if (ok_) inflateEnd(&z_);
-  }
   TDecodeStatus Step(const uint8_t* in, size_t inLen, size_t& consumed, uint8_t* out, size_t outLen,
                      size_t& produced, bool inputEnd, bool& finished) override {
-    if (!ok_) return TDecodeStatus::NoMemory;
-    uInt inN = static_cast<uInt>(std::min<size_t>(inLen, 1u << 30));
-    uInt outN = static_cast<uInt>(std::min<size_t>(outLen, 1u << 30));
-    z_.next_in = const_cast<Bytef*>(in);
-    z_.avail_in = inN;
-    z_.next_out = out;
-    z_.avail_out = outN;
-    int r = inflate(&z_, Z_NO_FLUSH);
-    consumed = inN - z_.avail_in;
-    produced = outN - z_.avail_out;
-    finished = r == Z_STREAM_END;
-    if (r == Z_OK || r == Z_STREAM_END || r == Z_BUF_ERROR) return TDecodeStatus::Ok;
-    if (r == Z_MEM_ERROR) return TDecodeStatus::NoMemory;
-    return TDecodeStatus::BadData;
+    codec::TInflateStatus r = inflater_.Step(in, inLen, consumed, out, outLen, produced);
+    finished = r == codec::TInflateStatus::End;
+    return r == codec::TInflateStatus::BadData ? TDecodeStatus::BadData : TDecodeStatus::Ok;
   }
 
  private:
-  z_stream z_{};
-  bool ok_ = false;
+  codec::TInflater inflater_;
 };
 
 class TBzip2Decoder final : public TStreamDecoder {
