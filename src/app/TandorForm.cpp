@@ -25,6 +25,7 @@
 #include "app/QueueButtons.h"
 #include "app/RunOnce.h"
 #include "core/TextUtil.h"
+#include "core/Version.h"
 #include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
@@ -127,7 +128,7 @@ void TTandorForm::BuildMenus() {
   QAction* about = file->addAction("About");
   connect(about, &QAction::triggered, this, [this] {
     ShowInfoWindow("About Tandor File",
-                   "<h2>Tandor File</h2><p>Version " + QString(TANDOR_VERSION) +
+                   "<h2>Tandor File</h2><p>Version " + QString(ProgramVersion()) +
                        "</p><p>An archive utility for zip, RAR, tar, gzip and tar.gz archives.</p>"
                        "<p>Built with Qt " QT_VERSION_STR ", zlib and libdeflate.</p>");
   });

@@ -2,6 +2,7 @@
 #include <QDir>
 #include <memory>
 
+#include "app/ProgramSwitches.h"
 #include "app/RunOnce.h"
 #include "app/TandorForm.h"
 #include "platform/Paths.h"
@@ -22,6 +23,7 @@ bool HandOverToRunningInstance(TRunOnce& runOnce, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto status = RunProgramSwitch(argc, argv)) return *status;
   // Before any window or setting: one running instance per program file and user.
   auto runOnce = std::make_unique<TRunOnce>(ProgramPath());
   if (runOnce->IsSecondStart()) {
@@ -30,8 +32,7 @@ int main(int argc, char** argv) {
     if (runOnce->IsSecondStart()) return 1;  // nobody answered: the arguments are dropped
   }
   QApplication app(argc, argv);
-  QApplication::setApplicationName("Tandor File");
-  QApplication::setApplicationDisplayName("Tandor File");
+  SetApplicationIdentity();
   runOnce->Listen();  // hand-overs that come while the window is being made wait for it
   QStringList arguments = QApplication::arguments();
   arguments.removeFirst();

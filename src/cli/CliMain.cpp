@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
+#include "core/Version.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -21,11 +22,15 @@ int main(int argc, char** argv) {
     std::fputs(CliUsage(), stdout);
     return 0;
   }
+  if (options.Version) {
+    std::printf("tandor %s\n", ProgramVersion());
+    return 0;
+  }
   TTerminalPrompt prompt;
   SetPromptService(&prompt);
   int status = 1;
   try {
-    status = RunCommand(options);
+    status = options.Here ? RunHereCommand(options) : RunCommand(options);
   } catch (const std::exception& e) {
     PrintError(e.what());
     status = 1;

@@ -2,6 +2,8 @@
 
 const char* CliUsage() {
   return R"(Usage: tandor COMMAND [OPTIONS] ARCHIVE [FILES...]
+       tandor x --here [OPTIONS] ARCHIVE...
+       tandor a --here [OPTIONS] FILE...
 
 Lists, tests, extracts and makes zip, tar, gzip and tar.gz archives, and lists, tests and extracts
 RAR archives (a multi-volume set from its first volume).
@@ -21,7 +23,11 @@ Options (before or after ARCHIVE):
   -0 ... -9    compression level (default 6; 0 stores)
   -o           overwrite existing files without asking
   -q           quiet: no progress bar, only errors
+  --here       x: extract every ARCHIVE into a new folder beside it, named after it;
+               a: put every FILE (folders recursed) into a new zip beside the first one,
+               named after it (after their folder when there are several)
   --help       this text
+  --version    print the version and exit
 
 Exit status: 0 on success; 1 with a one-line message on any failure (damaged archive, CRC error,
 wrong password, refused entry); 2 for a wrong command line.
@@ -41,6 +47,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
       optionsEnded = true;
     } else if (a == "--help" || a == "-h") {
       o.Help = true;
+    } else if (a == "--version") {
+      o.Version = true;
+    } else if (a == "--here") {
+      o.Here = true;
     } else if (a == "-d" || a == "-p") {
       if (i + 1 >= args.size()) {
         error = "option " + a + " needs a value";
@@ -64,7 +74,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
       return false;
     }
   }
-  if (o.Help) return true;
+  if (o.Help || o.Version) return true;
   if (positional.empty()) {
     error = "no command given (try --help)";
     return false;
@@ -75,13 +85,17 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
     return false;
   }
   o.Command = c[0];
+  if (o.Here && o.Command != 'x' && o.Command != 'a') {
+    error = "--here goes with x or a";
+    return false;
+  }
   if (positional.size() < 2) {
-    error = "no archive given";
+    error = o.Here && o.Command == 'a' ? "nothing to compress: name the files" : "no archive given";
     return false;
   }
   o.Archive = positional[1];
   o.Files.assign(positional.begin() + 2, positional.end());
-  if ((o.Command == 'a' || o.Command == 'd') && o.Files.empty()) {
+  if ((o.Command == 'a' || o.Command == 'd') && o.Files.empty() && !o.Here) {
     error = o.Command == 'a' ? "nothing to add: name the files" : "nothing to delete: name the entries";
     return false;
   }

@@ -15,6 +15,8 @@ struct TCliOptions {
   bool Overwrite = false;
   bool Quiet = false;
   bool Help = false;
+  bool Version = false;
+  bool Here = false;  // x: every name is an archive to extract beside itself; a: zip the names beside them
 };
 
 // Parses argv (without the program name); on error returns false with a one-line `error`.

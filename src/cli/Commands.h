@@ -9,6 +9,9 @@
 
 // Runs a parsed command; returns the exit status.
 int RunCommand(const TCliOptions& options);
+// `x --here` and `a --here`: each archive into a new folder beside it, or the files into a new zip
+// beside them (the file manager's "Extract here" and "Compress").
+int RunHereCommand(const TCliOptions& options);
 
 // The listing of one entry per line, with a header and (zip) totals, as each format prints it.
 class TListPrinter {

@@ -27,6 +27,13 @@ std::string DetectProgramPath() {
 
 bool IsWritableFolder(const std::string& dir) { return !dir.empty() && access(dir.c_str(), W_OK | X_OK) == 0; }
 
+// The program's own folder keeps the data only for a copy that was not installed: an installed
+// folder may be writable (root, a prefix of the user's) and must still stay as installed.
+bool KeepsDataInProgramDir(const std::string& dir) {
+  std::error_code ec;
+  return IsWritableFolder(dir) && !fs::exists(fs::path(dir) / kInstalledMarker, ec);
+}
+
 std::string Ensure(const std::string& dir) {
   std::error_code ec;
   fs::create_directories(dir, ec);
@@ -76,12 +83,12 @@ std::string XdgCacheHome() {
 
 std::string ConfigFolder() {
   if (std::string t = Env("TANDOR_HOME"); !t.empty()) return Ensure(t);
-  if (std::string d = ProgramDir(); IsWritableFolder(d)) return d;
+  if (std::string d = ProgramDir(); KeepsDataInProgramDir(d)) return d;
   return Ensure(XdgConfigHome() + "/tandorfile");
 }
 
 std::string CacheFolder() {
   if (std::string t = Env("TANDOR_HOME"); !t.empty()) return Ensure(t);
-  if (std::string d = ProgramDir(); IsWritableFolder(d)) return d;
+  if (std::string d = ProgramDir(); KeepsDataInProgramDir(d)) return d;
   return Ensure(XdgCacheHome() + "/tandorfile");
 }
