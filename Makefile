@@ -2,8 +2,9 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench install package clean
 
 all: build
 
@@ -21,6 +22,14 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# `make install PREFIX=/opt/tandor` (DESTDIR=... stages it elsewhere, as packagers do).
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package, written into $(BUILD_DIR).
+package: build
+	@cmake --build $(BUILD_DIR) --target package
 
 bench: build
 	@bash bench/run.sh $(BUILD_DIR)
