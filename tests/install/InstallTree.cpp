@@ -11,7 +11,6 @@ using testenv::Quote;
 namespace installtree {
 
 fs::path BuildDir() { return TANDOR_BINARY_DIR; }
-fs::path SourceDir() { return TANDOR_SOURCE_DIR_PATH; }
 std::string CMakeCommand() { return TANDOR_CMAKE_COMMAND; }
 std::string CPackCommand() { return TANDOR_CPACK_COMMAND; }
 std::string ExpectedVersion() { return TANDOR_EXPECTED_VERSION; }
@@ -50,7 +49,7 @@ std::vector<std::string> ExpectedFiles() {
       "share/doc/tandorfile/changelog.gz",
   };
   if (fs::exists(testenv::ProgramDir() / "SfxStub.bin")) files.push_back(dir + "SfxStub.bin");
-  for (const auto& e : fs::directory_iterator(SourceDir() / "help"))
+  for (const auto& e : fs::directory_iterator(testenv::SourceDir() / "help"))
     files.push_back(dir + "help/" + e.path().filename().string());
   for (int size : IconSizes()) {
     const std::string s = std::to_string(size);

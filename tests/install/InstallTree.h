@@ -9,7 +9,6 @@ namespace installtree {
 
 // The build folder, the commands of the CMake that made it, and the version and icon sizes it knows.
 std::filesystem::path BuildDir();
-std::filesystem::path SourceDir();
 std::string CMakeCommand();
 std::string CPackCommand();
 std::string ExpectedVersion();
