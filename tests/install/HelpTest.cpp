@@ -14,7 +14,7 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
-#include "app/PromptService.h"
+#include "pages/common/PromptService.h"
 #include "app/TandorForm.h"
 #include "core/Version.h"
 #include "pages/batch/BatchPage.h"
@@ -71,9 +71,9 @@ TEST_F(HelpTest, EachHelpButtonOpensThePageOfItsOwnPage) {
     int page;
     QPushButton* button;
   } cases[] = {
-      {kUnzipPage, form_->UnzipPage->UnzipHelpButton},   {kUpdatePage, form_->UpdatePage->UpdateHelpButton},
-      {kCreatePage, form_->CreatePage->ZipHelpButton},   {kBatchPage, form_->BatchPage->BatchHelpButton},
-      {kSfxPage, form_->SfxPage->SFXHelpButton},
+      {kUnzipPage, form_->UnzipPage()->UnzipHelpButton},   {kUpdatePage, form_->UpdatePage()->UpdateHelpButton},
+      {kCreatePage, form_->CreatePage()->ZipHelpButton},   {kBatchPage, form_->BatchPage()->BatchHelpButton},
+      {kSfxPage, form_->SfxPage()->SFXHelpButton},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(form_->RequestPage(c.page), c.page);
@@ -84,7 +84,7 @@ TEST_F(HelpTest, EachHelpButtonOpensThePageOfItsOwnPage) {
     EXPECT_EQ(opened.parent_path(), fs::path(ProgramDir()) / "help");
     ASSERT_TRUE(fs::is_regular_file(opened)) << opened;
     // The help page is headed with the page's own caption, as the tab shows it.
-    const std::string caption = form_->TabbedNotebook->tabText(c.page).toStdString();
+    const std::string caption = form_->TabbedNotebook()->tabText(c.page).toStdString();
     const std::string heading = std::regex_replace(caption, std::regex(R"([\s.]+$)"), "");
     EXPECT_NE(testenv::ReadFile(opened).find("<h1>" + heading + "</h1>"), std::string::npos)
         << opened << " is not headed " << heading;
