@@ -1,9 +1,7 @@
 #include "ops/ArchiveAdapter.h"
 
-#include <cctype>
-
 #include "ops/AdapterCommon.h"
-#include "tar/TarExtractor.h"
+#include "safeout/Names.h"
 
 TStatus IArchiveAdapter::NotSupported(const char* what) const {
   return {TStatusCode::Unsupported, std::string(ArchiveFormatName(Format())) + " archives cannot " + what};
@@ -32,20 +30,9 @@ std::unique_ptr<IArchiveAdapter> MakeArchiveAdapter(TArchiveFormat format) {
   return nullptr;
 }
 
-std::string CleanedEntryName(const std::string& name) { return SafeRelativePath(name); }
-
-bool CleaningChangesName(const std::string& name) {
-  std::string n = name;
-  for (char& c : n)
-    if (c == '\\') c = '/';
-  if (!n.empty() && n[0] == '/') return true;
-  if (n.size() >= 2 && n[1] == ':' && std::isalpha(static_cast<unsigned char>(n[0]))) return true;
-  size_t i = 0;
-  while (i <= n.size()) {
-    size_t j = n.find('/', i);
-    if (j == std::string::npos) j = n.size();
-    if (n.compare(i, j - i, "..") == 0) return true;
-    i = j + 1;
-  }
-  return false;
+std::string CleanedEntryName(const std::string& name) {
+  safeout::TCleanName n;
+  return safeout::CleanName(name, n) ? n.Text() : std::string();
 }
+
+bool CleaningChangesName(const std::string& name) { return safeout::CleaningMovesName(name); }

@@ -119,6 +119,13 @@ TResult TOutputFile::Skip(uint64_t n) {
   return {};
 }
 
+TResult TOutputFile::SetSize(uint64_t size) {
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return WriteFailure(errno, leaf_);
+  pos_ = std::min(pos_, size);
+  extent_ = size;
+  return {};
+}
+
 uint8_t* TOutputFile::Map(size_t size) {
   if (size == 0 || map_ || ::fallocate(fd_, 0, 0, static_cast<off_t>(size)) != 0) return nullptr;
   void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);

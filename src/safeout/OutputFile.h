@@ -34,6 +34,8 @@ class TOutputFile {
   TResult WriteAt(uint64_t offset, const void* data, size_t n);
   // Leaves `n` bytes unwritten at the current position: a hole where the file system keeps holes.
   TResult Skip(uint64_t n);
+  // Makes the file `size` bytes long: what lies beyond the last write is a hole (a sparse file's end).
+  TResult SetSize(uint64_t size);
   // Notes `n` bytes appended through Fd() by the caller (copy_file_range, splice).
   void Advance(uint64_t n) { pos_ += n; }
   uint64_t Position() const { return pos_; }

@@ -16,20 +16,10 @@
 #include "core/TextUtil.h"
 #include "tar/Gzip.h"
 #include "tar/GzipStream.h"
+#include "safeout/Destination.h"
+#include "safeout/Names.h"
 
 namespace {
-
-std::vector<std::string> SplitPath(const std::string& p) {
-  std::vector<std::string> parts;
-  size_t i = 0;
-  while (i <= p.size()) {
-    size_t j = p.find('/', i);
-    if (j == std::string::npos) j = p.size();
-    parts.push_back(p.substr(i, j - i));
-    i = j + 1;
-  }
-  return parts;
-}
 
 struct timespec TimeOf(double dateTime) {
   double secs = (dateTime - 25569.0) * 86400.0;
@@ -62,41 +52,6 @@ class TFdOutput : public TTarOutput {
 class TCancelled : public std::exception {};
 
 }  // namespace
-
-std::string SafeRelativePath(const std::string& name) {
-  std::string n = name;
-  std::replace(n.begin(), n.end(), '\\', '/');
-  std::string out;
-  bool first = true;
-  for (const auto& part : SplitPath(n)) {
-    if (part.empty() || part == "." || part == "..") continue;
-    if (first && part.size() == 2 && part[1] == ':' && std::isalpha(static_cast<unsigned char>(part[0]))) {
-      first = false;
-      continue;
-    }
-    first = false;
-    if (!out.empty()) out += '/';
-    out += part;
-  }
-  return out;
-}
-
-bool SymlinkTargetInside(const std::string& linkPath, const std::string& target) {
-  if (target.empty() || target[0] == '/') return false;
-  size_t depth = SplitPath(linkPath).size() - 1;  // folders above the link inside the destination
-  size_t ups = 0;
-  bool named = false;
-  for (const auto& part : SplitPath(target)) {
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      if (named) return false;  // ".." after a name may climb through a link: refused
-      ++ups;
-    } else {
-      named = true;
-    }
-  }
-  return ups <= depth;
-}
 
 std::string GzOutputName(const std::string& storedName, const std::string& gzFile) {
   std::string n = ExtractFileName(storedName);
@@ -154,87 +109,38 @@ std::unique_ptr<TTarArchive> OpenTarStream(const std::string& path) {
 struct TTarExtractor::TRun {
   TTarExtractor& owner;
   TTarExtractResult result;
-  int root = -1;
-  std::string cachedParent = "\x01";
-  int cachedFd = -1;
+  safeout::TDestination dest;
   bool yesToAll = false, noToAll = false;
-  struct TDir {
-    std::string rel;
-    unsigned mode;
-    double time;
-  };
-  std::vector<TDir> dirs;
+  const unsigned umask = safeout::Umask();
 
   explicit TRun(TTarExtractor& o) : owner(o) {}
-  ~TRun() {
-    if (cachedFd >= 0 && cachedFd != root) ::close(cachedFd);
-    if (root >= 0) ::close(root);
+
+  void Warn(const std::string& text) { result.Warnings.push_back(text); }
+  void Skip(const std::string& text) {
+    Warn(text);
+    ++result.Skipped;
   }
 
-  void Warn(const std::string& text) {
-    result.Warnings.push_back(text);
-  }
-
-  // Creates the destination and opens it as `root`; returns its path without trailing slashes. On
-  // failure `root` stays -1 and the result says why.
+  // Opens (creating it when missing) the destination; returns its path without trailing slashes. On
+  // failure the result says why.
   std::string OpenDestination(const std::string& destination) {
-    std::string dest = destination;
-    while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
-    std::error_code ec;
-    std::filesystem::create_directories(dest, ec);
-    root = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0) {
+    std::string path = destination;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (safeout::TResult r = dest.Open(path); !r) {
       result.Ok = false;
-      result.Error = "Can't open folder " + dest + ": " + SystemErrorText(errno);
+      result.Error = "Can't open folder " + path + ": " + SystemErrorText(r.err);
     }
-    return dest;
+    return path;
   }
 
-  // Opens the folder `rel` below the destination, creating missing levels, never following links.
-  // Returns -1 (and sets `why`) when a level is a link or not a folder.
-  int OpenDir(const std::string& rel, bool create, std::string& why) {
-    if (rel.empty()) return root;
-    if (rel == cachedParent) return cachedFd;
-    int cur = root;
-    for (const auto& part : SplitPath(rel)) {
-      int next = ::openat(cur, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (next < 0 && errno == ENOENT && create) {
-        if (::mkdirat(cur, part.c_str(), 0755) != 0 && errno != EEXIST) {
-          why = "can't create folder: " + SystemErrorText(errno);
-          if (cur != root) ::close(cur);
-          return -1;
-        }
-        next = ::openat(cur, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      }
-      int err = errno;
-      if (cur != root) ::close(cur);
-      if (next < 0) {
-        why = (err == ELOOP || err == ENOTDIR) ? "path runs through a symbolic link or a file" : SystemErrorText(err);
-        return -1;
-      }
-      cur = next;
-    }
-    if (cachedFd >= 0 && cachedFd != root) ::close(cachedFd);
-    cachedParent = rel;
-    cachedFd = cur;
-    return cur;
-  }
-
-  static std::string ParentOf(const std::string& rel) {
-    size_t s = rel.rfind('/');
-    return s == std::string::npos ? std::string() : rel.substr(0, s);
-  }
-  static std::string LeafOf(const std::string& rel) {
-    size_t s = rel.rfind('/');
-    return s == std::string::npos ? rel : rel.substr(s + 1);
-  }
-
-  // Decides about an existing non-folder at `leaf`; true = remove it and write.
-  bool MayReplace(int dirFd, const std::string& leaf, const TTarDirRec& rec, const std::string& diskPath) {
-    struct stat st {};
-    if (::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
-    if (S_ISDIR(st.st_mode)) {
-      Warn(rec.Name + ": a folder of that name exists; skipped");
+  // Decides about what is at `leaf` now: true = write, replacing it when `replace` comes back set.
+  bool MayWrite(const safeout::TFolder& folder, const std::string& leaf, const TTarDirRec& rec,
+                const std::string& diskPath, bool& replace) {
+    replace = false;
+    const safeout::TExisting existing = safeout::TDestination::Look(folder, leaf);
+    if (existing.kind == safeout::TKind::None) return true;
+    if (existing.kind == safeout::TKind::Folder) {
+      Warn(safeout::EscapeControls(rec.Name) + ": a folder of that name exists; skipped");
       return false;
     }
     bool take = true;
@@ -248,24 +154,21 @@ struct TTarExtractor::TRun {
         default: break;
       }
     }
-    if (!take) return false;
-    // Remove first: writing into the old file would change every hard link to it.
-    if (::unlinkat(dirFd, leaf.c_str(), 0) != 0 && errno != ENOENT) {
-      Warn(rec.Name + ": can't replace: " + SystemErrorText(errno));
-      return false;
-    }
-    return true;
+    // What is there is replaced once the new one is complete; never written through.
+    replace = take;
+    return take;
   }
 
-  void SetTimes(int dirFd, const std::string& leaf, double time, int flags) {
-    if (!owner.RestoreTimes) return;
-    struct timespec ts[2] = {{0, UTIME_OMIT}, TimeOf(time)};
-    ::utimensat(dirFd, leaf.c_str(), ts, flags);
+  const timespec* Time(const TTarDirRec& rec, timespec& ts) const {
+    if (!owner.RestoreTimes) return nullptr;
+    ts = TimeOf(rec.ModTime);
+    return &ts;
   }
 
-  unsigned SafeMode(const TTarDirRec& rec, bool folder) const {
-    unsigned m = rec.Mode() & (folder ? 01777u : 0777u);  // set-UID and set-GID are never restored
-    return m;
+  // Permission bits to set (the user's umask applies; set-UID and set-GID never), -1 = as created.
+  int Mode(const TTarDirRec& rec, bool folder) const {
+    if (!owner.RestorePermissions) return -1;
+    return static_cast<int>(rec.Mode() & (folder ? 01777u : 0777u) & ~umask);
   }
 
   bool Selected(const TTarDirRec& rec) const {
@@ -282,93 +185,71 @@ struct TTarExtractor::TRun {
   }
 
   void Entry(TTarArchive& ar, const TTarDirRec& rec, const std::string& destination) {
-    std::string rel = SafeRelativePath(rec.Name);
-    if (rel.empty()) {
-      if (!rec.Name.empty() && rec.Name != "./" && rec.Name != "." && rec.Name != "/") Warn(rec.Name + ": unsafe name; skipped");
+    const std::string shown = safeout::EscapeControls(rec.Name);
+    safeout::TCleanName name;
+    if (!safeout::CleanName(rec.Name, name)) {
+      if (rec.Name.find('\0') != std::string::npos) Warn(shown + ": refused, the name holds a zero byte");
+      else if (!rec.Name.empty() && rec.Name != "./" && rec.Name != "." && rec.Name != "/") Warn(shown + ": unsafe name; skipped");
       ++result.Skipped;
       return;
     }
-    std::string plain = rec.Name;
-    while (!plain.empty() && plain.back() == '/') plain.pop_back();
-    while (plain.rfind("./", 0) == 0) plain = plain.substr(2);
-    if (rel != plain) Warn(rec.Name + ": stored as " + rel);
-    std::string why;
+    if (rec.EntryKind == TTarEntryKind::Directory) name.MakeFolder();
+    if (name.altered) Warn(shown + ": unsafe path elements removed, written as " + name.Text());
+    else if (name.controls) Warn(shown + ": control characters replaced, written as " + name.Text());
+    const std::string diskPath = destination + "/" + name.Text();
+    timespec ts{};
     switch (rec.EntryKind) {
-      case TTarEntryKind::Directory: {
-        int fd = OpenDir(rel, true, why);
-        if (fd < 0) {
-          Warn(rec.Name + ": " + why + "; skipped");
-          ++result.Skipped;
-          return;
-        }
-        dirs.push_back({rel, SafeMode(rec, true), rec.ModTime});
+      case TTarEntryKind::Directory:
+        if (safeout::TResult r = dest.MakeFolder(name.dirs, Mode(rec, true), Time(rec, ts)); !r)
+          return Skip(shown + ": " + r.text + "; skipped");
         ++result.Folders;
         return;
-      }
       case TTarEntryKind::Regular:
-      case TTarEntryKind::Contiguous:
-        WriteFile(ar, rec, rel, destination);
-        return;
+      case TTarEntryKind::Contiguous: WriteFile(ar, rec, name, diskPath); return;
       case TTarEntryKind::SymbolicLink:
-      case TTarEntryKind::Link:
-        MakeLink(rec, rel, destination);
-        return;
+      case TTarEntryKind::Link: MakeLink(rec, name, diskPath); return;
       case TTarEntryKind::CharFile:
       case TTarEntryKind::BlockFile:
-      case TTarEntryKind::FifoFile:
-        Warn(rec.Name + ": device files and FIFOs are not created");
-        ++result.Skipped;
-        return;
-      default:
-        ++result.Skipped;
-        return;
+      case TTarEntryKind::FifoFile: Skip(shown + ": device files and FIFOs are not created"); return;
+      default: ++result.Skipped; return;
     }
   }
 
-  void WriteFile(TTarArchive& ar, const TTarDirRec& rec, const std::string& rel, const std::string& destination) {
-    std::string why;
-    int dirFd = OpenDir(ParentOf(rel), true, why);
-    if (dirFd < 0) {
-      Warn(rec.Name + ": " + why + "; skipped");
+  void WriteFile(TTarArchive& ar, const TTarDirRec& rec, const safeout::TCleanName& name, const std::string& diskPath) {
+    const std::string shown = safeout::EscapeControls(rec.Name);
+    safeout::TResult why;
+    auto folder = dest.Folder(name.dirs, true, why);
+    if (!folder) return Skip(shown + ": " + why.text + "; skipped");
+    bool replace = false;
+    if (!MayWrite(*folder, name.leaf, rec, diskPath, replace)) {
       ++result.Skipped;
       return;
     }
-    std::string leaf = LeafOf(rel);
-    std::string diskPath = destination + "/" + rel;
-    int fd = ::openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST) {
-      if (!MayReplace(dirFd, leaf, rec, diskPath)) {
-        ++result.Skipped;
-        return;
-      }
-      fd = ::openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    }
-    if (fd < 0) {
+    auto out = dest.NewFile(folder, name.leaf, 0666, why);
+    if (!out) {
       result.Ok = false;
-      result.Error = "Can't create " + diskPath + ": " + SystemErrorText(errno);
+      result.Error = "Can't create " + diskPath + ": " + why.text;
       throw ETarError(result.Error);
     }
     try {
       if (rec.Sparse) {
-        WriteSparse(ar, rec, fd, diskPath);
+        WriteSparse(ar, rec, *out, diskPath);
       } else {
-        TFdOutput out(fd, diskPath, owner.Cancel);
-        ar.ExtractToStream(out);
-        out.Close();
+        TFdOutput sink(out->Fd(), diskPath, owner.Cancel);
+        ar.ExtractToStream(sink);
+        sink.Close();
       }
     } catch (...) {
-      ::close(fd);
-      ::unlinkat(dirFd, leaf.c_str(), 0);  // no partial file is left behind
+      out.reset();  // no partial file is left behind
       if (owner.Cancel) throw TCancelled();
       throw;
     }
-    if (owner.RestorePermissions) ::fchmod(fd, SafeMode(rec, false));
-    if (owner.RestoreTimes) {
-      struct timespec ts[2] = {{0, UTIME_OMIT}, TimeOf(rec.ModTime)};
-      ::futimens(fd, ts);
-    }
-    if (::close(fd) != 0) {
-      result.Error = "Can't write " + diskPath + ": " + SystemErrorText(errno);
+    timespec ts{};
+    const safeout::TResult r = out->Commit(Mode(rec, false), Time(rec, ts), replace);
+    if (r.fault == safeout::TFault::Exists || r.fault == safeout::TFault::FolderInTheWay)
+      return Skip(shown + ": " + r.text + "; skipped");
+    if (!r) {
+      result.Error = "Can't write " + diskPath + ": " + r.text;
       throw ETarError(result.Error);
     }
     ++result.Files;
@@ -376,87 +257,47 @@ struct TTarExtractor::TRun {
 
   // Writes the data regions of a sparse member where they belong; the holes between them stay holes
   // on file systems that have them (1 GiB with 4 KiB of data writes 4 KiB).
-  void WriteSparse(TTarArchive& ar, const TTarDirRec& rec, int fd, const std::string& diskPath) {
+  void WriteSparse(TTarArchive& ar, const TTarDirRec& rec, safeout::TOutputFile& out, const std::string& diskPath) {
     std::vector<char> buf(1 << 20);
     int64_t at = 0;
     while (const size_t n = ar.ReadRegion(buf.data(), buf.size(), at)) {
       if (owner.Cancel) throw ETarError("cancelled");
-      if (::lseek(fd, static_cast<off_t>(at), SEEK_SET) < 0)
-        throw ETarError("Can't write " + diskPath + ": " + SystemErrorText(errno));
-      WriteAllTo(fd, buf.data(), n, diskPath);
+      if (safeout::TResult r = out.WriteAt(static_cast<uint64_t>(at), buf.data(), n); !r)
+        throw ETarError("Can't write " + diskPath + ": " + r.text);
     }
-    if (::ftruncate(fd, static_cast<off_t>(rec.Size)) != 0)
-      throw ETarError("Can't write " + diskPath + ": " + SystemErrorText(errno));
+    if (safeout::TResult r = out.SetSize(static_cast<uint64_t>(rec.Size)); !r)
+      throw ETarError("Can't write " + diskPath + ": " + r.text);
   }
 
-  void MakeLink(const TTarDirRec& rec, const std::string& rel, const std::string& destination) {
-    bool symbolic = rec.EntryKind == TTarEntryKind::SymbolicLink;
-    std::string target = symbolic ? rec.LinkName : SafeRelativePath(rec.LinkName);
-    if (symbolic ? !SymlinkTargetInside(rel, target) : target.empty()) {
-      Warn(rec.Name + ": link to " + rec.LinkName + " points outside the destination; skipped");
-      ++result.Skipped;
-      return;
-    }
-    std::string why;
-    int dirFd = OpenDir(ParentOf(rel), true, why);
-    if (dirFd < 0) {
-      Warn(rec.Name + ": " + why + "; skipped");
-      ++result.Skipped;
-      return;
-    }
-    std::string leaf = LeafOf(rel);
-    std::string diskPath = destination + "/" + rel;
-    struct stat st {};
-    if (::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !MayReplace(dirFd, leaf, rec, diskPath)) {
-      ++result.Skipped;
-      return;
-    }
-    int r;
+  void MakeLink(const TTarDirRec& rec, const safeout::TCleanName& name, const std::string& diskPath) {
+    const std::string shown = safeout::EscapeControls(rec.Name);
+    const std::string target = safeout::EscapeControls(rec.LinkName);
+    const bool symbolic = rec.EntryKind == TTarEntryKind::SymbolicLink;
+    safeout::TResult why;
+    auto folder = dest.Folder(name.dirs, true, why);
+    if (!folder) return Skip(shown + ": " + why.text + "; skipped");
+    safeout::TCleanName source;
     if (symbolic) {
-      r = ::symlinkat(target.c_str(), dirFd, leaf.c_str());
-      if (r == 0) SetTimes(dirFd, leaf, rec.ModTime, AT_SYMLINK_NOFOLLOW);
-    } else {
-      // The target is looked up inside the destination, without following links on the way.
-      int targetDir = ::dup(dirFd);  // OpenDir may close dirFd through its cache
-      std::string tdWhy;
-      int tFd = OpenDir(ParentOf(target), false, tdWhy);
-      struct stat ts {};
-      if (tFd < 0 || ::fstatat(tFd, LeafOf(target).c_str(), &ts, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(ts.st_mode)) {
-        ::close(targetDir);
-        Warn(rec.Name + ": link target " + rec.LinkName + " is not in the destination; skipped");
-        ++result.Skipped;
-        return;
-      }
-      r = ::linkat(tFd, LeafOf(target).c_str(), targetDir, leaf.c_str(), 0);
-      ::close(targetDir);
+      // Refused before any question about what is at the name.
+      if (safeout::TResult r = dest.CheckLink(*folder, rec.LinkName); !r)
+        return Skip(shown + ": refused, symbolic link to " + target + ": " + r.text);
+    } else if (!safeout::CleanName(rec.LinkName, source)) {
+      return Skip(shown + ": refused, link target " + target + " is not in the destination");
     }
-    if (r != 0) {
-      Warn(rec.Name + ": can't create link: " + SystemErrorText(errno));
+    bool replace = false;
+    if (!MayWrite(*folder, name.leaf, rec, diskPath, replace)) {
       ++result.Skipped;
       return;
+    }
+    timespec ts{};
+    const safeout::TResult r = symbolic ? dest.Symlink(name, rec.LinkName, replace, Time(rec, ts))
+                                        : dest.HardLink(name, source, replace);
+    if (!r) {
+      if (r.fault == safeout::TFault::Refused)
+        return Skip(shown + ": refused, " + (symbolic ? "symbolic" : "hard") + " link to " + target + ": " + r.text);
+      return Skip(shown + ": can't create link: " + r.text);
     }
     ++result.Links;
-  }
-
-  void FinishDirs() {
-    // Deepest first, so that setting a folder's time is not undone by its children.
-    for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
-      std::string why;
-      int fd = OpenDir(it->rel, false, why);
-      if (fd < 0) continue;
-      if (owner.RestorePermissions) ::fchmod(fd, it->mode | 0700);
-      if (owner.RestoreTimes) {
-        struct timespec ts[2] = {{0, UTIME_OMIT}, TimeOf(it->time)};
-        ::futimens(fd, ts);
-      }
-    }
-    // Folders without owner write permission get it removed only now that their children are in.
-    for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
-      if (!owner.RestorePermissions || (it->mode & 0700) == 0700) continue;
-      std::string why;
-      int fd = OpenDir(it->rel, false, why);
-      if (fd >= 0) ::fchmod(fd, it->mode);
-    }
   }
 };
 
@@ -477,7 +318,7 @@ TTarExtractResult TTarExtractor::Extract(TTarArchive& ar, const std::string& des
   TRun run(*this);
   auto& res = run.result;
   const std::string dest = run.OpenDestination(destination);
-  if (run.root < 0) return res;
+  if (!run.dest.IsOpen()) return res;
   try {
     TTarDirRec rec;
     int64_t total = ar.Input().SourceSize();
@@ -505,7 +346,7 @@ TTarExtractResult TTarExtractor::Extract(TTarArchive& ar, const std::string& des
     res.Ok = false;
     if (res.Error.empty()) res.Error = e.what();
   }
-  run.FinishDirs();
+  run.dest.FinishFolders();
   return res;
 }
 
@@ -514,50 +355,54 @@ TTarExtractResult TTarExtractor::ExtractGz(const std::string& gzFile, const std:
   TRun run(*this);
   auto& res = run.result;
   const std::string dest = run.OpenDestination(destination);
-  if (run.root < 0) return res;
+  if (!run.dest.IsOpen()) return res;
   TGzip header;
   header.WindowOnError = false;
   header.FileSource = gzFile;
   header.ReadHeader();
-  std::string leaf = GzOutputName(header.HeaderFileName, gzFile);
-  if (leaf != header.HeaderFileName && !header.HeaderFileName.empty())
-    res.Warnings.push_back(header.HeaderFileName + ": stored as " + leaf);
+  // The last element of the stored name, cleaned like any entry name.
+  safeout::TCleanName stored, name;
+  const bool haveStored = safeout::CleanName(header.HeaderFileName, stored);
+  safeout::CleanName(GzOutputName(header.HeaderFileName, gzFile), name);
+  name.StripFolders();
+  const std::string leaf = name.leaf;
+  const std::string shown = safeout::EscapeControls(header.HeaderFileName);
+  if (!header.HeaderFileName.empty()) {
+    if (!haveStored || stored.altered) res.Warnings.push_back(shown + ": unsafe path elements removed, written as " + leaf);
+    else if (stored.controls) res.Warnings.push_back(shown + ": control characters replaced, written as " + leaf);
+    else if (leaf != header.HeaderFileName) res.Warnings.push_back(shown + ": stored as " + leaf);
+  }
   std::string diskPath = dest + "/" + leaf;
   if (writtenPath) *writtenPath = diskPath;
   TTarDirRec rec;
   rec.Name = leaf;
   rec.ModTime = UnixToDateTime(header.HeaderTime);
-  int fd = -1;
   try {
+    if (leaf.empty()) throw ETarError("Can't create a file without a name in " + dest);
     TGzReader in(gzFile);
-    fd = ::openat(run.root, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0 && errno == EEXIST) {
-      if (!run.MayReplace(run.root, leaf, rec, diskPath)) {
-        ++res.Skipped;
-        return res;
-      }
-      fd = ::openat(run.root, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    bool replace = false;
+    if (!run.MayWrite(*run.dest.Root(), leaf, rec, diskPath, replace)) {
+      ++res.Skipped;
+      return res;
     }
-    if (fd < 0) throw ETarError("Can't create " + diskPath + ": " + SystemErrorText(errno));
-    TFdOutput out(fd, diskPath, Cancel);
+    safeout::TResult why;
+    auto out = run.dest.NewFile(run.dest.Root(), leaf, 0666, why);
+    if (!out) throw ETarError("Can't create " + diskPath + ": " + why.text);
+    TFdOutput sink(out->Fd(), diskPath, Cancel);
     for (;;) {
       if (Cancel) throw TCancelled();
       const char* data = nullptr;
       size_t n = in.Next(data, SIZE_MAX);  // inflated by the reader's thread meanwhile
       if (n == 0) {
-        out.Close();
+        sink.Close();
         break;
       }
-      out.Write(data, n);
+      sink.Write(data, n);
       if (OnProgress) OnProgress(in.SourcePosition(), in.SourceSize(), leaf);
     }
-    if (header.HeaderTime != 0 && RestoreTimes) {
-      struct timespec ts[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(header.HeaderTime), 0}};
-      ::futimens(fd, ts);
-    }
-    int c = ::close(fd);
-    fd = -1;
-    if (c != 0) throw ETarError("Can't write " + diskPath + ": " + SystemErrorText(errno));
+    const timespec ts{static_cast<time_t>(header.HeaderTime), 0};
+    if (safeout::TResult r = out->Commit(-1, header.HeaderTime != 0 && RestoreTimes ? &ts : nullptr, replace); !r)
+      throw ETarError("Can't write " + diskPath + ": " + r.text);
     ++res.Files;
   } catch (const TCancelled&) {
     res.Ok = false;
@@ -566,10 +411,6 @@ TTarExtractResult TTarExtractor::ExtractGz(const std::string& gzFile, const std:
   } catch (const ETarError& e) {
     res.Ok = false;
     res.Error = e.what();
-  }
-  if (!res.Ok && fd >= 0) {
-    ::close(fd);
-    ::unlinkat(run.root, leaf.c_str(), 0);
   }
   return res;
 }

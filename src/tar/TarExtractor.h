@@ -49,11 +49,6 @@ class TTarExtractor {
   struct TRun;
 };
 
-// A stored path made safe to join to a folder: "\" read as "/", no leading "/", drive, "." or ".."
-// elements. Empty when nothing is left.
-std::string SafeRelativePath(const std::string& name);
-// True when a symbolic link at `linkPath` (safe, relative) with `target` resolves inside the folder.
-bool SymlinkTargetInside(const std::string& linkPath, const std::string& target);
 // The file name to write a gzip file's content to: the last element of its stored name, or the gzip
 // file's own name without ".gz" (".tgz" gives ".tar") when none is stored.
 std::string GzOutputName(const std::string& storedName, const std::string& gzFile);

@@ -360,7 +360,7 @@ void RunRow(const TRow& row, TFormat f) {
   if (row.plant) row.plant(b);
   const auto before = Snapshot(b.box);
   const TOutcome x =
-      RunTandor(b, "x -q " + row.args + " " + Quote(b.archive.string()) + " -d " + Quote(b.dest.string()));
+      RunTandor(b, "x " + row.args + " " + Quote(b.archive.string()) + " -d " + Quote(b.dest.string()));
   EXPECT_EQ(ChangesOutside(before, Snapshot(b.box), false), std::vector<std::string>{}) << x.Text();
   EXPECT_EQ(LinksLeadingOut(b.box, b.dest, before), std::vector<std::string>{}) << x.Text();
   if (row.exit >= 0) {
@@ -384,7 +384,7 @@ TEST_P(HostileTable, EveryRow) {
 }
 
 // Formats whose extractor writes through the safe-output library.
-const std::vector<TFormat> kMovedFormats = {TFormat::Zip};
+const std::vector<TFormat> kMovedFormats = {TFormat::Zip, TFormat::Tar, TFormat::TarGz, TFormat::Gz};
 
 INSTANTIATE_TEST_SUITE_P(Formats, HostileTable, ::testing::ValuesIn(kMovedFormats),
                          [](const auto& info) {

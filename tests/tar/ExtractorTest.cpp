@@ -3,6 +3,7 @@
 
 #include "TarTestUtil.h"
 #include "tar/Gzip.h"
+#include "safeout/Destination.h"
 #include "tar/TarExtractor.h"
 
 using namespace tartest;
@@ -215,14 +216,26 @@ TEST(GzExtract, StoredNameIsReducedToItsLastElement) {
   EXPECT_TRUE(testenv::ListTree(d2).empty());
 }
 
+// The rules the extractor writes by (the safe-output library's): names and link targets.
 TEST(TarExtract, SafePathRules) {
-  EXPECT_EQ(SafeRelativePath("/etc/passwd"), "etc/passwd");
-  EXPECT_EQ(SafeRelativePath("../../a/./b/../c"), "a/b/c");
-  EXPECT_EQ(SafeRelativePath("C:\\win\\x"), "win/x");
-  EXPECT_EQ(SafeRelativePath("../.."), "");
-  EXPECT_TRUE(SymlinkTargetInside("a/b/l", "../../x"));
-  EXPECT_FALSE(SymlinkTargetInside("a/b/l", "../../../x"));
-  EXPECT_FALSE(SymlinkTargetInside("l", "/x"));
-  EXPECT_FALSE(SymlinkTargetInside("a/l", "b/../../x"));
-  EXPECT_TRUE(SymlinkTargetInside("l", "a/b/c"));
+  const auto clean = [](const std::string& stored) {
+    safeout::TCleanName n;
+    return safeout::CleanName(stored, n) ? n.Text() : std::string();
+  };
+  EXPECT_EQ(clean("/etc/passwd"), "etc/passwd");
+  EXPECT_EQ(clean("../../a/./b/../c"), "a/b/c");
+  EXPECT_EQ(clean("C:\\win\\x"), "win/x");
+  EXPECT_EQ(clean("../.."), "");
+  // A link's target is judged from the folder the link lies in.
+  safeout::TDestination d;
+  ASSERT_TRUE(d.Open(testenv::MakeTempDir("rules").string()).Ok());
+  safeout::TResult why;
+  const auto ab = d.Folder({"a", "b"}, true, why);
+  const auto a = d.Folder({"a"}, true, why);
+  ASSERT_TRUE(ab && a) << why.text;
+  EXPECT_TRUE(d.CheckLink(*ab, "../../x").Ok());
+  EXPECT_FALSE(d.CheckLink(*ab, "../../../x").Ok());
+  EXPECT_FALSE(d.CheckLink(*d.Root(), "/x").Ok());
+  EXPECT_FALSE(d.CheckLink(*a, "b/../../x").Ok());
+  EXPECT_TRUE(d.CheckLink(*d.Root(), "a/b/c").Ok());
 }
