@@ -23,6 +23,7 @@
 
 #include "Decoders.h"
 #include "Decryptor.h"
+#include "RingWriter.h"
 #include "Wildcard.h"
 #include "ZipAttributes.h"
 #include "ZipCrypto.h"
@@ -49,14 +50,16 @@ constexpr size_t kStreamChunk = size_t(4) << 20;
 constexpr uint64_t kSymlinkMaxSize = 4096;
 constexpr uint64_t kMapOutputSize = uint64_t(16) << 20;
 
-// Bytes of entry data held in memory at once. TANDOR_UNZENG_MEMORY lowers it (tests use it to
-// exercise the streaming decoders).
+// Bytes of entry data held in memory at once: entries whose compressed and decoded data fit are
+// decoded whole, larger ones stream through a ring of buffers, so that the process stays small
+// whatever the entries' sizes. TANDOR_UNZENG_MEMORY lowers it (tests use it to exercise the
+// streaming decoders).
 uint64_t MemoryBudget() {
   if (const char* env = getenv("TANDOR_UNZENG_MEMORY"); env && *env) return std::strtoull(env, nullptr, 10);
-  long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-  uint64_t phys = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : (uint64_t(1) << 31);
-  return std::clamp<uint64_t>(phys / 4, uint64_t(256) << 20, uint64_t(8) << 30);
+  return uint64_t(40) << 20;
 }
+// The largest entry (compressed and decoded bytes together) decoded whole.
+constexpr uint64_t kWholeBytes = uint64_t(16) << 20;
 
 // ZipCrypto as a decryption layer; the 12-byte header was consumed by the password check.
 class TZipCryptoDecryptor final : public TDecryptor {
@@ -93,7 +96,7 @@ class TBuffer {
 
  private:
   static constexpr size_t kHuge = size_t(2) << 20;
-  static constexpr size_t kKeep = size_t(64) << 20;
+  static constexpr size_t kKeep = size_t(8) << 20;
   void Free() {
     if (data_) ::munmap(data_, cap_);
     data_ = nullptr;
@@ -303,18 +306,25 @@ bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
   return true;
 }
 
+// A large entry: inflated here in pieces into the ring of a writer thread that checks and writes them.
 bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
   auto dec = MakeStreamDecoder(job.method, job.size, job.lzmaEndMarker);
-  std::vector<uint8_t> inBuf(kStreamChunk), outBuf(kStreamChunk);
+  std::vector<uint8_t> inBuf(kStreamChunk);
   uint64_t pos = job.payloadStart, left = job.payloadLen, total = 0;
   size_t inOff = 0, inHave = 0;
   bool finished = false;
-  uint32_t crc = 0;
+  TRingWriter ring(out);
   auto fail = [&](TJobStatus s, TDecodeStatus d = TDecodeStatus::Ok) {
     job.status = s;
     job.decodeStatus = d;
     return false;
   };
+  auto writeFailed = [&] {
+    ring.Finish(job.error);
+    return fail(TJobStatus::Write);
+  };
+  uint8_t* slot = nullptr;
+  size_t slotLen = 0;
   while (!finished) {
     if (cancel_) return fail(TJobStatus::Aborted);
     if (inOff == inHave && left > 0) {
@@ -326,23 +336,24 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
       inOff = 0;
       inHave = n;
     }
+    if (!slot) {
+      slot = ring.Acquire();
+      slotLen = 0;
+      if (!slot) return writeFailed();
+    }
     bool inputEnd = left == 0;
     size_t c = 0, p = 0;
-    TDecodeStatus st = dec->Step(inBuf.data() + inOff, inHave - inOff, c, outBuf.data(), outBuf.size(), p, inputEnd,
-                                 finished);
+    TDecodeStatus st = dec->Step(inBuf.data() + inOff, inHave - inOff, c, slot + slotLen,
+                                 TRingWriter::kSlotSize - slotLen, p, inputEnd, finished);
     if (st != TDecodeStatus::Ok) return fail(st == TDecodeStatus::NoMemory ? TJobStatus::NoMemory : TJobStatus::Decode, st);
     inOff += c;
-    if (p > 0) {
-      if (p > job.size - total) return fail(TJobStatus::Decode, TDecodeStatus::TooLong);
-      crc = libdeflate_crc32(crc, outBuf.data(), p);
-      if (out) {
-        if (TResult r = out->Write(outBuf.data(), p); !r) {
-          job.error = r.text;
-          return fail(TJobStatus::Write);
-        }
-      }
-      total += p;
-      job.done = total;
+    if (p > job.size - total) return fail(TJobStatus::Decode, TDecodeStatus::TooLong);
+    slotLen += p;
+    total += p;
+    job.done = total;
+    if (slotLen == TRingWriter::kSlotSize || (finished && slotLen > 0)) {
+      ring.Publish(slotLen);
+      slot = nullptr;
     }
     // No progress although input is at hand, or the input is over: the stream is damaged or cut.
     if (!finished && c == 0 && p == 0 && (inputEnd || inOff < inHave))
@@ -362,7 +373,8 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
     if (job.trailerLen > sizeof trailer || !file_.ReadAt(pos, trailer, job.trailerLen)) return fail(TJobStatus::Read);
     if (!job.decryptor->Authenticate(trailer, job.trailerLen)) return fail(TJobStatus::Auth);
   }
-  job.crc = crc;
+  if (!ring.Finish(job.error)) return fail(TJobStatus::Write);
+  job.crc = ring.Crc();
   return true;
 }
 
@@ -680,8 +692,8 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
     return TPrep::Skip;
   }
   uint64_t wholeBytes = job->payloadLen + job->trailerLen + (job->method == MethodStored ? 0 : job->size);
-  job->whole = wholeBytes <= budget_;
-  job->memBytes = job->whole ? wholeBytes : 2 * kStreamChunk;
+  job->whole = wholeBytes <= std::min(budget_, kWholeBytes);
+  job->memBytes = job->whole ? wholeBytes : kStreamChunk + TRingWriter::kSlots * TRingWriter::kSlotSize;
   if (!opt_.test) {
     TPrep p = PrepareTarget(index, out, job->dir, mtime, job->replace);
     if (p != TPrep::Job) return p;
