@@ -3,6 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
+
 #include "rar/UnrarApi.h"
 
 namespace rardec {
@@ -148,8 +150,22 @@ void TDecoder::Feed(const DataEntry& e, bool closeStream) {
   Segment header;
   // Every entry gets a name of its own: libarchive takes a repeated name for the next part of a split file.
   const unsigned serial = fed_++;
-  header.bytes = format_ == rarfmt::Format::Rar4 ? Rar4FileHeader(e.entry, e.packTotal, serial)
-                                                 : Rar5FileHeader(e.entry, e.packTotal, serial);
+  rarfmt::Entry plain = e.entry;
+  uint64_t packTotal = e.packTotal;
+  std::shared_ptr<Decrypting> crypt;
+  if (e.cipher) {
+    // Under "tweaked" checksums the stored CRC and hash are MACs: the caller checks them, libarchive must not.
+    if (plain.crypt.tweaked) {
+      plain.hasCrc = false;
+      plain.hashRecord.clear();
+    }
+    // The padding to whole cipher blocks is not part of the packed data.
+    if (plain.method == 0x30) packTotal = std::min(packTotal, plain.unpSize);
+    else if (e.plainPacked) packTotal = std::min(packTotal, e.plainPacked);
+    crypt = std::make_shared<Decrypting>(*e.cipher, packTotal);
+  }
+  header.bytes = format_ == rarfmt::Format::Rar4 ? Rar4FileHeader(plain, packTotal, serial)
+                                                 : Rar5FileHeader(plain, packTotal, serial);
   queue_.push_back(std::move(header));
   for (const Part& p : e.parts) {
     if (p.length == 0) continue;
@@ -157,6 +173,7 @@ void TDecoder::Feed(const DataEntry& e, bool closeStream) {
     s.volume = p.volume;
     s.offset = p.offset;
     s.length = p.length;
+    s.crypt = crypt;
     queue_.push_back(std::move(s));
   }
   if (closeStream) {
@@ -195,12 +212,24 @@ long TDecoder::Serve(const void** buffer) {
     }
     rarfmt::ByteSource* src = volumes_(s.volume);
     if (!src) return -1;
-    const size_t want = size_t(std::min<uint64_t>(buffer_.size(), s.length - s.done));
-    const size_t got = src->ReadAt(s.offset + s.done, buffer_.data(), want);
-    if (got == 0) return -1;  // the volume ends before the entry's data does
+    const size_t want = size_t(std::min<uint64_t>(buffer_.size() - 16, s.length - s.done));
+    if (!s.crypt) {
+      const size_t got = src->ReadAt(s.offset + s.done, buffer_.data(), want);
+      if (got == 0) return -1;  // the volume ends before the entry's data does
+      s.done += got;
+      *buffer = buffer_.data();
+      return long(got);
+    }
+    raw_.resize(buffer_.size());
+    const size_t got = src->ReadAt(s.offset + s.done, raw_.data(), want);
+    if (got == 0) return -1;
     s.done += got;
+    size_t n = s.crypt->cbc.Feed(raw_.data(), got, buffer_.data());
+    n = size_t(std::min<uint64_t>(n, s.crypt->left));
+    s.crypt->left -= n;
+    if (n == 0) continue;  // less than a cipher block so far, or only padding
     *buffer = buffer_.data();
-    return long(got);
+    return long(n);
   }
 }
 

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "rar/RarCrypto.h"
 #include "rar/RarFormat.h"
 
 struct archive;
@@ -25,6 +27,10 @@ struct DataEntry {
   rarfmt::Entry entry;  // the first part's header, with the whole file's CRC
   std::vector<Part> parts;
   uint64_t packTotal = 0;
+  // Encrypted data: its key; the decrypted stream goes to libarchive as plain data.
+  std::shared_ptr<const rarcrypt::TCipherKey> cipher;
+  uint8_t hashKey[32] = {};  // RAR 5 "tweaked" checksums: the key of the CRC's MAC
+  uint64_t plainPacked = 0;  // RAR 5 packed data: where its last block ends (0: not known)
 };
 
 // Returns the bytes of a volume by its index, or nullptr.
@@ -59,12 +65,20 @@ class TDecoder {
   static std::string Rar5Spacer();
 
  private:
+  // Decryption of one entry's data across its parts; `left` caps the plain bytes passed on (a stored
+  // entry's padding to whole cipher blocks is not data).
+  struct Decrypting {
+    explicit Decrypting(const rarcrypt::TCipherKey& k, uint64_t cap) : cbc(k), left(cap) {}
+    rarcrypt::TCbcStream cbc;
+    uint64_t left;
+  };
   struct Segment {
     std::string bytes;  // synthesized header bytes, or
     int volume = -1;    // a range of a volume
     uint64_t offset = 0;
     uint64_t length = 0;
     uint64_t done = 0;
+    std::shared_ptr<Decrypting> crypt;
   };
   static long ReadCallback(struct archive* a, void* self, const void** buffer);
   long Serve(const void** buffer);
@@ -81,6 +95,7 @@ class TDecoder {
   std::deque<Segment> queue_;
   bool popFront_ = false;
   std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> raw_;
 };
 
 }  // namespace rardec

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "rar/RarCrypto.h"
 #include "rar/UnrarApi.h"
 
 namespace rarfmt {
@@ -126,7 +127,6 @@ Status ReadMain4(ByteSource& src, uint64_t offset, ArchiveInfo& info) {
   info.solid = flags & 0x0008;
   info.newNumbering = flags & 0x0010;
   info.firstVolume = !info.volume || (flags & 0x0100) || !info.newNumbering;
-  if (flags & 0x0080) return Status::EncryptedHeaders;
   uint64_t next = offset + size;
   if (flags & 0x8000) {
     if (size < 11) return Status::Bad;
@@ -134,7 +134,8 @@ Status ReadMain4(ByteSource& src, uint64_t offset, ArchiveInfo& info) {
     if (AddOverflows(next, add, next)) return Status::Bad;
   }
   info.firstBlock = next;
-  return Status::Ok;
+  info.encryptedHeaders = flags & 0x0080;
+  return info.encryptedHeaders ? Status::EncryptedHeaders : Status::Ok;
 }
 
 Status ReadBlock4(ByteSource& src, uint64_t offset, Block& block) {
@@ -173,6 +174,11 @@ Status ReadBlock4(ByteSource& src, uint64_t offset, Block& block) {
       pos = 40;
     }
     if (pos + nameSize > size) return Status::Bad;
+    if (flags & 0x0400) {  // the salt of RAR 3 encryption follows the name
+      if (pos + nameSize + 8 > size) return Status::Bad;
+      std::memcpy(block.entry.crypt.salt, p + pos + nameSize, 8);
+      block.entry.crypt.hasSalt = true;
+    }
     const uint8_t* name = p + pos;
     std::string decoded;
     if (flags & 0x0200) {
@@ -287,6 +293,32 @@ Status ReadHeader5(ByteSource& src, uint64_t offset, Header5& h) {
   return Status::Ok;
 }
 
+// The encryption record of a RAR 5 entry or the archive encryption header: version, flags, round
+// count, salt, (entries) IV, optional check value. Any other size or version is unsound.
+void ParseCrypt5(Cursor& r, CryptInfo& c, bool archive) {
+  c.rar5 = true;
+  const uint64_t version = r.Vint();
+  const uint64_t flags = r.Vint();
+  const uint8_t* p = nullptr;
+  c.sound = false;
+  if (!r.ok || version != 0 || !r.Take(1, p)) return;
+  c.kdfCount = p[0];
+  if (!r.Take(16, p)) return;
+  std::memcpy(c.salt, p, 16);
+  c.hasSalt = true;
+  if (!archive) {
+    if (!r.Take(16, p)) return;
+    std::memcpy(c.iv, p, 16);
+  }
+  if (flags & 0x0001) {
+    if (!r.Take(12, p)) return;
+    std::memcpy(c.check, p, 12);
+    c.hasCheck = true;
+  }
+  c.tweaked = flags & 0x0002;
+  c.sound = r.pos == r.end && c.kdfCount <= rarcrypt::kMaxRar5KdfCount;
+}
+
 int64_t FileTimeToUnix(uint64_t ft) { return int64_t(ft / 10000000ULL) - 11644473600LL; }
 
 void ParseExtra5(const Header5& h, Entry& e) {
@@ -300,6 +332,7 @@ void ParseExtra5(const Header5& h, Entry& e) {
     const uint64_t type = r.Vint();
     if (type == 1) {
       e.encrypted = true;
+      ParseCrypt5(r, e.crypt, false);
     } else if (type == 2) {
       e.hashRecord.assign(reinterpret_cast<const char*>(h.bytes.data() + recStart), recEnd - recStart);
     } else if (type == 3) {
@@ -367,7 +400,14 @@ Status ReadMain5(ByteSource& src, uint64_t offset, ArchiveInfo& info) {
   Status s = ReadHeader5(src, offset, h);
   if (s == Status::EndOfData) return Status::Truncated;
   if (s != Status::Ok) return s;
-  if (h.type == 4) return Status::EncryptedHeaders;
+  if (h.type == 4) {
+    Cursor c{h.bytes.data(), h.bodyPos, h.extraStart};
+    ParseCrypt5(c, info.headerCrypt, true);
+    info.format = Format::Rar5;
+    info.encryptedHeaders = true;
+    info.firstBlock = offset + h.total;  // the encrypted main header
+    return Status::EncryptedHeaders;
+  }
   if (h.type != 1) return Status::Bad;
   Cursor c{h.bytes.data(), h.bodyPos, h.extraStart};
   const uint64_t flags = c.Vint();
@@ -407,6 +447,73 @@ Status ReadBlock5(ByteSource& src, uint64_t offset, Block& block) {
   } else if (h.type == 0 || h.type > 5) {
     return Status::Bad;
   }
+  return Status::Ok;
+}
+
+uint64_t Round16(uint64_t n) { return (n + 15) & ~uint64_t(15); }
+
+// A RAR 5 header behind its IV: decrypted into `plain` (exactly the header); `end` is where the
+// encrypted header ends in the source.
+Status DecryptHeader5(ByteSource& src, uint64_t offset, const HeaderKey& key, std::vector<uint8_t>& plain,
+                      uint64_t& end) {
+  rarcrypt::TCipherKey k;
+  k.key.assign(key.rar5Key, key.rar5Key + 32);
+  const size_t got = src.ReadAt(offset, k.iv, 16);
+  if (got == 0) return Status::EndOfData;
+  if (got < 16) return Status::Truncated;
+  uint8_t first[16];
+  if (!ReadExact(src, offset + 16, first, 16) || !rarcrypt::DecryptCbc(k, first, 16)) return Status::Truncated;
+  uint64_t size = 0;
+  size_t used = 0;
+  if (!ReadVint(first + 4, 12, size, used) || used > 3 || size == 0 || size > kMaxRar5Header) return Status::BadCrc;
+  const uint64_t total = 4 + used + size, padded = Round16(total);
+  std::vector<uint8_t> all(static_cast<size_t>(padded));
+  if (!ReadExact(src, offset + 16, all.data(), all.size())) return Status::Truncated;
+  if (!rarcrypt::DecryptCbc(k, all.data(), all.size())) return Status::Bad;
+  all.resize(size_t(total));
+  plain = std::move(all);
+  end = offset + 16 + padded;
+  return Status::Ok;
+}
+
+// A RAR 3/4 header behind its own salt.
+Status DecryptHeader4(ByteSource& src, uint64_t offset, const HeaderKey& key, std::vector<uint8_t>& plain,
+                      uint64_t& end) {
+  uint8_t salt[8];
+  const size_t got = src.ReadAt(offset, salt, 8);
+  if (got == 0) return Status::EndOfData;
+  if (got < 8) return Status::Truncated;
+  rarcrypt::TCipherKey k;
+  k.key.resize(16);
+  rarcrypt::DeriveRar3(key.password, salt, k.key.data(), k.iv);
+  uint8_t first[16];
+  if (!ReadExact(src, offset + 8, first, 16) || !rarcrypt::DecryptCbc(k, first, 16)) return Status::Truncated;
+  const uint16_t size = Get16(first + 5);
+  if (size < 7) return Status::BadCrc;
+  const uint64_t padded = Round16(size);
+  std::vector<uint8_t> all(static_cast<size_t>(padded));
+  if (!ReadExact(src, offset + 8, all.data(), all.size())) return Status::Truncated;
+  if (!rarcrypt::DecryptCbc(k, all.data(), all.size())) return Status::Bad;
+  all.resize(size);
+  plain = std::move(all);
+  end = offset + 8 + padded;
+  return Status::Ok;
+}
+
+// Reads an encrypted block: parsed from its plain text, its offsets moved to where the block lies.
+Status ReadEncryptedBlock(ByteSource& src, Format format, uint64_t offset, Block& block, const HeaderKey& key) {
+  std::vector<uint8_t> plain;
+  uint64_t end = 0;
+  Status s = format == Format::Rar5 ? DecryptHeader5(src, offset, key, plain, end)
+                                    : DecryptHeader4(src, offset, key, plain, end);
+  if (s != Status::Ok) return s;
+  MemorySource ms(plain.data(), plain.size());
+  s = format == Format::Rar5 ? ReadBlock5(ms, 0, block) : ReadBlock4(ms, 0, block);
+  if (s == Status::EndOfData || s == Status::Truncated) return Status::Bad;
+  if (s != Status::Ok) return s;
+  const uint64_t dataSize = block.next - plain.size();
+  if (AddOverflows(end, dataSize, block.next)) return Status::Bad;
+  if (block.kind == BlockKind::File || block.kind == BlockKind::Service) block.entry.dataOffset = end;
   return Status::Ok;
 }
 
@@ -636,8 +743,27 @@ Status ReadArchiveStart(ByteSource& src, ArchiveInfo& info) {
   return Status::Bad;
 }
 
-Status ReadBlock(ByteSource& src, Format format, uint64_t offset, Block& block) {
+Status ReadBlock(ByteSource& src, Format format, uint64_t offset, Block& block, const HeaderKey* key) {
+  if (key) return ReadEncryptedBlock(src, format, offset, block, *key);
   return format == Format::Rar4 ? ReadBlock4(src, offset, block) : ReadBlock5(src, offset, block);
+}
+
+Status ReadEncryptedMain(ByteSource& src, ArchiveInfo& info, const HeaderKey& key) {
+  if (info.format == Format::Rar4) return Status::Ok;  // the main header itself is plain
+  std::vector<uint8_t> plain;
+  uint64_t end = 0;
+  Status s = DecryptHeader5(src, info.firstBlock, key, plain, end);
+  if (s != Status::Ok) return s == Status::EndOfData ? Status::Truncated : s;
+  MemorySource ms(plain.data(), plain.size());
+  ArchiveInfo main;
+  s = ReadMain5(ms, 0, main);
+  if (s != Status::Ok) return s == Status::Truncated ? Status::Bad : s;
+  main.encryptedHeaders = true;
+  main.headerCrypt = info.headerCrypt;
+  const uint64_t dataSize = main.firstBlock - plain.size();
+  if (AddOverflows(end, dataSize, main.firstBlock)) return Status::Bad;
+  info = main;
+  return Status::Ok;
 }
 
 }  // namespace rarfmt

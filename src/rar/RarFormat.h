@@ -57,6 +57,19 @@ enum class Status {
   EncryptedHeaders,
 };
 
+// How an entry's data (or, for the archive, its headers) is encrypted.
+struct CryptInfo {
+  bool sound = true;       // false: an unknown version or a record of the wrong size
+  bool rar5 = false;       // RAR 5 (AES-256) rather than RAR 3/4 (AES-128)
+  unsigned kdfCount = 0;   // RAR 5: binary logarithm of the PBKDF2 rounds
+  uint8_t salt[16] = {};   // RAR 5: 16 bytes; RAR 3/4: 8 bytes
+  bool hasSalt = false;
+  uint8_t iv[16] = {};     // RAR 5 entries
+  bool hasCheck = false;   // RAR 5: password check value and its checksum
+  uint8_t check[12] = {};
+  bool tweaked = false;    // RAR 5: the CRC and hash are stored as MACs
+};
+
 struct ArchiveInfo {
   Format format = Format::Rar4;
   uint64_t firstBlock = 0;  // offset of the first block after the main header
@@ -65,6 +78,15 @@ struct ArchiveInfo {
   bool newNumbering = false;  // name.partN.rar rather than name.rNN
   bool solid = false;
   bool oldComment = false;  // RAR 4 comment packed inside the main header
+  bool encryptedHeaders = false;
+  CryptInfo headerCrypt;     // RAR 5: the archive encryption header
+};
+
+// Decrypts the headers of an archive whose headers are encrypted: RAR 5 with one key (every header
+// preceded by its IV), RAR 3/4 from the password (every header preceded by its own salt).
+struct HeaderKey {
+  uint8_t rar5Key[32] = {};
+  std::string password;
 };
 
 enum class LinkKind { None, Symlink, HardLink, FileCopy };
@@ -97,6 +119,7 @@ struct Entry {
   std::string linkTarget;   // RAR 5 redirection target
   std::string hashRecord;   // RAR 5 hash extra record, kept whole
   uint64_t dataOffset = 0;  // where the packed data starts in this volume
+  CryptInfo crypt;          // when `encrypted`
 };
 
 enum class BlockKind { File, Service, End, Other };
@@ -109,9 +132,12 @@ struct Block {
 };
 
 // Finds the signature (also after a self-extractor stub of up to 1 MiB) and reads the main header.
+// Encrypted headers: EncryptedHeaders, with `info` filled as far as the plain part allows (RAR 5:
+// `firstBlock` is the encrypted main header; ReadEncryptedMain reads it with the key).
 Status ReadArchiveStart(ByteSource& src, ArchiveInfo& info);
-// Reads the block at `offset`.
-Status ReadBlock(ByteSource& src, Format format, uint64_t offset, Block& block);
+Status ReadEncryptedMain(ByteSource& src, ArchiveInfo& info, const HeaderKey& key);
+// Reads the block at `offset` (`key`: the headers are encrypted).
+Status ReadBlock(ByteSource& src, Format format, uint64_t offset, Block& block, const HeaderKey* key = nullptr);
 
 // Helpers shared with the stream builder and the tests.
 uint32_t Crc32(uint32_t crc, const void* data, size_t n);

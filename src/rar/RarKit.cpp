@@ -119,7 +119,8 @@ std::string TRarKit::GetRarErrorText(int code) {
     case 19: return "Write error";
     case 20: return "Buffer is too small for comment";
     case ERAR_MISSING_PASSWORD: return "Password required: the archive is encrypted";
-    case ERAR_ENCRYPTED_ENTRY: return "This entry is password-protected and cannot be extracted";
+    case ERAR_BAD_PASSWORD: return "Incorrect password (or damaged data)";
+    case ERAR_ENCRYPTED_ENTRY: return "This entry uses the encryption of RAR before 2.9, which cannot be undone here";
     case ERAR_ENCRYPTED_HEADERS: return "The archive's file names are encrypted: it cannot be opened";
     case ERAR_UNSUPPORTED_SOLID: return "This entry of a solid RAR 4 archive cannot be unpacked";
     case 255: return "Decompression Canceled by user !";
@@ -200,12 +201,25 @@ int TRarKit::Run(TRunMode mode) {
     }
     if (OnProcessData) gLib.SetProcessDataProc(gArchive, &TRarKit::DataCallback);
   }
+  std::string triedPassword;
   for (;;) {
     RARHeaderData header{};
     const int read = gLib.ReadHeader(gArchive, &header);
     if (Stop) {
       Stop = false;
       return Finish(kRarKitStopped);
+    }
+    // Encrypted headers: the password is asked before the first header (the record has no name yet);
+    // a wrong one is asked again unless the same comes back.
+    if ((read == ERAR_MISSING_PASSWORD || read == ERAR_BAD_PASSWORD) && index_ < 0 && OnReqPassword) {
+      std::string password;
+      OnReqPassword(*this, header, password);
+      if (!password.empty() && !Stop && password != triedPassword) {
+        triedPassword = password;
+        gLib.SetPassword(gArchive, password.c_str());
+        continue;
+      }
+      Stop = false;
     }
     if (read != 0) {
       // The end of the archive is the normal end of a run, not an error to report.

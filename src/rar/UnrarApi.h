@@ -26,8 +26,9 @@ extern "C" {
 #define ERAR_SMALL_BUF 20       /* comment did not fit the buffer */
 #define ERAR_UNKNOWN 21
 #define ERAR_MISSING_PASSWORD 22
+#define ERAR_BAD_PASSWORD 24      /* the password does not open the entry or the headers */
 /* Codes of this library: encryption it cannot undo. */
-#define ERAR_ENCRYPTED_ENTRY 30    /* the entry's data is encrypted; it cannot be extracted */
+#define ERAR_ENCRYPTED_ENTRY 30    /* the entry's encryption is not one this library undoes (RAR 2.0) */
 #define ERAR_ENCRYPTED_HEADERS 31  /* the archive's headers are encrypted; it cannot be opened */
 #define ERAR_UNSUPPORTED_SOLID 32  /* a packed entry of a solid RAR 4 archive after its first; it cannot be unpacked */
 

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <map>
+
+#include "rar/RarCrypto.h"
 #include "rar/RarDecoder.h"
 #include "rar/RarFormat.h"
 #include "rar/SafeOutput.h"
@@ -94,6 +97,11 @@ class TRarArchive {
   int CopyExtracted(rarout::TDestination& dest, const std::vector<std::string>& elements, const rarfmt::Entry& e);
   rarfmt::ByteSource* VolumeBytes(int index);
   int Broken(int code) { return broken_ = code; }
+  int UnlockHeaders();
+  int VolumeHeaderKey(rarfmt::ByteSource& src, rarfmt::ArchiveInfo& vi);
+  int EntryKey(rardec::DataEntry& d);
+  uint64_t Rar5PackedEnd(const rardec::DataEntry& d);
+  const rarfmt::HeaderKey* HeaderKey() const { return headerKey_.get(); }
   bool SolidStream() const { return info_.solid && info_.format == rarfmt::Format::Rar5; }
 
   std::vector<std::string> volumes_;
@@ -108,6 +116,10 @@ class TRarArchive {
   rarfmt::Entry entry_;
   uint64_t entryNext_ = 0;
   int broken_ = 0;
+  bool lockedHeaders_ = false;                     // headers encrypted, no key yet
+  std::unique_ptr<rarfmt::HeaderKey> headerKey_;
+  std::map<std::string, rarcrypt::TRar5Keys> rar5Keys_;  // by password, salt and round count
+  std::map<std::string, rarcrypt::TCipherKey> rar3Keys_;  // by password and salt
   std::vector<rardec::DataEntry> group_;  // entries of the current solid run (RAR 5)
   rardec::DataEntry single_;              // the last stored entry
   int groupId_ = 0;
@@ -131,7 +143,16 @@ int TRarArchive::Open(RAROpenArchiveData* d) {
   src_ = std::make_unique<rarfmt::FileSource>(volumes_[0]);
   if (!src_->Ok()) return ERAR_EOPEN;
   seen_.push_back(src_->Identity());
-  const int r = MapOpenStatus(rarfmt::ReadArchiveStart(*src_, info_));
+  const Status s = rarfmt::ReadArchiveStart(*src_, info_);
+  if (s == Status::EncryptedHeaders) {
+    // The headers wait for a password (RARSetPassword before the first RARReadHeader).
+    lockedHeaders_ = true;
+    offset_ = info_.firstBlock;
+    d->CmtSize = 0;
+    d->CmtState = RAR_CMT_NONE;
+    return ERAR_SUCCESS;
+  }
+  const int r = MapOpenStatus(s);
   if (r != ERAR_SUCCESS) return r;
   offset_ = info_.firstBlock;
   return ReadComment(d);
@@ -176,8 +197,12 @@ int TRarArchive::SwitchToNextVolume() {
     auto src = std::make_unique<rarfmt::FileSource>(next);
     if (src->Ok()) {
       rarfmt::ArchiveInfo vi;
-      const Status s = rarfmt::ReadArchiveStart(*src, vi);
-      if (s == Status::EncryptedHeaders) return ERAR_ENCRYPTED_HEADERS;
+      Status s = rarfmt::ReadArchiveStart(*src, vi);
+      if (s == Status::EncryptedHeaders) {
+        if (!headerKey_) return ERAR_ENCRYPTED_HEADERS;
+        if (const int r = VolumeHeaderKey(*src, vi)) return r;
+        s = Status::Ok;
+      }
       // A volume met before (a renamed copy or a link back) would make the walk go round for ever.
       if (std::find(seen_.begin(), seen_.end(), src->Identity()) != seen_.end()) return ERAR_BAD_DATA;
       if (s == Status::Ok && vi.format == info_.format && vi.volume) {
@@ -205,15 +230,150 @@ int TRarArchive::SwitchToNextVolume() {
   return ERAR_EOPEN;
 }
 
+// Derives the header key from the password; a wrong password leaves the archive locked, so that the
+// caller may set another one and read again.
+int TRarArchive::UnlockHeaders() {
+  if (password.empty()) return ERAR_MISSING_PASSWORD;
+  auto key = std::make_unique<rarfmt::HeaderKey>();
+  key->password = password;
+  if (info_.format == rarfmt::Format::Rar5) {
+    const rarfmt::CryptInfo& c = info_.headerCrypt;
+    if (!c.sound) return Broken(ERAR_BAD_DATA);
+    if (c.hasCheck && !rarcrypt::Rar5CheckValueSound(c.check, c.check + 8)) return Broken(ERAR_BAD_DATA);
+    rarcrypt::TRar5Keys k;
+    if (!rarcrypt::DeriveRar5(password, c.salt, c.kdfCount, k)) return Broken(ERAR_BAD_DATA);
+    if (c.hasCheck && std::memcmp(k.check, c.check, 8) != 0) return ERAR_BAD_PASSWORD;
+    std::memcpy(key->rar5Key, k.key, 32);
+    rarfmt::ArchiveInfo unlocked = info_;
+    const Status s = rarfmt::ReadEncryptedMain(*src_, unlocked, *key);
+    if (s != Status::Ok) return ERAR_BAD_PASSWORD;  // without a check value only the header tells
+    info_ = unlocked;
+  } else {
+    // RAR 3/4 has no check value: the first header's checksum tells.
+    Block b;
+    const Status s = rarfmt::ReadBlock(*src_, info_.format, info_.firstBlock, b, key.get());
+    if (s != Status::Ok && s != Status::EndOfData) return ERAR_BAD_PASSWORD;
+  }
+  headerKey_ = std::move(key);
+  lockedHeaders_ = false;
+  offset_ = info_.firstBlock;
+  return ERAR_SUCCESS;
+}
+
+// The next volume of a set with encrypted headers: its own salt may need a key of its own.
+int TRarArchive::VolumeHeaderKey(rarfmt::ByteSource& src, rarfmt::ArchiveInfo& vi) {
+  if (vi.format != rarfmt::Format::Rar5) return ERAR_SUCCESS;
+  const rarfmt::CryptInfo& c = vi.headerCrypt;
+  rarcrypt::TRar5Keys k;
+  if (!c.sound || !rarcrypt::DeriveRar5(password, c.salt, c.kdfCount, k)) return ERAR_BAD_DATA;
+  if (c.hasCheck && std::memcmp(k.check, c.check, 8) != 0) return ERAR_BAD_PASSWORD;
+  std::memcpy(headerKey_->rar5Key, k.key, 32);
+  return rarfmt::ReadEncryptedMain(src, vi, *headerKey_) == Status::Ok ? ERAR_SUCCESS : ERAR_BAD_DATA;
+}
+
+// Where the packed data of an encrypted RAR 5 entry really ends (0: not found). Its blocks are walked
+// decrypting only the cipher blocks that hold their headers: in CBC the cipher block before is the IV.
+uint64_t TRarArchive::Rar5PackedEnd(const rardec::DataEntry& d) {
+  auto cipherAt = [&](uint64_t at, uint8_t* out, size_t n) {
+    for (const rardec::Part& p : d.parts) {
+      if (at >= p.length) {
+        at -= p.length;
+        continue;
+      }
+      rarfmt::ByteSource* src = VolumeBytes(p.volume);
+      const size_t k = size_t(std::min<uint64_t>(n, p.length - at));
+      if (!src || src->ReadAt(p.offset + at, out, k) != k) return false;
+      out += k;
+      n -= k;
+      at = 0;
+      if (n == 0) return true;
+    }
+    return n == 0;
+  };
+  const uint64_t total = d.packTotal & ~uint64_t(15);
+  uint64_t pos = 0;
+  for (uint32_t blocks = 0; blocks < (1u << 24); ++blocks) {
+    const uint64_t first = pos & ~uint64_t(15);
+    if (first >= total) return 0;
+    const size_t span = first + 32 <= total ? 32 : 16;
+    rarcrypt::TCipherKey k;
+    k.key = d.cipher->key;
+    if (first == 0) std::memcpy(k.iv, d.cipher->iv, 16);
+    else if (!cipherAt(first - 16, k.iv, 16)) return 0;
+    uint8_t plain[32] = {};
+    if (!cipherAt(first, plain, span) || !rarcrypt::DecryptCbc(k, plain, span)) return 0;
+    const size_t in = size_t(pos - first);
+    const uint8_t* h = plain + in;
+    const unsigned flags = h[0], sizeBytes = ((flags >> 3) & 7) + 1;
+    if (sizeBytes > 3 || in + 2 + sizeBytes > span) return 0;
+    uint32_t size = 0;
+    uint8_t sum = 0x5A ^ uint8_t(flags);
+    for (unsigned i = 0; i < sizeBytes; ++i) {
+      size |= uint32_t(h[2 + i]) << (8 * i);
+      sum ^= h[2 + i];
+    }
+    if (sum != h[1]) return 0;
+    pos += 2 + sizeBytes + size;
+    if (flags & 0x40) return pos <= d.packTotal ? pos : 0;
+  }
+  return 0;
+}
+
+// The key of an encrypted entry from the password; a RAR 5 check value tells a wrong password at once.
+int TRarArchive::EntryKey(rardec::DataEntry& d) {
+  if (d.cipher) return ERAR_SUCCESS;
+  const rarfmt::CryptInfo& c = d.entry.crypt;
+  if (password.empty()) return ERAR_MISSING_PASSWORD;
+  if (!c.sound) return ERAR_BAD_DATA;
+  auto cipher = std::make_shared<rarcrypt::TCipherKey>();
+  if (c.rar5) {
+    if (c.hasCheck && !rarcrypt::Rar5CheckValueSound(c.check, c.check + 8)) return ERAR_BAD_DATA;
+    const std::string id = password + '\0' + std::string(reinterpret_cast<const char*>(c.salt), 16) + char(c.kdfCount);
+    auto it = rar5Keys_.find(id);
+    if (it == rar5Keys_.end()) {
+      rarcrypt::TRar5Keys k;
+      if (!rarcrypt::DeriveRar5(password, c.salt, c.kdfCount, k)) return ERAR_BAD_DATA;
+      it = rar5Keys_.emplace(id, k).first;
+    }
+    if (c.hasCheck && std::memcmp(it->second.check, c.check, 8) != 0) return ERAR_BAD_PASSWORD;
+    cipher->key.assign(it->second.key, it->second.key + 32);
+    std::memcpy(cipher->iv, c.iv, 16);
+    if (c.tweaked) {
+      // The stored CRC is a MAC of the real one; what the data must give is checked through it.
+      std::memcpy(d.hashKey, it->second.hashKey, 32);
+    }
+    d.cipher = cipher;
+    if (d.entry.method != 0x30) d.plainPacked = Rar5PackedEnd(d);
+  } else {
+    // RAR 2.0 encryption (archives of RAR before 2.9) and RAR 3 without salt are not undone here.
+    if (d.entry.unpVer < 29 || !c.hasSalt) return ERAR_ENCRYPTED_ENTRY;
+    const std::string id = password + '\0' + std::string(reinterpret_cast<const char*>(c.salt), 8);
+    auto it = rar3Keys_.find(id);
+    if (it == rar3Keys_.end()) {
+      rarcrypt::TCipherKey k;
+      k.key.resize(16);
+      rarcrypt::DeriveRar3(password, c.salt, k.key.data(), k.iv);
+      it = rar3Keys_.emplace(id, k).first;
+    }
+    *cipher = it->second;
+  }
+  d.cipher = std::move(cipher);
+  return ERAR_SUCCESS;
+}
+
 int TRarArchive::ReadHeader(RARHeaderData* h) {
   if (broken_) return broken_;
+  if (lockedHeaders_) {
+    const int r = UnlockHeaders();
+    if (r) return r;
+  }
   if (pending_) {
     const int r = ProcessFile(RAR_SKIP, nullptr, nullptr);
     if (r) return r;
   }
   for (;;) {
     Block b;
-    const Status s = rarfmt::ReadBlock(*src_, info_.format, offset_, b);
+    const Status s = rarfmt::ReadBlock(*src_, info_.format, offset_, b, HeaderKey());
     if (s == Status::EndOfData) return ERAR_END_ARCHIVE;
     if (s == Status::EncryptedHeaders) return Broken(ERAR_ENCRYPTED_HEADERS);
     if (s != Status::Ok || b.next <= offset_) return Broken(ERAR_BAD_DATA);
@@ -259,7 +419,7 @@ int TRarArchive::Gather(rardec::DataEntry& d) {
     if (r) return Broken(r);
     Block b;
     for (;;) {
-      const Status s = rarfmt::ReadBlock(*src_, info_.format, offset_, b);
+      const Status s = rarfmt::ReadBlock(*src_, info_.format, offset_, b, HeaderKey());
       if (s != Status::Ok || b.next <= offset_ || b.kind == BlockKind::End) return Broken(ERAR_BAD_DATA);
       offset_ = b.next;
       if (b.kind == BlockKind::File) break;
@@ -289,7 +449,8 @@ namespace {
 
 // Reads the current entry of `decoder` to its end, checking its size and CRC; `sink` gets the data.
 template <typename Sink>
-int ReadChecked(rardec::TDecoder& decoder, const rarfmt::Entry& e, Sink&& sink) {
+int ReadChecked(rardec::TDecoder& decoder, const rardec::DataEntry& d, Sink&& sink) {
+  const rarfmt::Entry& e = d.entry;
   std::vector<uint8_t> buf(1 << 16);
   uint32_t crc = 0;
   uint64_t total = 0;
@@ -303,6 +464,7 @@ int ReadChecked(rardec::TDecoder& decoder, const rarfmt::Entry& e, Sink&& sink) 
     if (const int r = sink(buf.data(), size_t(n))) return r;
   }
   if (!e.unpSizeUnknown && total != e.unpSize) return ERAR_BAD_DATA;
+  if (e.hasCrc && d.cipher && e.crypt.tweaked) crc = rarcrypt::Rar5TweakedCrc(crc, d.hashKey);
   if (e.hasCrc && crc != e.crc) return ERAR_BAD_DATA;
   return ERAR_SUCCESS;
 }
@@ -327,9 +489,14 @@ int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTar
       decoderGroup_ = groupId_;
       decoderFed_ = 0;
     }
-    for (; decoderFed_ <= k; ++decoderFed_) decoder_->Feed(group_[decoderFed_], !SolidStream());
+    for (; decoderFed_ <= k; ++decoderFed_) {
+      rardec::DataEntry& next = group_[decoderFed_];
+      if (next.entry.encrypted)
+        if (const int r = EntryKey(next)) return r;
+      decoder_->Feed(next, !SolidStream());
+    }
     while (size_t(decoder_->EntriesStarted()) < k) {
-      const rarfmt::Entry& skipped = group_[size_t(decoder_->EntriesStarted())].entry;
+      const rardec::DataEntry& skipped = group_[size_t(decoder_->EntriesStarted())];
       if (!decoder_->NextEntry()) return ERAR_BAD_DATA;
       if (ReadChecked(*decoder_, skipped, [](const uint8_t*, size_t) { return 0; }) != ERAR_SUCCESS)
         return ERAR_BAD_DATA;
@@ -337,7 +504,7 @@ int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTar
     if (!decoder_->NextEntry()) return ERAR_BAD_DATA;
     decoder = decoder_.get();
   }
-  return ReadChecked(*decoder, d.entry, [&](const uint8_t* data, size_t n) {
+  return ReadChecked(*decoder, d, [&](const uint8_t* data, size_t n) {
     if (processData && processData(const_cast<uint8_t*>(data), int(n)) <= 0) return int(ERAR_UNKNOWN);
     if (linkTarget) {
       if (linkTarget->size() + n > kMaxLinkTarget) return int(ERAR_BAD_DATA);
@@ -440,8 +607,7 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   if (!pending_) return ERAR_UNKNOWN;
   pending_ = false;
   rardec::DataEntry d;
-  const int r = Gather(d);
-  if (r) return r;
+  if (const int g = Gather(d)) return g;
   const bool hasData = !d.entry.isDir && (d.entry.link == rarfmt::LinkKind::None || d.entry.linkInData);
   const bool encrypted = d.entry.encrypted;
   const bool rar4 = info_.format == rarfmt::Format::Rar4;
@@ -449,7 +615,7 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   const bool stored = d.entry.method == 0x30;
   // libarchive unpacks solid runs of RAR 5 only; a packed solid RAR 4 entry after the first cannot be done.
   const bool unsupported = hasData && rar4 && d.entry.solid && !stored;
-  const rardec::DataEntry* entry = &d;
+  rardec::DataEntry* entry = &d;
   if (hasData && stored) {
     d.entry.compInfo &= ~uint64_t(0x40);
     single_ = std::move(d);
@@ -464,9 +630,15 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   }
   if (operation == RAR_SKIP) return ERAR_SUCCESS;
   if (operation != RAR_TEST && operation != RAR_EXTRACT) return ERAR_UNKNOWN;
-  if (encrypted) return ERAR_ENCRYPTED_ENTRY;
   if (unsupported) return ERAR_UNSUPPORTED_SOLID;
-  return Extract(*entry, operation, destPath, destName);
+  if (encrypted && hasData) {
+    if (const int k = EntryKey(*entry)) return k;
+  }
+  const int r = Extract(*entry, operation, destPath, destName);
+  // Without a check value a wrong password shows only as data that does not decode or check out.
+  if (r == ERAR_BAD_DATA && encrypted && !(entry->entry.crypt.rar5 && entry->entry.crypt.hasCheck))
+    return ERAR_BAD_PASSWORD;
+  return r;
 }
 
 }  // namespace

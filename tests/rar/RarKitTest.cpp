@@ -163,7 +163,7 @@ TEST(RarKit, PasswordFlowWithScriptedAnswers) {
     password = remembered;
     if (password.empty()) k.Stop = true;
   };
-  // A password given: the entry still cannot be decrypted and says so.
+  // A wrong password: the run ends with the wrong-password code and text, and no file is left.
   {
     const fs::path dest = testenv::MakeTempDir("pw");
     prompt.QueueText("secret");
@@ -173,11 +173,26 @@ TEST(RarKit, PasswordFlowWithScriptedAnswers) {
     Recorder rec;
     rec.Attach(kit);
     kit.OnReqPassword = ask;
-    EXPECT_EQ(kit.ExtractRarArchive(), ERAR_ENCRYPTED_ENTRY);
+    EXPECT_EQ(kit.ExtractRarArchive(), ERAR_BAD_PASSWORD);
     EXPECT_EQ(asked, 1);
-    ASSERT_EQ(rec.errors, std::vector<int>{ERAR_ENCRYPTED_ENTRY});
-    EXPECT_EQ(TRarKit::GetRarErrorText(rec.errors[0]), "This entry is password-protected and cannot be extracted");
+    ASSERT_EQ(rec.errors, std::vector<int>{ERAR_BAD_PASSWORD});
+    EXPECT_EQ(TRarKit::GetRarErrorText(rec.errors[0]), "Incorrect password (or damaged data)");
     EXPECT_TRUE(fs::is_empty(dest));
+  }
+  // The right one, asked once for both entries.
+  {
+    const fs::path dest = testenv::MakeTempDir("pw");
+    remembered.clear();
+    asked = 0;
+    prompt.QueueText("12345678");
+    TRarKit kit;
+    PrepareKit(kit, sample);
+    kit.TargetDirectory = dest.string();
+    kit.OnReqPassword = ask;
+    EXPECT_TRUE(TRarKit::Succeeded(kit.ExtractRarArchive()));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(testenv::ReadFile(dest / "foo.txt"), "data of foo.txt\n");
+    EXPECT_EQ(testenv::ReadFile(dest / "bar.txt"), "data of bar.txt\n");
   }
   // Cancelled: the entry is skipped and the run stops at the next header, without an error.
   {
@@ -223,7 +238,7 @@ TEST(RarKit, DamagedArchivesEndWithTheirCode) {
     Recorder r;
     r.Attach(other);
     const int code = other.ListRarArchive();
-    EXPECT_TRUE(code == ERAR_BAD_ARCHIVE || code == kRarKitOpenFailed) << sample;
+    EXPECT_TRUE(code == ERAR_BAD_ARCHIVE || code == kRarKitOpenFailed || code == ERAR_MISSING_PASSWORD) << sample;
     EXPECT_EQ(r.errors.size(), 1u) << sample;
     EXPECT_TRUE(r.listed.empty());
   }

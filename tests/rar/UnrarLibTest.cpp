@@ -38,6 +38,7 @@ struct WalkResult {
 
 WalkResult* gRun = nullptr;
 int gVolumeAnswer = 1;
+std::string gPassword;  // set on every archive Walk opens
 std::string gVolumeRename;
 
 int VolumeProc(char* name, int mode) {
@@ -64,6 +65,7 @@ WalkResult Walk(const fs::path& archive, int operation, const fs::path& dest = {
     return run;
   }
   if (withVolumeProc) RARSetChangeVolProc(h, VolumeProc);
+  if (!gPassword.empty()) RARSetPassword(h, gPassword.c_str());
   const std::string destStr = dest.string();
   for (;;) {
     Listed e;
@@ -242,8 +244,10 @@ TEST(UnrarSamples, DamagedAndEncryptedFailCleanly) {
                 | 0u, unsigned(ERAR_BAD_ARCHIVE));
   const WalkResult overflow = Walk(Sample("test_read_format_rar5_distance_overflow.rar"), RAR_EXTRACT, testenv::MakeTempDir());
   EXPECT_TRUE(overflow.openResult != 0 || (overflow.endCode != 0 && overflow.endCode != ERAR_END_ARCHIVE));
-  EXPECT_EQ(Walk(Sample("test_read_format_rar4_encrypted_filenames.rar"), RAR_SKIP).openResult,
-            unsigned(ERAR_ENCRYPTED_HEADERS));
+  const WalkResult locked = Walk(Sample("test_read_format_rar4_encrypted_filenames.rar"), RAR_SKIP);
+  EXPECT_EQ(locked.openResult, 0u);
+  EXPECT_EQ(locked.endCode, ERAR_MISSING_PASSWORD);  // the headers wait for a password
+  EXPECT_TRUE(locked.entries.empty());
   // The decoder edge case is refused rather than extracted wrongly.
   EXPECT_EQ(Walk(Sample("test_read_format_rar3_lowdist_reset.rar"), RAR_TEST).endCode, ERAR_BAD_DATA);
 
@@ -252,12 +256,52 @@ TEST(UnrarSamples, DamagedAndEncryptedFailCleanly) {
   EXPECT_TRUE(partial.entries[0].h.Flags & RHDF_ENCRYPTED);
   const fs::path dest = testenv::MakeTempDir();
   const WalkResult extract = Walk(Sample("test_read_format_rar_encryption_partially.rar"), RAR_EXTRACT, dest);
-  EXPECT_EQ(extract.endCode, ERAR_ENCRYPTED_ENTRY);
+  EXPECT_EQ(extract.endCode, ERAR_MISSING_PASSWORD);
   EXPECT_TRUE(testenv::ListTree(dest).empty());
   const WalkResult solid = Walk(Sample("test_read_format_rar5_solid_encrypted.rar"), RAR_EXTRACT, dest);
   ASSERT_EQ(solid.entries.size(), 1u);
   EXPECT_TRUE(solid.entries[0].h.Flags & RHDF_ENCRYPTED);
-  EXPECT_EQ(solid.endCode, ERAR_ENCRYPTED_ENTRY);
+  EXPECT_EQ(solid.endCode, ERAR_MISSING_PASSWORD);
+}
+
+// Encrypted samples (data only, headers too, RAR 3/4 and RAR 5 solid) with their documented passwords
+// and contents: no password and a wrong one end with their codes and leave nothing behind.
+TEST(UnrarSamples, EncryptedSamplesWithTheirPasswords) {
+  const std::map<std::string, std::string> foobar = {{"foo.txt", "data of foo.txt\n"}, {"bar.txt", "data of bar.txt\n"}};
+  std::map<std::string, std::string> abcd;
+  for (const char* n : {"a", "b", "c", "d"}) abcd[std::string(n) + ".txt"] = std::string("This is from ") + n + ".txt";
+  struct Case {
+    const char* sample;
+    const char* password;
+    const std::map<std::string, std::string>* files;
+  } cases[] = {
+      {"test_read_format_rar_encryption_data.rar", "12345678", &foobar},
+      {"test_read_format_rar_encryption_partially.rar", "12345678", &foobar},
+      {"test_read_format_rar_encryption_header.rar", "12345678", &foobar},
+      {"test_read_format_rar4_encrypted_filenames.rar", "password", &abcd},
+      {"test_read_format_rar5_solid_encrypted.rar", "password", &abcd},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sample);
+    for (const char* password : {"", "wrong password", c.password}) {
+      SCOPED_TRACE(password);
+      gPassword = password;
+      const fs::path dest = testenv::MakeTempDir("enc");
+      const WalkResult x = Walk(Sample(c.sample), RAR_EXTRACT, dest);
+      const WalkResult t = Walk(Sample(c.sample), RAR_TEST);
+      gPassword.clear();
+      if (password == c.password) {
+        EXPECT_EQ(x.endCode, ERAR_END_ARCHIVE);
+        EXPECT_EQ(t.endCode, ERAR_END_ARCHIVE);
+        EXPECT_EQ(testenv::ListTree(dest).size(), c.files->size());
+        for (const auto& [name, text] : *c.files) EXPECT_EQ(testenv::ReadFile(dest / name), text) << name;
+      } else {
+        EXPECT_EQ(x.endCode, *password ? ERAR_BAD_PASSWORD : ERAR_MISSING_PASSWORD);
+        EXPECT_EQ(t.endCode, x.endCode);
+        EXPECT_TRUE(testenv::ListTree(dest).empty());
+      }
+    }
+  }
 }
 
 TEST(UnrarGenerated, StoredArchiveListsAndExtracts) {
