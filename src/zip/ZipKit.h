@@ -190,6 +190,9 @@ class TZipKit {
   int32_t ConvertToSfx(bool newProgram = false);
   int32_t ConvertToZip();
   int32_t WriteSpannedArchive(const std::string& source, const std::string& target);
+  // The part holding the directory of the set just written for `target`: the target's name on a
+  // removable medium, its last numbered file ("archive003.zip") on a fixed or network drive.
+  std::string SpannedSetName(const std::string& target);
   int32_t ReadSpannedArchive(const std::string& setName, std::string& outputName);
 
   // --- Internal routines, public for the other parts of the component -----------------------

@@ -6,7 +6,6 @@
 #include "core/TextUtil.h"
 #include "zip/ZipKit.h"
 #include "zip/ZipMessages.h"
-#include "zip/ZipSpanNames.h"
 
 namespace fs = std::filesystem;
 
@@ -172,9 +171,7 @@ void TZipKit::AddFiles() {
       if (WriteSpannedArchive(engineArchive, zipFileName_) != 0) {
         SuccessCount = 0;
       } else {
-        const TDriveKind kind = Media->DriveKind(zipFileName_);
-        if (kind == TDriveKind::Fixed || kind == TDriveKind::Network)
-          zipFileName_ = SpanWritePartName(zipFileName_, lastDisk_ + 1);
+        zipFileName_ = SpannedSetName(zipFileName_);
       }
     }
     std::error_code ec;

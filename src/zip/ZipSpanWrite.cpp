@@ -468,3 +468,8 @@ int32_t TZipKit::WriteSpannedArchive(const std::string& source, const std::strin
   EndWaitCursor();
   return result;
 }
+
+std::string TZipKit::SpannedSetName(const std::string& target) {
+  const TDriveKind kind = Media->DriveKind(target);
+  return kind == TDriveKind::Fixed || kind == TDriveKind::Network ? SpanWritePartName(target, lastDisk_ + 1) : target;
+}

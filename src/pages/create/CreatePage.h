@@ -157,6 +157,8 @@ class TCreatePage : public TPage {
   std::atomic<bool> runOk_{false};
   std::string partPath_;    // the archive being built under its temporary name
   std::string targetPath_;  // where it goes when complete
+  AddOpts spanOptions_;     // not empty: the archive is then copied onto the parts of a multi-disk set
+  std::string resultPath_;  // the archive made (a set: the part holding its directory)
   bool tarThenGzip_ = false;
   bool roomRanOut_ = false;
   bool tarReadError_ = false;

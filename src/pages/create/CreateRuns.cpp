@@ -162,19 +162,22 @@ bool TCreatePage::PrepareZipKit() {
   if (!s.LongFileNames) o.Include(AddForceDOS);
   if (s.AddPassword) o.Include(AddEncrypt);
   if (s.SetArchiveTime) o.Include(AddZipTime);
-  if (s.SpanDisks) o.Include(AddDiskSpan);
-  if (s.EraseDisk) o.Include(AddDiskSpanErase);
+  // A multi-disk set: the engine runs make one archive, which is then copied onto the parts (a
+  // spanned engine run each would make a set of its own).
+  spanOptions_ = AddOpts{};
+  if (s.SpanDisks) spanOptions_.Include(AddDiskSpan);
+  if (s.EraseDisk) spanOptions_.Include(AddDiskSpanErase);
   ZipKit.AddOptions = o;
   ZipKit.Unattended = BatchCreateMode;
-  const bool spanned = s.SpanDisks || s.EraseDisk;
-  if (spanned && !BatchCreateMode) {
+  ZipKit.MaxVolumeSize = 0;
+  if (!spanOptions_.Empty() && !BatchCreateMode) {
     TSpanSizeForm window(this);
     ExecModal(window, "TSpanSizeForm");
     ZipKit.MaxVolumeSize = window.ChosenSize();
   }
   targetPath_ = Host.CurrentArchiveFile();
-  // A spanned set is written part by part by the component itself.
-  partPath_ = spanned ? targetPath_ : PartNameFor(targetPath_);
+  resultPath_ = targetPath_;
+  partPath_ = PartNameFor(targetPath_);
   ZipKit.SetPassword({});
   if (s.AddPassword && !BatchCreateMode) {
     TPasswordButton action = PbOk;
@@ -305,15 +308,24 @@ void TCreatePage::StartZipWorker(std::vector<std::pair<std::string, std::vector<
     }
     ZipKit.RootDir.clear();
     if (stopRequested_) ok = false;
-    const bool spanned = partPath_ == targetPath_;
-    if (ok && !comment.empty() && !spanned) {
+    if (ok && !comment.empty()) {
       ZipKit.SetArchiveComment(comment);
       if (ZipKit.ErrCode != 0) ok = false;
     }
-    if (ok && !spanned && !Publish(partPath_, targetPath_, why)) {
+    if (ok && !spanOptions_.Empty()) {
+      // The archive onto the parts of the set; the component asks for disks and reports failures.
+      std::error_code ec;
+      progressDone_ = 0;
+      progressTotal_ = static_cast<int64_t>(std::filesystem::file_size(partPath_, ec));
+      ZipKit.AddOptions = spanOptions_;
+      ok = ZipKit.WriteSpannedArchive(partPath_, targetPath_) == 0;
+      if (ok) resultPath_ = ZipKit.SpannedSetName(targetPath_);
+      ::unlink(partPath_.c_str());
+      if (!ok && !stopRequested_) Report("THE ZIP FILE WAS NOT CREATED.");
+    } else if (ok && !Publish(partPath_, targetPath_, why)) {
       Report("THE ZIP FILE " + targetPath_ + " COULD NOT BE SAVED (" + why + ").");
       ok = false;
-    } else if (!ok && !spanned) {
+    } else if (!ok) {
       ::unlink(partPath_.c_str());
       if (!stopRequested_) Report("THE ZIP FILE WAS NOT CREATED.");
     }
@@ -358,7 +370,8 @@ void TCreatePage::EnableTimerEnded() {
   const bool ok = runOk_;
   if (wasZip) {
     ZipFailed = !ok;
-    ZipKit.SetZipFileName(ok ? targetPath_ : std::string());
+    if (ok && resultPath_ != targetPath_) Host.SetCurrentArchiveFile(resultPath_);
+    ZipKit.SetZipFileName(ok ? resultPath_ : std::string());
   }
   // After the main window's own handler has enabled the page.
   QTimer::singleShot(0, this, [this, ok] { emit RunEnded(ok); });

@@ -2,10 +2,12 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QSpinBox>
 
 #include "CreatePageFixture.h"
 #include "core/TextUtil.h"
 #include "pages/create/CreateForms.h"
+#include "zip/ZipKit.h"
 
 namespace {
 using namespace createtest;
@@ -168,6 +170,47 @@ TEST_F(CreateZipTest, StopAndBadSourcesLeaveNoArchive) {
   page_->ZipResetButtonClick();
   page_->ZipButtonClick();
   EXPECT_TRUE(prompt_.Saw("YOU HAVE NOT SELECTED ANY FILES TO ADD TO THIS ZIP FILE"));
+}
+
+TEST_F(CreateZipTest, SpannedRunMakesOneSetOfEveryRowWithItsTag) {
+  // Relative paths make one engine run per root folder; the set still holds every row.
+  form_->Settings().SpanDisks = true;
+  form_->Settings().SaveZipFolders = true;
+  form_->Settings().RelativePaths = true;
+  testenv::WriteFile(other_ / "docs/big.bin", testenv::RandomBytes(250000, 8));
+  Fill();
+  AddFiles({other_ / "docs/big.bin"});
+  page_->CreateTagEdit->setText("spanned tag");
+  Answer("TSpanSizeForm", [](QDialog& d) {
+    auto& w = static_cast<TSpanSizeForm&>(d);
+    w.SizeGroup->button(4)->setChecked(true);
+    w.CustomEdit->setValue(100000);
+    return int(QDialog::Accepted);
+  });
+  bool ok = false;
+  ASSERT_TRUE(RunZipButton(out_ / "set.zip", &ok));
+  EXPECT_TRUE(ok) << ::testing::PrintToString(prompt_.Texts());
+  EXPECT_EQ(Shown("TSpanSizeForm"), 1);
+  std::vector<std::string> parts;
+  for (int n = 1; fs::exists(out_ / ("set00" + std::to_string(n) + ".zip")); ++n) {
+    parts.push_back("set00" + std::to_string(n) + ".zip");
+    EXPECT_LE(fs::file_size(out_ / parts.back()), 100000u);
+  }
+  ASSERT_GE(parts.size(), 3u);
+  EXPECT_EQ(Leftovers(out_, parts), std::vector<std::string>{});
+  const fs::path last = out_ / parts.back();
+  EXPECT_EQ(form_->CurrentArchiveFile(), last.string());
+  EXPECT_EQ(page_->ZipKit.ZipFileName(), last.string());
+  EXPECT_TRUE(PageIdle());
+
+  TZipKit kit;
+  kit.SetZipFileName(last.string());
+  EXPECT_EQ(kit.ArchiveComment(), "spanned tag");
+  std::string joined = (out_ / "joined.zip").string();
+  ASSERT_EQ(kit.ReadSpannedArchive(last.string(), joined), 0) << kit.LastMessage;
+  EXPECT_EQ(ZipNames(joined), (std::vector<std::string>{"docs/big.bin", "docs/x.txt", "proj/.hidden", "proj/a.txt",
+                                                        "proj/sub/b.txt", "proj/sub/deep/c.txt"}));
+  EXPECT_EQ(UnzipTest(joined), 0);
 }
 
 }  // namespace
