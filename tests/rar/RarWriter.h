@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,135 @@ inline std::string MakeRar5(const std::vector<Rar5Item>& items, bool solidArchiv
   AppendVint5(end, 0);
   AppendVint5(end, 0);
   return out + Rar5Header(end);
+}
+
+}  // namespace rartest
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+namespace rartest {
+
+// RAR 5 encryption as RAR writes it, for stored entries: keys by PBKDF2-HMAC-SHA256 (the key after
+// 2^kdf rounds, the hash key after 16 more, the check value after 16 more folded to 8 bytes),
+// AES-256-CBC over data padded with zeros to whole blocks.
+struct Rar5Crypt {
+  std::string password;
+  unsigned kdf = 6;
+  bool headers = false;  // encrypt the headers too (-hp)
+  bool tweaked = false;  // store the CRC as its MAC
+  uint8_t salt[16];
+  uint8_t key[32], hashKey[32], check[8];
+
+  explicit Rar5Crypt(std::string pw, unsigned rounds = 6, uint8_t seed = 1) : password(std::move(pw)), kdf(rounds) {
+    for (int i = 0; i < 16; ++i) salt[i] = uint8_t(seed * 31 + i * 7);
+    const int n = 1 << kdf;
+    PKCS5_PBKDF2_HMAC(password.data(), int(password.size()), salt, 16, n, EVP_sha256(), 32, key);
+    PKCS5_PBKDF2_HMAC(password.data(), int(password.size()), salt, 16, n + 16, EVP_sha256(), 32, hashKey);
+    uint8_t v[32];
+    PKCS5_PBKDF2_HMAC(password.data(), int(password.size()), salt, 16, n + 32, EVP_sha256(), 32, v);
+    std::memset(check, 0, 8);
+    for (int i = 0; i < 32; ++i) check[i % 8] ^= v[i];
+  }
+  std::string CheckField() const {
+    uint8_t d[32];
+    unsigned len = 0;
+    EVP_Digest(check, 8, d, &len, EVP_sha256(), nullptr);
+    return std::string(reinterpret_cast<const char*>(check), 8) + std::string(reinterpret_cast<const char*>(d), 4);
+  }
+  uint32_t Mac(uint32_t crc) const {
+    const uint8_t raw[4] = {uint8_t(crc), uint8_t(crc >> 8), uint8_t(crc >> 16), uint8_t(crc >> 24)};
+    uint8_t d[32];
+    unsigned len = 0;
+    HMAC(EVP_sha256(), hashKey, 32, raw, 4, d, &len);
+    uint32_t r = 0;
+    for (int i = 0; i < 32; ++i) r ^= uint32_t(d[i]) << ((i & 3) * 8);
+    return r;
+  }
+  static std::string Cbc(const uint8_t* k, const uint8_t* iv, std::string data) {
+    data.resize((data.size() + 15) / 16 * 16, '\0');
+    std::string out(data.size() + 16, '\0');
+    EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(c, EVP_aes_256_cbc(), nullptr, k, iv);
+    EVP_CIPHER_CTX_set_padding(c, 0);
+    int n = 0;
+    EVP_EncryptUpdate(c, reinterpret_cast<uint8_t*>(out.data()), &n, reinterpret_cast<const uint8_t*>(data.data()),
+                      int(data.size()));
+    EVP_CIPHER_CTX_free(c);
+    out.resize(size_t(n));
+    return out;
+  }
+};
+
+// A stored RAR 5 archive with every entry encrypted (and the headers when `c.headers`).
+// `mutate` may change each entry's encryption record before it is written (hostile cases).
+inline std::string MakeRar5Encrypted(const std::vector<Rar5Item>& items, const Rar5Crypt& c,
+                                     std::string (*mutate)(std::string) = nullptr) {
+  std::string out("Rar!\x1A\x07\x01\x00", 8);
+  uint8_t ivSeed = 1;
+  auto header = [&](const std::string& body) {
+    std::string h = Rar5Header(body);
+    if (!c.headers) return h;
+    uint8_t iv[16];
+    for (int i = 0; i < 16; ++i) iv[i] = uint8_t(ivSeed * 17 + i);
+    ++ivSeed;
+    return std::string(reinterpret_cast<const char*>(iv), 16) + Rar5Crypt::Cbc(c.key, iv, h);
+  };
+  if (c.headers) {
+    std::string crypt;
+    AppendVint5(crypt, 4);
+    AppendVint5(crypt, 0);
+    AppendVint5(crypt, 0);
+    AppendVint5(crypt, 1);
+    crypt += char(c.kdf);
+    crypt.append(reinterpret_cast<const char*>(c.salt), 16);
+    crypt += c.CheckField();
+    out += Rar5Header(crypt);
+  }
+  std::string main;
+  AppendVint5(main, 1);
+  AppendVint5(main, 0);
+  AppendVint5(main, 0);
+  out += header(main);
+  for (const Rar5Item& it : items) {
+    uint8_t iv[16];
+    for (int i = 0; i < 16; ++i) iv[i] = uint8_t(ivSeed * 13 + i * 3);
+    ++ivSeed;
+    const std::string data = Rar5Crypt::Cbc(c.key, iv, it.data);
+    std::string rec;
+    AppendVint5(rec, 1);
+    AppendVint5(rec, 0);
+    AppendVint5(rec, 0x0001 | (c.tweaked ? 0x0002 : 0));
+    rec += char(c.kdf);
+    rec.append(reinterpret_cast<const char*>(c.salt), 16);
+    rec.append(reinterpret_cast<const char*>(iv), 16);
+    rec += c.CheckField();
+    if (mutate) rec = mutate(rec);
+    std::string extra;
+    AppendVint5(extra, rec.size());
+    extra += rec;
+    std::string b;
+    AppendVint5(b, 2);
+    AppendVint5(b, 0x0003);
+    AppendVint5(b, extra.size());
+    AppendVint5(b, data.size());
+    AppendVint5(b, 0x0004 | 0x0002);
+    AppendVint5(b, it.data.size());
+    AppendVint5(b, 0x20);
+    Put32(b, 1700000000);
+    Put32(b, c.tweaked ? c.Mac(Crc(it.data)) : Crc(it.data));
+    AppendVint5(b, 0);
+    AppendVint5(b, 0);
+    AppendVint5(b, it.name.size());
+    b += it.name;
+    b += extra;
+    out += header(b) + data;
+  }
+  std::string end;
+  AppendVint5(end, 5);
+  AppendVint5(end, 0);
+  AppendVint5(end, 0);
+  return out + header(end);
 }
 
 }  // namespace rartest
