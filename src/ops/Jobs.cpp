@@ -50,6 +50,7 @@ TStatus TListJob::Execute(TJobContext& ctx) {
   if (!a || s.Failed()) return s;
   format_ = a->Format();
   a->Comment(comment_);
+  ctx.SetGivenPassword(params_.Password);
   s = a->List(ctx, [&](const TArchiveEntry& e) {
     ++ctx.Counts.Entries;
     totalSize_ += e.Size;

@@ -27,7 +27,8 @@ TStatusCode RarCode(int code) {
     case ERAR_ECREATE:
     case ERAR_ECLOSE:
     case ERAR_EWRITE: return TStatusCode::WriteFailed;
-    case ERAR_MISSING_PASSWORD: return TStatusCode::WrongPassword;
+    case ERAR_MISSING_PASSWORD:
+    case ERAR_BAD_PASSWORD: return TStatusCode::WrongPassword;
     case ERAR_ENCRYPTED_ENTRY:
     case ERAR_ENCRYPTED_HEADERS:
     case ERAR_UNSUPPORTED_SOLID: return TStatusCode::Unsupported;
@@ -51,6 +52,14 @@ class TRarAdapter final : public IArchiveAdapter {
     TRarKit kit;
     Prepare(kit, ctx);
     TArchiveEntry e;
+    // Encrypted headers need the password before anything can be listed; entries are not asked for.
+    kit.OnReqPassword = [&ctx](TRarKit& k, const RARHeaderData& h, std::string& password) {
+      if (h.FileName[0]) return;
+      if (ctx.Password(TRarKit::EntryName(h), password) != TPasswordChoice::Ok) {
+        password.clear();
+        k.Stop = true;
+      }
+    };
     kit.OnListing = [&](TRarKit& k, const RARHeaderData& h) {
       Fill(k, h, e);
       onEntry(e);

@@ -185,6 +185,39 @@ TEST(Cli, HostileTarStaysInside) {
   EXPECT_FALSE(fs::exists(dir / "dest/hard") && fs::equivalent(dir / "dest/hard", "/etc/passwd", ec));
 }
 
+// RAR passwords on the command line: data and headers encrypted, RAR 3/4 and RAR 5.
+TEST(Cli, RarPasswords) {
+  const fs::path rar = testenv::TestDataDir() / "rar";
+  const fs::path dir = testenv::MakeTempDir("cli-rarpw");
+  struct Case {
+    const char* sample;
+    const char* password;
+    const char* file;
+    const char* text;
+  } cases[] = {
+      {"test_read_format_rar_encryption_header.rar", "12345678", "foo.txt", "data of foo.txt\n"},
+      {"test_read_format_rar_encryption_data.rar", "12345678", "bar.txt", "data of bar.txt\n"},
+      {"test_read_format_rar5_solid_encrypted.rar", "password", "c.txt", "This is from c.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sample);
+    const std::string arc = Quote((rar / c.sample).string());
+    std::string out, err;
+    ASSERT_EQ(RunTandor(dir, "l -p " + std::string(c.password) + " " + arc, &out), 0);
+    EXPECT_NE(out.find(c.file), std::string::npos) << out;
+    const std::string good = std::string("good-") + c.password;
+    ASSERT_EQ(RunTandor(dir, "x -q -p " + std::string(c.password) + " " + arc + " -d " + good, &out, &err), 0) << err;
+    EXPECT_EQ(testenv::ReadFile(dir / good / c.file), c.text);
+    EXPECT_EQ(RunTandor(dir, "t -q -p " + std::string(c.password) + " " + arc), 0);
+    EXPECT_EQ(RunTandor(dir, "x -q -p wrong " + arc + " -d bad", &out, &err), 1);
+    EXPECT_NE(err.find("Incorrect password"), std::string::npos) << err;
+    EXPECT_TRUE(!fs::exists(dir / "bad") || testenv::ListTree(dir / "bad").empty());
+    EXPECT_EQ(RunTandor(dir, "t -q -p wrong " + arc), 1);
+  }
+  // Encrypted names cannot be listed without the password.
+  EXPECT_EQ(RunTandor(dir, "l " + Quote((rar / "test_read_format_rar_encryption_header.rar").string())), 1);
+}
+
 TEST(Cli, RarSamples) {
   const fs::path rar = testenv::TestDataDir() / "rar";
   ASSERT_TRUE(fs::is_directory(rar)) << rar;

@@ -56,6 +56,8 @@ void TUnzipPage::UpDateRARWindow(const std::string& archive) {
   UnzipStatusBar->showMessage("0");
   UnzipTotalBytes = 0;
   int64_t total = 0;
+  rarListPassword_.clear();
+  rarListError_.clear();
   RunListing([&](TRowSink& sink) {
     TRarKit kit;
     PrepareKit(kit, archive);
@@ -63,7 +65,20 @@ void TUnzipPage::UpDateRARWindow(const std::string& archive) {
       RarKitListing(k, header, sink, total);
       if (sink.Cancelled()) k.Stop = true;
     };
-    kit.ListRarArchive();  // listing failures are silent: no rows tell it
+    // Encrypted headers: the password is asked before anything can be listed (never for entries).
+    bool asked = false;
+    kit.OnReqPassword = [this, &asked](TRarKit& k, const RARHeaderData& header, std::string& password) {
+      if (header.FileName[0]) return;
+      asked = true;
+      rarPassword_.clear();
+      RarKitReqPassword(k, password);
+      rarListPassword_ = password;
+    };
+    int code = kit.ListRarArchive();
+    if (code == kRarKitStopped && asked && rarListPassword_.empty()) code = ERAR_MISSING_PASSWORD;
+    // A missing library keeps the page's own message.
+    if (!TRarKit::Succeeded(code) && code != kRarKitStopped && code != kRarKitNoLibrary)
+      rarListError_ = TRarKit::GetRarErrorText(code);
   });
   UnzipTotalBytes = total;
   ShowRarArchive();
@@ -73,7 +88,11 @@ void TUnzipPage::ShowRarArchive() {
   if (!UnzipListView->HasRows()) {
     UnzipTotalBytes = 0;
     FinishListing(false);
-    ShowError("THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ");
+    // A RAR archive that cannot be read says so and why, rather than that it holds nothing.
+    if (!rarListError_.empty())
+      ShowError("THE RAR ARCHIVE " + Host.CurrentArchiveFile() + " CANNOT BE READ:\n" + rarListError_);
+    else
+      ShowError("THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ");
     return;
   }
   FinishListing(false);
@@ -136,7 +155,7 @@ void TUnzipPage::RarKitReqPassword(TRarKit& kit, std::string& password) {
 
 void TUnzipPage::UnzipRarFile(const std::string& destination) {
   TRunState& state = Host.RunState();
-  rarPassword_.clear();
+  rarPassword_ = rarListPassword_;  // encrypted headers: the password that listed them
   state.RarPasswordCancelled = false;
   state.RarErrorSeen = false;
   state.OverwriteYesToAll = false;

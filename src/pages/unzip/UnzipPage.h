@@ -183,5 +183,7 @@ class TUnzipPage : public TPage {
   QPointer<Tunzipthread> unzipThread_;
   int waitCursors_ = 0;
   std::string rarPassword_;            // the password of the running RAR extraction
+  std::string rarListPassword_;        // the password that opened the listed RAR's encrypted headers
+  std::string rarListError_;           // why the listed RAR could not be read (empty: it could)
   std::atomic<int> rarEntriesSeen_{0};  // headers read by the running RAR extraction
 };
