@@ -43,6 +43,21 @@ libdeflate_compressor* CompressorFor(int level) {
   return cache.c[level];
 }
 
+// A thread's buffer for compressed output: only the bytes produced are touched, and only they are
+// copied into the piece, so that a piece holds no more memory than its size.
+uint8_t* Scratch(size_t n) {
+  struct TScratch {
+    std::unique_ptr<uint8_t[]> p;
+    size_t size = 0;
+  };
+  static thread_local TScratch s;
+  if (s.size < n) {
+    s.p.reset(new uint8_t[n]);
+    s.size = n;
+  }
+  return s.p.get();
+}
+
 // Stored blocks only, from a byte boundary.
 void StorePiece(const uint8_t* in, size_t n, bool last, std::string& out) {
   if (n == 0) {
@@ -68,23 +83,19 @@ void LibdeflatePiece(int level, const uint8_t* in, size_t n, bool last, std::str
     return;
   }
   libdeflate_compressor* c = CompressorFor(LibdeflateLevel(level));
-  const size_t base = out.size();
   const size_t bound = libdeflate_deflate_compress_bound(c, n);
-  out.resize(base + bound + sizeof kSyncMarker + 1);
-  auto* dst = reinterpret_cast<uint8_t*>(out.data() + base);
+  uint8_t* dst = Scratch(bound + sizeof kSyncMarker + 1);
   size_t got = libdeflate_deflate_compress(c, in, n, dst, bound);
   if (got == 0) {  // cannot happen within the bound; stored blocks are always right
-    out.resize(base);
     StorePiece(in, n, last, out);
     return;
   }
   if (last) {
-    out.resize(base + got);
+    out.append(reinterpret_cast<const char*>(dst), got);
     return;
   }
   TDeflateLayout layout;
   if (!ScanDeflate(dst, got, layout)) {
-    out.resize(base);
     StorePiece(in, n, last, out);
     return;
   }
@@ -99,7 +110,7 @@ void LibdeflatePiece(int level, const uint8_t* in, size_t n, bool last, std::str
   size_t at = bytes;
   if (bit == 0 || bit > 5) dst[at++] = 0;
   std::memcpy(dst + at, kSyncMarker + 1, 4);
-  out.resize(base + at + 4);
+  out.append(reinterpret_cast<const char*>(dst), at + 4);
 }
 
 #ifdef TANDOR_WITH_ISAL
@@ -122,14 +133,13 @@ void IsalPiece(int level, const uint8_t* dict, size_t dictLen, const uint8_t* in
   s.flush = last ? NO_FLUSH : SYNC_FLUSH;
   if (dictLen && isal_deflate_set_dict(&s, const_cast<uint8_t*>(dict), uint32_t(dictLen)) != COMP_OK)
     throw std::runtime_error("the compressor refused its dictionary");
-  const size_t base = out.size();
   size_t room = n + n / 16 + 1024;
-  out.resize(base + room);
+  uint8_t* dst = Scratch(room);
   s.next_in = const_cast<uint8_t*>(in);
   s.avail_in = uint32_t(n);
   size_t produced = 0;
   for (;;) {
-    s.next_out = reinterpret_cast<uint8_t*>(out.data() + base + produced);
+    s.next_out = dst + produced;
     s.avail_out = uint32_t(std::min<size_t>(room - produced, 1u << 30));
     uint32_t before = s.avail_out;
     int r = isal_deflate(&s);
@@ -137,15 +147,28 @@ void IsalPiece(int level, const uint8_t* dict, size_t dictLen, const uint8_t* in
     produced += before - s.avail_out;
     if (last ? s.internal_state.state == ZSTATE_END : (s.avail_in == 0 && s.avail_out != 0)) break;
     if (s.avail_out == 0) {
-      room += room / 2;
-      out.resize(base + room);
+      // More than the room: what came joins the piece and the buffer is used again.
+      out.append(reinterpret_cast<const char*>(dst), produced);
+      produced = 0;
     }
   }
-  out.resize(base + produced);
+  out.append(reinterpret_cast<const char*>(dst), produced);
 }
 #endif
 
 }  // namespace
+
+bool LooksIncompressible(const uint8_t* in, size_t n) {
+  constexpr size_t kSample = 64u << 10;
+  if (n < 4 * kSample) return false;
+  libdeflate_compressor* c = CompressorFor(1);
+  uint8_t out[kSample + 1024];
+  for (size_t at : {size_t(0), n / 2}) {
+    size_t got = libdeflate_deflate_compress(c, in + at, kSample, out, sizeof out);
+    if (got != 0 && got < kSample - kSample / 100) return false;
+  }
+  return true;
+}
 
 int LibdeflateLevel(int level) {
   static const int map[10] = {0, 1, 2, 3, 3, 4, 4, 6, 7, 9};
@@ -164,7 +187,7 @@ bool UsesIsal(int level) {
 void DeflatePiece(int level, const uint8_t* dict, size_t dictLen, const uint8_t* in, size_t n, bool last,
                   std::string& out) {
   level = std::clamp(level, 0, 9);
-  if (level == 0) {
+  if (level == 0 || LooksIncompressible(in, n)) {
     StorePiece(in, n, last, out);
     return;
   }

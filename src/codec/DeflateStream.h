@@ -22,7 +22,12 @@ int LibdeflateLevel(int level);
 // True when `level` is compressed by ISA-L in this build.
 bool UsesIsal(int level);
 
-// Compresses `n` bytes at `in` as one piece of a stream (see above) and appends it to `out`. `dict` holds
+// Already-compressed data (pictures, archives, random bytes): two samples, at the start and in the
+// middle, that deflate by less than 1%. False for inputs under 256 KiB.
+bool LooksIncompressible(const uint8_t* in, size_t n);
+
+// Compresses `n` bytes at `in` as one piece of a stream (see above) and appends it to `out`; a piece
+// that looks incompressible is stored without a full attempt. `dict` holds
 // up to 32 KiB of input just before the piece (may be empty). Throws std::bad_alloc when memory runs out.
 void DeflatePiece(int level, const uint8_t* dict, size_t dictLen, const uint8_t* in, size_t n, bool last,
                   std::string& out);

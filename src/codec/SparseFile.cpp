@@ -70,6 +70,9 @@ ssize_t THoleReader::ReadAt(void* buffer, size_t n, uint64_t offset) {
   return ReadAt(buffer, n, offset);
 }
 
+THoleWriter::~THoleWriter() { delete[] stage_; }
+
+// Writes at the current file position (after any hole skipped before).
 bool THoleWriter::Put(const char* p, size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd_, p, n);
@@ -79,33 +82,68 @@ bool THoleWriter::Put(const char* p, size_t n) {
     }
     p += w;
     n -= static_cast<size_t>(w);
-    pos_ += static_cast<uint64_t>(w);
   }
   holeAtEnd_ = false;
   return true;
 }
 
+// One whole block at a block boundary: skipped when all zero.
+bool THoleWriter::Block(const char* p) {
+  if (!AllZero(p, kBlock)) return Put(p, kBlock);
+  if (::lseek(fd_, static_cast<off_t>(kBlock), SEEK_CUR) < 0) return false;
+  holeAtEnd_ = true;
+  return true;
+}
+
 bool THoleWriter::Write(const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
-  const char* run = p;  // start of bytes still to write
-  while (n > 0) {
-    // The part up to the next block boundary of the file.
-    uint64_t at = pos_ + static_cast<uint64_t>(p - run);
-    size_t k = static_cast<size_t>(std::min<uint64_t>(n, kBlock - at % kBlock));
-    if (k == kBlock && AllZero(p, k)) {
-      if (p > run && !Put(run, static_cast<size_t>(p - run))) return false;
-      if (::lseek(fd_, static_cast<off_t>(kBlock), SEEK_CUR) < 0) return false;
-      pos_ += kBlock;
-      holeAtEnd_ = true;
-      run = p + k;
+  // Bytes up to the next block boundary: they complete the staged start of a block, or are written at
+  // once in a block that began before this writer (a start off a boundary).
+  if (pos_ % kBlock != 0 && n > 0) {
+    size_t k = static_cast<size_t>(std::min<uint64_t>(n, kBlock - pos_ % kBlock));
+    if (staged_ > 0) {
+      std::memcpy(stage_ + staged_, p, k);
+      staged_ += k;
+      if (staged_ == kBlock) {
+        staged_ = 0;
+        if (!Block(stage_)) return false;
+      }
+    } else if (!Put(p, k)) {
+      return false;
     }
+    pos_ += k;
     p += k;
     n -= k;
   }
-  return p == run || Put(run, static_cast<size_t>(p - run));
+  // Whole blocks: zero ones skipped, the others written in runs.
+  const char* run = p;
+  while (n >= kBlock) {
+    if (AllZero(p, kBlock)) {
+      if (p > run && !Put(run, static_cast<size_t>(p - run))) return false;
+      if (!Block(p)) return false;
+      run = p + kBlock;
+    }
+    p += kBlock;
+    n -= kBlock;
+    pos_ += kBlock;
+  }
+  if (p > run && !Put(run, static_cast<size_t>(p - run))) return false;
+  // The start of the next block waits for the rest of it.
+  if (n > 0) {
+    if (!stage_) stage_ = new char[kBlock];
+    std::memcpy(stage_, p, n);
+    staged_ = n;
+    pos_ += n;
+  }
+  return true;
 }
 
 bool THoleWriter::Finish() {
+  if (staged_ > 0) {
+    size_t n = staged_;
+    staged_ = 0;
+    if (!Put(stage_, n)) return false;
+  }
   if (!holeAtEnd_) return true;
   while (::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
     if (errno != EINTR) return false;

@@ -31,17 +31,25 @@ class THoleWriter {
   static constexpr size_t kBlock = 64 << 10;
   // `fd` is a new, empty file written from its current position (normally 0); it stays the caller's.
   explicit THoleWriter(int fd, uint64_t position = 0) : fd_(fd), pos_(position) {}
+  ~THoleWriter();
+  THoleWriter(const THoleWriter&) = delete;
+  THoleWriter& operator=(const THoleWriter&) = delete;
   // Writes all `n` bytes (holes for zero blocks); false with errno set on failure.
   bool Write(const void* data, size_t n);
-  // Gives the file its full size when it ends in a hole; false with errno set on failure.
+  // Writes what is staged and gives the file its full size when it ends in a hole; false with errno set
+  // on failure.
   bool Finish();
   uint64_t Position() const { return pos_; }
 
  private:
   bool Put(const char* p, size_t n);
+  bool Block(const char* p);
   int fd_;
-  uint64_t pos_;
+  uint64_t pos_;  // file offset of the next byte (staged bytes included)
   bool holeAtEnd_ = false;
+  // The start of a block whose end has not come yet: written or skipped once complete.
+  char* stage_ = nullptr;
+  size_t staged_ = 0;
 };
 
 // True when all `n` bytes are zero.

@@ -16,7 +16,7 @@
 namespace zipeng {
 namespace {
 
-constexpr uint64_t kMemoryBudget = 256ull << 20;  // input bytes in flight
+constexpr uint64_t kMemoryBudget = 24ull << 20;  // input bytes in flight (their output comes on top)
 // Small files are handed to the workers in runs, so that tiny files do not cost a hand-over each.
 constexpr uint64_t kSmallFile = 256u << 10;
 constexpr uint64_t kRunBytes = 2u << 20;
@@ -40,35 +40,6 @@ bool ReadFull(int fd, char* p, size_t n, uint64_t offset, size_t& got) {
     if (r < 0) return false;
     if (r == 0) break;
     got += size_t(r);
-  }
-  return true;
-}
-
-// One libdeflate compressor per level and thread.
-libdeflate_compressor* CompressorFor(int level) {
-  struct Cache {
-    libdeflate_compressor* c[13] = {};
-    ~Cache() {
-      for (auto* p : c)
-        if (p) libdeflate_free_compressor(p);
-    }
-  };
-  static thread_local Cache cache;
-  level = std::clamp(level, 1, 12);
-  if (!cache.c[level]) cache.c[level] = libdeflate_alloc_compressor(level);
-  return cache.c[level];
-}
-
-// Already-compressed data (pictures, archives, random bytes) is stored without a full attempt:
-// two samples, at the start and in the middle, that deflate by less than 1% decide it.
-bool LooksIncompressible(const std::string& input, int level) {
-  constexpr size_t kSample = 64u << 10;
-  if (input.size() < 4 * kSample) return false;
-  libdeflate_compressor* c = CompressorFor(level);
-  std::string out(libdeflate_deflate_compress_bound(c, kSample), '\0');
-  for (size_t at : {size_t(0), input.size() / 2}) {
-    size_t n = libdeflate_deflate_compress(c, input.data() + at, kSample, out.data(), out.size());
-    if (n != 0 && n < kSample - kSample / 100) return false;
   }
   return true;
 }
@@ -212,9 +183,8 @@ Piece Compressor::ProcessWhole(size_t task) {
   p.inputSize = got;
   p.crc = uint32_t(libdeflate_crc32(0, input.data(), input.size()));
   p.deflated = false;
-  if (t.deflate && !input.empty() && !LooksIncompressible(input, codec::LibdeflateLevel(t.level))) {
+  if (t.deflate && !input.empty() && !codec::LooksIncompressible(reinterpret_cast<const uint8_t*>(input.data()), input.size())) {
     std::string out(t.password.empty() ? 0 : zipfmt::kCryptHeaderSize, '\0');
-    out.reserve(out.size() + input.size() + input.size() / 16 + 64);
     codec::DeflatePiece(t.level, nullptr, 0, reinterpret_cast<const uint8_t*>(input.data()), input.size(), true, out);
     size_t at = t.password.empty() ? 0 : zipfmt::kCryptHeaderSize;
     if (out.size() - at < input.size()) {
@@ -281,7 +251,6 @@ Piece Compressor::ProcessChunk(const Slot& slot) {
     return p;
   }
   // One piece of the entry's deflate stream: pieces of one file follow each other as they are.
-  p.data.reserve(len + len / 16 + 64);
   codec::DeflatePiece(t.level, reinterpret_cast<const uint8_t*>(input.data()), dict,
                       reinterpret_cast<const uint8_t*>(data), len, slot.last, p.data);
   return p;

@@ -36,7 +36,7 @@ struct Piece {
 class Compressor {
  public:
   // Files up to this size are compressed whole.
-  static constexpr uint64_t kWholeLimit = 16ull << 20;
+  static constexpr uint64_t kWholeLimit = 4ull << 20;
   static constexpr uint64_t kChunkSize = 4ull << 20;
 
   Compressor(std::vector<CompressTask> tasks, unsigned threads);
