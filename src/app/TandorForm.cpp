@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -65,9 +66,22 @@ class TPageTabBar : public QTabBar {
 
 class TPageTabs : public QTabWidget {
  public:
-  explicit TPageTabs(std::function<void(int)> request, QWidget* parent) : QTabWidget(parent) {
+  explicit TPageTabs(std::function<void(int)> request, QWidget* parent) : QTabWidget(parent), request_(request) {
     setTabBar(new TPageTabBar(std::move(request)));
   }
+
+ protected:
+  // Ctrl+Tab and Ctrl+Shift+Tab ask for the next or the previous page as a click on its tab does, so
+  // that the keyboard too leaves a page only when the rules allow it.
+  void keyPressEvent(QKeyEvent* e) override {
+    const bool tab = e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab;
+    if (!tab || !(e->modifiers() & Qt::ControlModifier) || count() < 2) return QTabWidget::keyPressEvent(e);
+    const bool back = e->key() == Qt::Key_Backtab || (e->modifiers() & Qt::ShiftModifier);
+    request_((currentIndex() + (back ? count() - 1 : 1)) % count());
+  }
+
+ private:
+  std::function<void(int)> request_;
 };
 
 std::string SystemTempFolder() { return TSystemDirs().TempDir(); }

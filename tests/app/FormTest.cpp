@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -76,6 +78,22 @@ TEST_F(FormTest, BusyPageCannotBeLeft) {
   EXPECT_EQ(form_->RequestPage(kBatchPage), kBatchPage);
   form_->BatchPage()->BatchProgressBar->setValue(1);
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kBatchPage);
+  EXPECT_TRUE(prompt_.History().empty());
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab go through the same rules as a click on a tab.
+TEST_F(FormTest, KeyboardPageSwitchFollowsTheRules) {
+  const auto press = [this](Qt::KeyboardModifiers modifiers) {
+    QKeyEvent e(QEvent::KeyPress, Qt::Key_Tab, modifiers);
+    QApplication::sendEvent(form_->TabbedNotebook()->currentWidget(), &e);
+    return form_->CurrentPage();
+  };
+  form_->UnzipPage()->UnzipProgressBar->setValue(40);
+  EXPECT_EQ(press(Qt::ControlModifier), kUnzipPage) << "a busy page stays";
+  form_->UnzipPage()->UnzipProgressBar->setValue(0);
+  EXPECT_EQ(press(Qt::ControlModifier), kUpdatePage);
+  EXPECT_EQ(press(Qt::ControlModifier | Qt::ShiftModifier), kUnzipPage);
+  EXPECT_EQ(press(Qt::ControlModifier | Qt::ShiftModifier), kSfxPage);
   EXPECT_TRUE(prompt_.History().empty());
 }
 
