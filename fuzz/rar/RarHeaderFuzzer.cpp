@@ -4,7 +4,7 @@
 
 #include "rar/RarDecoder.h"
 #include "rar/RarFormat.h"
-#include "rar/SafeOutput.h"
+#include "safeout/Names.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rarfmt::MemorySource src(data, size);
@@ -19,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rarfmt::ReadBlock(src, info.format, offset, block) != rarfmt::Status::Ok) break;
     if (block.kind == rarfmt::BlockKind::File) {
       const rarfmt::Entry& e = block.entry;
-      rarout::SafeElements(e.name);
-      rarout::LinkTargetStaysInside(rarout::SafeElements(e.name), e.linkTarget);
+      safeout::TCleanName name;
+      safeout::CleanName(e.name, name);
+      safeout::CleanName(e.linkTarget, name);
+      safeout::EscapeControls(e.name);
       if (info.format == rarfmt::Format::Rar4) rardec::TDecoder::Rar4FileHeader(e, e.packSize, unsigned(i));
       else rardec::TDecoder::Rar5FileHeader(e, e.packSize, unsigned(i));
     }

@@ -9,6 +9,7 @@
 #include "ops/AdapterCommon.h"
 #include "platform/Paths.h"
 #include "rar/RarKit.h"
+#include "safeout/Names.h"
 
 namespace fs = std::filesystem;
 
@@ -31,7 +32,9 @@ TStatusCode RarCode(int code) {
     case ERAR_BAD_PASSWORD: return TStatusCode::WrongPassword;
     case ERAR_ENCRYPTED_ENTRY:
     case ERAR_ENCRYPTED_HEADERS:
-    case ERAR_UNSUPPORTED_SOLID: return TStatusCode::Unsupported;
+    case ERAR_UNSUPPORTED_SOLID:
+    case ERAR_SPECIAL_FILE: return TStatusCode::Unsupported;
+    case ERAR_UNSAFE_ENTRY: return TStatusCode::Unsafe;
     case kRarKitStopped: return TStatusCode::Cancelled;
     default: return TStatusCode::Failed;
   }
@@ -101,6 +104,7 @@ class TRarAdapter final : public IArchiveAdapter {
       return replace;
     };
     kit.OnExtract = [&](TRarKit& k, const RARHeaderData& h, bool ok) { Done(k, h, ok, ctx); };
+    kit.OnWarning = [&ctx](TRarKit&, const RARHeaderData&, const std::string& text) { ctx.Message(TStatus::Warning(text)); };
     return Finish(kit, kit.ExtractRarArchive(), ctx);
   }
 
@@ -171,7 +175,10 @@ class TRarAdapter final : public IArchiveAdapter {
     const std::string why = TRarKit::IsEncryptedEntry(h) ? std::string("password-protected; it cannot be extracted")
                             : lastError_.empty()          ? std::string("failed")
                                                           : lastError_;
-    ctx.Message(TStatus(TRarKit::IsEncryptedEntry(h) ? TStatusCode::Unsupported : TStatusCode::Damaged, name + ": " + why));
+    const TStatusCode code = TRarKit::IsEncryptedEntry(h)            ? TStatusCode::Unsupported
+                             : RarCode(lastCode_) == TStatusCode::Ok ? TStatusCode::Damaged
+                                                                     : RarCode(lastCode_);
+    ctx.Message(TStatus(code, safeout::EscapeControls(name) + ": " + why));
   }
 
   static void Fill(const TRarKit& k, const RARHeaderData& h, TArchiveEntry& e) {

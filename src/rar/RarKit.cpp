@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "rar/SafeOutput.h"
+#include "safeout/Names.h"
 
 namespace {
 
@@ -123,6 +123,8 @@ std::string TRarKit::GetRarErrorText(int code) {
     case ERAR_ENCRYPTED_ENTRY: return "This entry uses the encryption of RAR before 2.9, which cannot be undone here";
     case ERAR_ENCRYPTED_HEADERS: return "The archive's file names are encrypted: it cannot be opened";
     case ERAR_UNSUPPORTED_SOLID: return "This entry of a solid RAR 4 archive cannot be unpacked";
+    case ERAR_UNSAFE_ENTRY: return "Refused: it would lead outside the destination folder";
+    case ERAR_SPECIAL_FILE: return "Refused: device files and FIFOs are not created";
     case 255: return "Decompression Canceled by user !";
     case -101: return "Unable to load libunrar.so...";
     default: return "Unknown error !\nCode :" + std::to_string(code);
@@ -156,18 +158,40 @@ int TRarKit::ExtractRarArchive() { return Run(TRunMode::Extract); }
 int TRarKit::TestRarArchive() { return Run(TRunMode::Test); }
 
 int TRarKit::ExtractOne(const RARHeaderData& header, const std::string& name) {
-  if (OnOverwrite && !IsFolderEntry(header)) {
-    const std::vector<std::string> elements = rarout::SafeElements(name);
-    std::string disk = TargetDirectory;
-    for (const std::string& e : elements) disk += (disk.empty() || disk.back() == '/' ? "" : "/") + e;
+  // The name the entry gets: the library cleans it the same way.
+  safeout::TCleanName clean;
+  const bool named = safeout::CleanName(name, clean);
+  if (OnOverwrite && named && !IsFolderEntry(header)) {
+    const std::string disk = TargetDirectory + (TargetDirectory.empty() || TargetDirectory.back() == '/' ? "" : "/") + clean.Text();
     struct stat st {};
-    if (!elements.empty() && lstat(disk.c_str(), &st) == 0 && !OnOverwrite(*this, header, disk))
+    if (lstat(disk.c_str(), &st) == 0 && !OnOverwrite(*this, header, disk))
       return gLib.ProcessFile(gArchive, RAR_SKIP, nullptr, nullptr);
   }
   int result = gLib.ProcessFile(gArchive, RAR_EXTRACT, TargetDirectory.c_str(), nullptr);
   if (result == ERAR_ECREATE && !ErrorOnDirExists && (header.Flags & RHDF_DIRECTORY) == RHDF_DIRECTORY) result = 0;
+  if (result == 0 && named && (clean.altered || clean.controls) && OnWarning)
+    OnWarning(*this, header,
+              safeout::EscapeControls(name) +
+                  (clean.altered ? ": unsafe path elements removed, written as " : ": control characters replaced, written as ") +
+                  clean.Text() + (IsFolderEntry(header) ? "/" : ""));
   if (OnExtract) OnExtract(*this, header, result == 0);
   return result;
+}
+
+// A failure of one entry that lets the run go on with the next (the archive itself is readable).
+bool TRarKit::EntryFailure(int code) {
+  switch (code) {
+    case ERAR_BAD_DATA:
+    case ERAR_ECREATE:
+    case ERAR_ECLOSE:
+    case ERAR_EWRITE:
+    case ERAR_ENCRYPTED_ENTRY:
+    case ERAR_BAD_PASSWORD:
+    case ERAR_UNSUPPORTED_SOLID:
+    case ERAR_UNSAFE_ENTRY:
+    case ERAR_SPECIAL_FILE: return true;
+    default: return false;
+  }
 }
 
 int TRarKit::Run(TRunMode mode) {
@@ -175,6 +199,7 @@ int TRarKit::Run(TRunMode mode) {
   std::lock_guard lock(gMutex);
   gCurrent = this;
   index_ = -1;
+  firstFailure_ = 0;
   if (!LoadUnrarLibrary(Path2UnrarDll, NameofUnrarDll)) {
     if (OnError) OnError(*this, kRarKitNoLibrary);
     return kRarKitNoLibrary;
@@ -222,9 +247,10 @@ int TRarKit::Run(TRunMode mode) {
       Stop = false;
     }
     if (read != 0) {
-      // The end of the archive is the normal end of a run, not an error to report.
+      // The end of the archive is the normal end of a run, not an error to report; a run whose
+      // entries failed on the way ends with the first of those failures.
       if (read != ERAR_END_ARCHIVE && OnError) OnError(*this, read);
-      return Finish(read);
+      return Finish(read == ERAR_END_ARCHIVE && firstFailure_ ? firstFailure_ : read);
     }
     const std::string name = EntryName(header);
     unsigned long long pack = 0, unp = header.UnpSize;
@@ -270,6 +296,11 @@ int TRarKit::Run(TRunMode mode) {
     }
     if (result != 0) {
       if (OnError) OnError(*this, result);
+      // A refused or damaged entry does not end the run: the entries after it are still extracted.
+      if (mode != TRunMode::List && EntryFailure(result)) {
+        if (firstFailure_ == 0) firstFailure_ = result;
+        continue;
+      }
       return Finish(result == ERAR_END_ARCHIVE || result == kRarKitStopped ? kRarKitStopped : result);
     }
   }

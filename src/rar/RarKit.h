@@ -51,6 +51,7 @@ class TRarKit {
   std::function<void(TRarKit& sender, const RARHeaderData& eFile, std::string& password)> OnReqPassword;  // encrypted entry; empty password plus Stop cancels
   std::function<void(TRarKit& sender, const TComment& comment)> OnComment;  // the archive comment after opening
   std::function<bool(TRarKit& sender, const RARHeaderData& eFile, const std::string& diskPath)> OnOverwrite;  // the entry's file exists; true replaces it (unassigned: replace)
+  std::function<void(TRarKit& sender, const RARHeaderData& eFile, const std::string& text)> OnWarning;  // the entry was written under a changed name (text says which and why)
   std::function<bool(TRarKit& sender, const RARHeaderData& eFile)> OnSelect;  // extract or test this entry? (unassigned: FilesToProcess decides)
 
   TRarKit() = default;
@@ -81,11 +82,13 @@ class TRarKit {
   enum class TRunMode { List, Test, Extract };
   int Run(TRunMode mode);
   int ExtractOne(const RARHeaderData& header, const std::string& name);
+  static bool EntryFailure(int code);
   int Finish(int code);
   static int VolumeCallback(char* arcName, int mode);
   static int DataCallback(unsigned char* addr, int size);
 
   std::vector<std::string> files_;
+  int firstFailure_ = 0;  // the first entry that failed in a run that went on
   int64_t position_ = 0;
   uint64_t entrySize_ = 0;
   int64_t index_ = -1;

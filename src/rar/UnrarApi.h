@@ -31,6 +31,8 @@ extern "C" {
 #define ERAR_ENCRYPTED_ENTRY 30    /* the entry's encryption is not one this library undoes (RAR 2.0) */
 #define ERAR_ENCRYPTED_HEADERS 31  /* the archive's headers are encrypted; it cannot be opened */
 #define ERAR_UNSUPPORTED_SOLID 32  /* a packed entry of a solid RAR 4 archive after its first; it cannot be unpacked */
+#define ERAR_UNSAFE_ENTRY 33       /* refused: the entry or its link would lead outside the destination */
+#define ERAR_SPECIAL_FILE 34       /* refused: device files and FIFOs are not created */
 
 /* Open modes. */
 #define RAR_OM_LIST 0

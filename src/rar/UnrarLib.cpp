@@ -15,8 +15,8 @@
 #include "rar/RarCrypto.h"
 #include "rar/RarDecoder.h"
 #include "rar/RarFormat.h"
-#include "rar/SafeOutput.h"
 #include "rar/UnrarApi.h"
+#include "safeout/Destination.h"
 
 #define RAR_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -79,6 +79,9 @@ std::string NextVolumeName(const std::string& path, bool newNumbering) {
 
 class TRarArchive {
  public:
+  ~TRarArchive() {
+    if (dest_) dest_->FinishFolders();
+  }
   int Open(RAROpenArchiveData* d);
   int ReadHeader(RARHeaderData* h);
   int ProcessFile(int operation, const char* destPath, const char* destName);
@@ -92,9 +95,10 @@ class TRarArchive {
   int SwitchToNextVolume();
   int Gather(rardec::DataEntry& d);
   int ReadComment(RAROpenArchiveData* d);
-  int Decode(const rardec::DataEntry& d, int fd, std::string* linkTarget);
+  int Decode(const rardec::DataEntry& d, safeout::TOutputFile* out, std::string* linkTarget);
   int Extract(const rardec::DataEntry& d, int operation, const char* destPath, const char* destName);
-  int CopyExtracted(rarout::TDestination& dest, const std::vector<std::string>& elements, const rarfmt::Entry& e);
+  int CopyExtracted(const safeout::TCleanName& name, const rarfmt::Entry& e);
+  safeout::TDestination* Destination(const std::string& folder);
   rarfmt::ByteSource* VolumeBytes(int index);
   int Broken(int code) { return broken_ = code; }
   int UnlockHeaders();
@@ -126,6 +130,9 @@ class TRarArchive {
   std::unique_ptr<rardec::TDecoder> decoder_;
   int decoderGroup_ = -1;
   size_t decoderFed_ = 0;
+  // The folder entries are written to, open for the whole run; folder times are set when it ends.
+  std::unique_ptr<safeout::TDestination> dest_;
+  std::string destFolder_;
 };
 
 int MapOpenStatus(Status s) {
@@ -471,7 +478,7 @@ int ReadChecked(rardec::TDecoder& decoder, const rardec::DataEntry& d, Sink&& si
 
 }  // namespace
 
-int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTarget) {
+int TRarArchive::Decode(const rardec::DataEntry& d, safeout::TOutputFile* out, std::string* linkTarget) {
   std::unique_ptr<rardec::TDecoder> own;
   rardec::TDecoder* decoder;
   if (&d == &single_) {
@@ -510,27 +517,34 @@ int TRarArchive::Decode(const rardec::DataEntry& d, int fd, std::string* linkTar
       if (linkTarget->size() + n > kMaxLinkTarget) return int(ERAR_BAD_DATA);
       linkTarget->append(reinterpret_cast<const char*>(data), n);
     }
-    for (size_t done = 0; fd >= 0 && done < n;) {
-      const ssize_t w = ::write(fd, data + done, n - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return int(ERAR_EWRITE);
-      done += size_t(w);
-    }
+    if (out && !out->Write(data, n)) return int(ERAR_EWRITE);
     return int(ERAR_SUCCESS);
   });
 }
 
+safeout::TDestination* TRarArchive::Destination(const std::string& folder) {
+  if (!dest_ || destFolder_ != folder) {
+    if (dest_) dest_->FinishFolders();
+    auto dest = std::make_unique<safeout::TDestination>();
+    if (!dest->Open(folder.empty() ? std::string(".") : folder)) return nullptr;
+    dest_ = std::move(dest);
+    destFolder_ = folder;
+  }
+  return dest_.get();
+}
+
 // A hard link or file copy entry: a copy of the entry it names, extracted before into the same folder.
-int TRarArchive::CopyExtracted(rarout::TDestination& dest, const std::vector<std::string>& elements,
-                               const rarfmt::Entry& e) {
-  const std::vector<std::string> source = rarout::SafeElements(e.linkTarget);
-  if (source.empty() || source == elements) return ERAR_ECREATE;
-  const int in = dest.OpenExisting(source);
-  if (in < 0) return ERAR_ECREATE;
-  const int out = dest.CreateFile(elements);
-  if (out < 0) {
+int TRarArchive::CopyExtracted(const safeout::TCleanName& name, const rarfmt::Entry& e) {
+  safeout::TCleanName source;
+  if (!safeout::CleanName(e.linkTarget, source) || source.Text() == name.Text()) return ERAR_UNSAFE_ENTRY;
+  safeout::TResult why;
+  const int in = dest_->OpenFile(source, why);
+  if (in < 0) return ERAR_UNSAFE_ENTRY;
+  auto folder = dest_->Folder(name.dirs, true, why);
+  std::unique_ptr<safeout::TOutputFile> out = folder ? dest_->NewFile(folder, name.leaf, 0666, why) : nullptr;
+  if (!out) {
     ::close(in);
-    return ERAR_ECREATE;
+    return why.fault == safeout::TFault::Refused ? ERAR_UNSAFE_ENTRY : ERAR_ECREATE;
   }
   std::vector<char> buf(1 << 16);
   int r = ERAR_SUCCESS;
@@ -539,23 +553,15 @@ int TRarArchive::CopyExtracted(rarout::TDestination& dest, const std::vector<std
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) r = ERAR_EREAD;
     if (n <= 0) break;
-    for (ssize_t done = 0; done < n && r == ERAR_SUCCESS;) {
-      const ssize_t w = ::write(out, buf.data() + done, size_t(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) r = ERAR_EWRITE;
-      else done += w;
+    if (!out->Write(buf.data(), size_t(n))) {
+      r = ERAR_EWRITE;
+      break;
     }
-    if (r != ERAR_SUCCESS) break;
   }
   ::close(in);
-  if (r == ERAR_SUCCESS) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(e.mtime), 0}};
-    ::futimens(out, times);
-    ::fchmod(out, e.unixMode);
-  }
-  ::close(out);
-  if (r != ERAR_SUCCESS) dest.Remove(elements);
-  return r;
+  if (r != ERAR_SUCCESS) return r;
+  const timespec when{time_t(e.mtime), 0};
+  return out->Commit(int(e.unixMode), &when, true) ? ERAR_SUCCESS : ERAR_ECREATE;
 }
 
 int TRarArchive::Extract(const rardec::DataEntry& d, int operation, const char* destPath, const char* destName) {
@@ -564,42 +570,57 @@ int TRarArchive::Extract(const rardec::DataEntry& d, int operation, const char* 
   if (operation == RAR_TEST) {
     if (!hasData) return ERAR_SUCCESS;
     std::string target;
-    return Decode(d, -1, e.linkInData ? &target : nullptr);
+    return Decode(d, nullptr, e.linkInData ? &target : nullptr);
   }
   std::string folder = destPath ? destPath : "";
-  std::vector<std::string> elements;
+  safeout::TCleanName name;
+  bool named;
   if (destName && *destName) {
     const std::string full = destName;
     const size_t slash = full.rfind('/');
     folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : full.substr(0, slash));
-    elements = rarout::SafeElements(slash == std::string::npos ? full : full.substr(slash + 1));
+    named = safeout::CleanName(slash == std::string::npos ? full : full.substr(slash + 1), name);
   } else {
-    elements = rarout::SafeElements(e.name);
+    named = safeout::CleanName(e.name, name);
   }
-  rarout::TDestination dest(folder);
-  if (!dest.Ok()) return ERAR_ECREATE;
-  if (elements.empty()) return e.isDir ? ERAR_SUCCESS : ERAR_ECREATE;
-  if (e.isDir) return dest.MakeFolder(elements) == 0 ? ERAR_SUCCESS : ERAR_ECREATE;
+  safeout::TDestination* dest = Destination(folder);
+  if (!dest) return ERAR_ECREATE;
+  if (!named) return e.isDir ? ERAR_SUCCESS : ERAR_UNSAFE_ENTRY;
+  // Faults of the safe output as the library's codes.
+  const auto code = [](const safeout::TResult& r) {
+    return r ? ERAR_SUCCESS : r.fault == safeout::TFault::Refused ? ERAR_UNSAFE_ENTRY : ERAR_ECREATE;
+  };
+  if (e.isDir) {
+    name.MakeFolder();
+    const timespec when{time_t(e.mtime), 0};
+    return code(dest->MakeFolder(name.dirs, -1, &when));
+  }
+  const uint32_t type = e.rawAttr & 0xF000;
+  if (e.hostOS == RAR_HOST_UNIX && e.unpSize == 0 && (type == 0x1000 || type == 0x2000 || type == 0x6000 || type == 0xC000))
+    return ERAR_SPECIAL_FILE;
+  const timespec when{time_t(e.mtime), 0};
   if (e.link == rarfmt::LinkKind::Symlink) {
     std::string target = e.linkTarget;
     if (e.linkInData) {
-      const int r = Decode(d, -1, &target);
+      target.clear();
+      const int r = Decode(d, nullptr, &target);
       if (r) return r;
     }
-    return dest.MakeSymlink(elements, target) == 0 ? ERAR_SUCCESS : ERAR_ECREATE;
+    // Windows links and junctions name a drive ("C:\\Windows"): absolute, so outside.
+    if (target.size() >= 2 && target[1] == ':' && std::isalpha(uint8_t(target[0]))) return ERAR_UNSAFE_ENTRY;
+    return code(dest->Symlink(name, target, true, &when));
   }
-  if (e.link != rarfmt::LinkKind::None) return CopyExtracted(dest, elements, e);
-  const int fd = dest.CreateFile(elements);
-  if (fd < 0) return ERAR_ECREATE;
-  int r = Decode(d, fd, nullptr);
-  if (r == ERAR_SUCCESS) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(e.mtime), 0}};
-    ::futimens(fd, times);
-    ::fchmod(fd, e.unixMode);
-  }
-  if (::close(fd) != 0 && r == ERAR_SUCCESS) r = ERAR_ECLOSE;
-  if (r != ERAR_SUCCESS) dest.Remove(elements);  // no damaged or partial file is left behind
-  return r;
+  if (e.link != rarfmt::LinkKind::None) return CopyExtracted(name, e);
+  safeout::TResult why;
+  auto parent = dest->Folder(name.dirs, true, why);
+  if (!parent) return code(why);
+  // Written unnamed and named only when its CRC checked out: a damaged or partial file is never left.
+  auto out = dest->NewFile(parent, name.leaf, 0666, why);
+  if (!out) return ERAR_ECREATE;
+  const int r = Decode(d, out.get(), nullptr);
+  if (r != ERAR_SUCCESS) return r;
+  const safeout::TResult committed = out->Commit(int(e.unixMode), &when, true);
+  return committed ? ERAR_SUCCESS : committed.fault == safeout::TFault::FolderInTheWay ? ERAR_ECREATE : ERAR_ECLOSE;
 }
 
 int TRarArchive::ProcessFile(int operation, const char* destPath, const char* destName) {

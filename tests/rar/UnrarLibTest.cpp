@@ -433,12 +433,12 @@ TEST(UnrarGenerated, HostileNamesStayInsideTheDestination) {
 
   const WalkResult run = Walk(dir / "h.rar", RAR_EXTRACT, dest);
   ASSERT_EQ(run.entries.size(), 4u);
-  EXPECT_EQ(run.entries[3].result, ERAR_ECREATE);
+  EXPECT_EQ(run.entries[3].result, ERAR_UNSAFE_ENTRY);
   EXPECT_EQ(testenv::ReadFile(dest / "x"), "dotdot");
   EXPECT_EQ(testenv::ReadFile(dest / "abs/x"), "absolute");
   EXPECT_EQ(testenv::ReadFile(dest / "win/y"), "drive");
   EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "escape")));
-  EXPECT_EQ(Walk(dir / "p.rar", RAR_EXTRACT, dest).endCode, ERAR_ECREATE);
+  EXPECT_EQ(Walk(dir / "p.rar", RAR_EXTRACT, dest).endCode, ERAR_UNSAFE_ENTRY);
   EXPECT_TRUE(fs::is_empty(dir / "outside"));
   EXPECT_TRUE(fs::is_symlink(dest / "planted"));
   size_t count = 0;
@@ -717,7 +717,7 @@ TEST(UnrarGenerated, Rar5LinksAndCopies) {
   const std::string destStr = dest.string();
   while (RARReadHeader(h, &hd) == 0) results.push_back(RARProcessFile(h, RAR_EXTRACT, destStr.c_str(), nullptr));
   RARCloseArchive(h);
-  EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 0, ERAR_ECREATE, ERAR_ECREATE, ERAR_ECREATE}));
+  EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 0, ERAR_UNSAFE_ENTRY, ERAR_UNSAFE_ENTRY, ERAR_UNSAFE_ENTRY}));
   EXPECT_EQ(fs::read_symlink(dest / "dir/link"), "file.txt");
   EXPECT_EQ(testenv::ReadFile(dest / "copy.txt"), "the original");
   EXPECT_EQ(testenv::ReadFile(dest / "hard.txt"), "the original");

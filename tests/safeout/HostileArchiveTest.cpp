@@ -384,7 +384,7 @@ TEST_P(HostileTable, EveryRow) {
 }
 
 // Formats whose extractor writes through the safe-output library.
-const std::vector<TFormat> kMovedFormats = {TFormat::Zip, TFormat::Tar, TFormat::TarGz, TFormat::Gz};
+const std::vector<TFormat> kMovedFormats = kAllFormats;
 
 INSTANTIATE_TEST_SUITE_P(Formats, HostileTable, ::testing::ValuesIn(kMovedFormats),
                          [](const auto& info) {

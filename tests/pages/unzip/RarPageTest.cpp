@@ -182,7 +182,7 @@ TEST_F(RarPageTest, MultiVolumeSetAndEncryptedEntries) {
   EXPECT_FALSE(prompt_.Saw("End of archive"));
 
   // Partly encrypted: the password is asked once; a wrong one gets the wrong-password box and leaves
-  // nothing behind, the right one extracts.
+  // nothing of the encrypted entry behind (the run goes on with the plain one), the right one extracts.
   fs::remove_all(dest_);
   fs::create_directories(dest_);
   page_->ResetUnzipPage();
@@ -196,7 +196,7 @@ TEST_F(RarPageTest, MultiVolumeSetAndEncryptedEntries) {
   EXPECT_EQ(asked, 1);
   EXPECT_TRUE(prompt_.Saw("Incorrect password")) << "the page says why the entry was not extracted";
   EXPECT_FALSE(prompt_.Saw("End of archive"));
-  EXPECT_TRUE(testenv::ListTree(dest_).empty());
+  EXPECT_EQ(testenv::ListTree(dest_), std::vector<std::string>{"bar.txt"});
   prompt_.Clear();
   prompt_.QueueText("12345678");
   Unzip(dest_);
