@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -251,7 +252,9 @@ class TSpanOut {
         ::stat(partName_.c_str(), &st);
         int32_t labelDisk = DiskNumberOfLabel(kit_.Media->VolumeLabel(partName_));
         if (labelDisk == 0) labelDisk = 1;
-        const bool previous = st.st_mtim.tv_sec == date_.tv_sec && labelDisk - 1 < part_;
+        // FAT keeps times to two seconds.
+        const bool sameDate = std::llabs(static_cast<long long>(st.st_mtim.tv_sec - date_.tv_sec)) <= 2;
+        const bool previous = sameDate && labelDisk - 1 < part_;
         TMediumContents contents;
         const bool empty = removable_ && kit_.Media->Contents(mountPoint_, contents) && contents.Files == 0;
         const TZipDiskStatus status = (previous ? zdsPreviousDisk : zdsSameFileName) | (empty ? zdsEmpty : zdsHasFiles);
