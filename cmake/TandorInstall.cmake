@@ -38,6 +38,7 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/install/gz/changelog.gz
 add_custom_target(tandor_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/install/gz/changelog.gz)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/install/gz/changelog.gz
         DESTINATION share/doc/tandorfile)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides DESTINATION share/lintian/overrides RENAME tandorfile)
 
 # A plain install (no DESTDIR: not a package being staged) refreshes the desktop's databases itself.
 install(CODE [[

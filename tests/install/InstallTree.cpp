@@ -47,6 +47,7 @@ std::vector<std::string> ExpectedFiles() {
       "share/man/man1/tandorfile.1.gz",
       "share/doc/tandorfile/copyright",
       "share/doc/tandorfile/changelog.gz",
+      "share/lintian/overrides/tandorfile",
   };
   if (fs::exists(testenv::ProgramDir() / "SfxStub.bin")) files.push_back(dir + "SfxStub.bin");
   for (const auto& e : fs::directory_iterator(testenv::SourceDir() / "help"))
