@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "core/TextUtil.h"
 
@@ -15,10 +17,34 @@ namespace {
 
 class TCancelled : public std::exception {};
 
+// The bytes of the files to store, summed on a thread of its own while the archive is being written
+// (it only serves progress): the writing side keeps one status call per file.
+struct TSizeTotal {
+  std::atomic<uint64_t> bytes{0};
+  std::atomic<bool> ready{false};
+  std::thread thread;
+
+  void Start(const std::vector<TArchiveItem>& items, const std::atomic<bool>& cancel) {
+    thread = std::thread([this, &items, &cancel] {
+      uint64_t sum = 0;
+      for (const auto& it : items) {
+        if (cancel) break;
+        struct stat st {};
+        if (::lstat(it.Source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) sum += static_cast<uint64_t>(st.st_size);
+      }
+      bytes = sum;
+      ready = true;
+    });
+  }
+  ~TSizeTotal() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
 // Counts the bytes passing to the archive, reports progress and notices Cancel.
 class TProgressOutput : public TTarOutput {
  public:
-  TProgressOutput(TTarOutput* inner, TArchiveCreator& owner, uint64_t total)
+  TProgressOutput(TTarOutput* inner, TArchiveCreator& owner, const TSizeTotal& total)
       : inner_(inner), owner_(owner), total_(total) {}
   ~TProgressOutput() override { delete inner_; }
   void Write(const void* data, size_t n) override {
@@ -57,14 +83,15 @@ class TProgressOutput : public TTarOutput {
  private:
   void Count(uint64_t n) {
     passed_ += n;
-    if (owner_.OnProgress && passed_ - reported_ >= (4u << 20)) {
+    if (owner_.OnProgress && passed_ - reported_ >= (4u << 20) && total_.ready) {
       reported_ = passed_;
-      owner_.OnProgress(std::min(passed_, total_), total_, name_);
+      const uint64_t total = total_.bytes;
+      owner_.OnProgress(std::min(passed_, total), total, name_);
     }
   }
   TTarOutput* inner_;
   TArchiveCreator& owner_;
-  uint64_t total_;
+  const TSizeTotal& total_;
   uint64_t passed_ = 0, reported_ = 0;
   std::string name_;
 };
@@ -102,12 +129,8 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
     res.Error = "A gzip file holds exactly one file";
     return res;
   }
-  uint64_t total = 0;
-  for (const auto& it : Items) {
-    if (!OnProgress) break;  // the total only serves progress
-    struct stat st {};
-    if (::lstat(it.Source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += static_cast<uint64_t>(st.st_size);
-  }
+  TSizeTotal total;
+  if (OnProgress) total.Start(Items, Cancel);
   const std::string temp = TempNameBeside(target);
   TAsyncFileOutput* file = nullptr;
   try {
@@ -200,6 +223,9 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
   }
   if (!ok) ::unlink(temp.c_str());
   res.Ok = ok;
-  if (ok && OnProgress) OnProgress(total, total, "");
+  if (ok && OnProgress) {
+    total.thread.join();
+    OnProgress(total.bytes, total.bytes, "");
+  }
   return res;
 }
