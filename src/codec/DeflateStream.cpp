@@ -159,11 +159,13 @@ void IsalPiece(int level, const uint8_t* dict, size_t dictLen, const uint8_t* in
 }  // namespace
 
 bool LooksIncompressible(const uint8_t* in, size_t n) {
-  constexpr size_t kSample = 64u << 10;
-  if (n < 4 * kSample) return false;
+  constexpr size_t kSample = 32u << 10;
+  constexpr size_t kSamples = 8;
+  if (n < (256u << 10)) return false;
   libdeflate_compressor* c = CompressorFor(1);
   uint8_t out[kSample + 1024];
-  for (size_t at : {size_t(0), n / 2}) {
+  for (size_t i = 0; i < kSamples; ++i) {
+    size_t at = (n - kSample) / (kSamples - 1) * i;
     size_t got = libdeflate_deflate_compress(c, in + at, kSample, out, sizeof out);
     if (got != 0 && got < kSample - kSample / 100) return false;
   }

@@ -27,10 +27,14 @@ struct TSizeTotal {
   void Start(const std::vector<TArchiveItem>& items, const std::atomic<bool>& cancel) {
     thread = std::thread([this, &items, &cancel] {
       uint64_t sum = 0;
+      TFolderCache folders;
+      std::string leaf;
       for (const auto& it : items) {
         if (cancel) break;
         struct stat st {};
-        if (::lstat(it.Source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) sum += static_cast<uint64_t>(st.st_size);
+        int dir = folders.Parent(it.Source, leaf);
+        if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+          sum += static_cast<uint64_t>(st.st_size);
       }
       bytes = sum;
       ready = true;

@@ -680,7 +680,6 @@ TTarWriter::~TTarWriter() {
     Finalize();
   } catch (...) {
   }
-  if (dirFd_ >= 0) ::close(dirFd_);
   if (owns_) delete output_;
 }
 
@@ -814,26 +813,28 @@ const std::string& CachedName(bool user, uint32_t id) {
 }
 }  // namespace
 
-// The folder holding `fileName`, opened once for a run of files in it; AT_FDCWD with the whole name when
-// the name has no usable last element.
-int TTarWriter::ParentDir(const std::string& fileName, std::string& leaf) {
-  size_t slash = fileName.rfind('/');
-  leaf = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+TFolderCache::~TFolderCache() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int TFolderCache::Parent(const std::string& path, std::string& leaf) {
+  size_t slash = path.rfind('/');
+  leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   if (leaf.empty() || leaf == "." || leaf == "..") {
-    leaf = fileName;
+    leaf = path;
     return AT_FDCWD;
   }
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
-  if (dirFd_ < 0 || dir != dirPath_) {
-    if (dirFd_ >= 0) ::close(dirFd_);
-    dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    dirPath_ = dir;
-    if (dirFd_ < 0) {
-      leaf = fileName;
-      return AT_FDCWD;
-    }
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (fd_ < 0 || dir != dir_) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    dir_ = dir;
   }
-  return dirFd_;
+  if (fd_ < 0) {
+    leaf = path;
+    return AT_FDCWD;
+  }
+  return fd_;
 }
 
 // A file's data from its open descriptor: large files through the kernel, the rest read once straight
@@ -890,7 +891,7 @@ void TTarWriter::WriteFileData(int fd, const std::string& path, int64_t size) {
 int64_t TTarWriter::AddPath(const std::string& fileName, const std::string& tarName) {
   // One statx and, for a file, one open and (mostly) one read, looked up inside the cached folder.
   std::string leaf;
-  int dir = ParentDir(fileName, leaf);
+  int dir = folders_.Parent(fileName, leaf);
   struct statx sx {};
   if (::statx(dir, leaf.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) != 0)
     throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));

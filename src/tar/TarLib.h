@@ -164,6 +164,23 @@ class TTarArchive {
   int64_t stored_ = 0;  // data bytes of the current entry in the archive (after a sparse map)
 };
 
+// The folder of the last path asked for, kept open so that a run of files in one folder is looked up
+// relative to it (one name to resolve instead of the whole path).
+class TFolderCache {
+ public:
+  TFolderCache() = default;
+  ~TFolderCache();
+  TFolderCache(const TFolderCache&) = delete;
+  TFolderCache& operator=(const TFolderCache&) = delete;
+  // A descriptor for the folder holding `path` and the name inside it; AT_FDCWD and the whole path
+  // when the path has no usable last element or its folder cannot be opened.
+  int Parent(const std::string& path, std::string& leaf);
+
+ private:
+  std::string dir_;
+  int fd_ = -1;
+};
+
 // Builds a tar archive. Values stamped into every added entry are public members.
 class TTarWriter {
  public:
@@ -206,7 +223,6 @@ class TTarWriter {
   void WriteLongRecord(char flag, const std::string& text);
   void WriteData(TTarInput& data, int64_t size, int fd);
   void WriteFileData(int fd, const std::string& path, int64_t size);
-  int ParentDir(const std::string& fileName, std::string& leaf);
   void Out(const void* p, size_t n);
 
   TTarOutput* output_ = nullptr;
@@ -214,7 +230,5 @@ class TTarWriter {
   bool finalized_ = false;
   uint64_t written_ = 0;
   std::vector<char> copyBuf_;
-  // The folder of the last file added, open for lookups relative to it.
-  std::string dirPath_;
-  int dirFd_ = -1;
+  TFolderCache folders_;
 };
