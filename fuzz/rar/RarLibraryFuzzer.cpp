@@ -1,5 +1,6 @@
 // libFuzzer target: the whole library (open, headers, volumes, decoding through libarchive, CRC
-// checks) over arbitrary bytes written to a file, every entry tested without writing output.
+// checks) over arbitrary bytes written to a file, every entry tested without writing output. Built a
+// second time with a password (rar_crypt_fuzzer) for encrypted headers and data.
 #include <unistd.h>
 
 #include <cstdint>
@@ -36,6 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RarHandle h = RAROpenArchive(&o);
   if (!h) return 0;
   RARSetChangeVolProc(h, Decline);
+#ifdef TANDOR_FUZZ_PASSWORD
+  RARSetPassword(h, TANDOR_FUZZ_PASSWORD);  // the encryption paths: keys, check values, decryption
+#endif
   RARHeaderData hd{};
   for (int i = 0; i < 1000 && RARReadHeader(h, &hd) == 0; ++i)
     if (RARProcessFile(h, RAR_TEST, nullptr, nullptr) != 0) break;

@@ -9,7 +9,10 @@
 
 namespace rarcrypt {
 
-constexpr unsigned kMaxRar5KdfCount = 24;  // 2^24 rounds at most, as RAR itself allows
+#ifndef TANDOR_RAR_MAX_KDF
+#define TANDOR_RAR_MAX_KDF 24  // 2^24 rounds at most, as RAR itself allows (the fuzz build lowers it)
+#endif
+constexpr unsigned kMaxRar5KdfCount = TANDOR_RAR_MAX_KDF;
 
 struct TRar5Keys {
   uint8_t key[32];

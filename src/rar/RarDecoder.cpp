@@ -136,7 +136,7 @@ std::string TDecoder::Rar5Spacer() {
 }
 
 TDecoder::TDecoder(rarfmt::Format format, bool solid, VolumeSource volumes)
-    : format_(format), solid_(solid), volumes_(std::move(volumes)), buffer_(1 << 16) {
+    : format_(format), solid_(solid), volumes_(std::move(volumes)), buffer_(1 << 20) {
   Segment start;
   start.bytes = format_ == rarfmt::Format::Rar4 ? Rar4Start(solid_) : Rar5Start(solid_);
   queue_.push_back(std::move(start));

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <cstring>
 #include <ctime>
@@ -555,16 +555,7 @@ size_t FileSource::ReadAt(uint64_t offset, void* buffer, size_t n) {
   return done;
 }
 
-uint32_t Crc32(uint32_t crc, const void* data, size_t n) {
-  const auto* p = static_cast<const Bytef*>(data);
-  while (n > 0) {
-    const uInt chunk = uInt(std::min<size_t>(n, 1u << 30));
-    crc = uint32_t(crc32(crc, p, chunk));
-    p += chunk;
-    n -= chunk;
-  }
-  return crc;
-}
+uint32_t Crc32(uint32_t crc, const void* data, size_t n) { return libdeflate_crc32(crc, data, n); }
 
 bool ReadVint(const uint8_t* p, size_t avail, uint64_t& value, size_t& used) {
   value = 0;

@@ -458,7 +458,7 @@ namespace {
 template <typename Sink>
 int ReadChecked(rardec::TDecoder& decoder, const rardec::DataEntry& d, Sink&& sink) {
   const rarfmt::Entry& e = d.entry;
-  std::vector<uint8_t> buf(1 << 16);
+  std::vector<uint8_t> buf(1 << 20);
   uint32_t crc = 0;
   uint64_t total = 0;
   for (;;) {
