@@ -484,8 +484,14 @@ Status DecryptHeader4(ByteSource& src, uint64_t offset, const HeaderKey& key, st
   if (got == 0) return Status::EndOfData;
   if (got < 8) return Status::Truncated;
   rarcrypt::TCipherKey k;
-  k.key.resize(16);
-  rarcrypt::DeriveRar3(key.password, salt, k.key.data(), k.iv);
+  auto& known = key.rar4Keys[std::string(reinterpret_cast<const char*>(salt), 8)];
+  if (known.first.empty()) {  // one derivation per salt: it costs 262,144 rounds of SHA-1
+    known.first.resize(16);
+    known.second.resize(16);
+    rarcrypt::DeriveRar3(key.password, salt, known.first.data(), known.second.data());
+  }
+  k.key = known.first;
+  std::memcpy(k.iv, known.second.data(), 16);
   uint8_t first[16];
   if (!ReadExact(src, offset + 8, first, 16) || !rarcrypt::DecryptCbc(k, first, 16)) return Status::Truncated;
   const uint16_t size = Get16(first + 5);

@@ -2,7 +2,9 @@
 // RAR 4 and RAR 5 block parsing: signature, main header, file and service headers, end block.
 // Every size and count read from the archive is checked against the header and the source size.
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 #include <utility>
 
 namespace rarfmt {
@@ -87,6 +89,7 @@ struct ArchiveInfo {
 struct HeaderKey {
   uint8_t rar5Key[32] = {};
   std::string password;
+  mutable std::map<std::string, std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> rar4Keys;  // salt -> key, IV
 };
 
 enum class LinkKind { None, Symlink, HardLink, FileCopy };

@@ -36,7 +36,7 @@ int ParseAll(const std::string& bytes) {
 }
 
 // Opens the file through the library and tests (or extracts into `dest`) every entry; returns the ending code.
-int TestAll(const fs::path& file, const fs::path& dest = {}) {
+int TestAll(const fs::path& file, const fs::path& dest = {}, const char* password = nullptr) {
   const std::string name = file.string();
   RAROpenArchiveData o{};
   o.ArcName = name.c_str();
@@ -45,6 +45,7 @@ int TestAll(const fs::path& file, const fs::path& dest = {}) {
   o.CmtBufSize = sizeof comment;
   RarHandle h = RAROpenArchive(&o);
   if (!h) return int(o.OpenResult);
+  if (password) RARSetPassword(h, password);
   RARHeaderData hd{};
   int r = 0;
   for (int i = 0; i < 100000 && (r = RARReadHeader(h, &hd)) == 0; ++i)
@@ -191,6 +192,35 @@ TEST(RarHostile, KeptFuzzerInputs) {
     }
   }
   EXPECT_GE(count, 10);
+}
+
+// The encrypted samples, cut and mutated, opened with their passwords: encryption records, header
+// decryption, keys and data decryption under the sanitizers.
+TEST(RarHostile, MutatedEncryptedSamplesWithPasswords) {
+  std::mt19937 rng(20251210);
+  const fs::path work = testenv::MakeTempDir("mut-enc");
+  const std::pair<const char*, const char*> samples[] = {
+      {"test_read_format_rar_encryption_header.rar", "12345678"},
+      {"test_read_format_rar_encryption_data.rar", "12345678"},
+      {"test_read_format_rar4_encrypted_filenames.rar", "password"},
+      {"test_read_format_rar5_solid_encrypted.rar", "password"},
+  };
+  for (const auto& [sample, password] : samples) {
+    SCOPED_TRACE(sample);
+    const std::string bytes = testenv::ReadFile(testenv::TestDataDir() / "rar" / sample);
+    testenv::WriteFile(work / "m.rar", bytes);
+    EXPECT_EQ(TestAll(work / "m.rar", {}, password), ERAR_END_ARCHIVE);
+    for (size_t cut = 0; cut < bytes.size(); cut += 1 + bytes.size() / 11) {
+      testenv::WriteFile(work / "m.rar", bytes.substr(0, cut));
+      TestAll(work / "m.rar", {}, password);  // a cut at a block boundary may well be a good archive
+    }
+    for (int i = 0; i < 24; ++i) {
+      std::string m = bytes;
+      m[rng() % m.size()] = char(rng());
+      testenv::WriteFile(work / "m.rar", m);
+      TestAll(work / "m.rar", i % 4 == 0 ? work / "out" : fs::path(), password);
+    }
+  }
 }
 
 TEST(RarHostile, TruncatedAndMutatedSamples) {
