@@ -327,6 +327,13 @@ TRun TInflate64::Stored(uint8_t* win, size_t& pos, size_t limit, bool exact) {
 TRun TInflate64::Codes(uint8_t* win, size_t& pos, size_t limit, bool exact) {
   uint64_t bits = bits_;
   unsigned count = count_;
+  auto refill = [&] {  // the bit buffer lives in locals inside the loop
+    bits_ = bits;
+    count_ = count;
+    Refill();
+    bits = bits_;
+    count = count_;
+  };
   TRun r;
   for (;;) {
     if (!final_ && iend_ - ip_ < 16) {
@@ -341,11 +348,7 @@ TRun TInflate64::Codes(uint8_t* win, size_t& pos, size_t limit, bool exact) {
       r = TRun::Bad;  // the last symbol took bits the input does not have
       break;
     }
-    bits_ = bits;
-    count_ = count;
-    Refill();
-    bits = bits_;
-    count = count_;
+    refill();
     const uint32_t e = Lookup(lit_, kLitBits, bits, count);
     const unsigned sym = e >> 8;
     if (e & kBad) {
@@ -372,11 +375,7 @@ TRun TInflate64::Codes(uint8_t* win, size_t& pos, size_t limit, bool exact) {
     const size_t len = kLenBase[li] + size_t(bits & ((uint64_t(1) << kLenExtra[li]) - 1));
     bits >>= kLenExtra[li];
     count -= kLenExtra[li];
-    bits_ = bits;
-    count_ = count;
-    Refill();
-    bits = bits_;
-    count = count_;
+    refill();
     const uint32_t d = Lookup(dist_, kDistBits, bits, count);
     if (d & kBad) {
       r = TRun::Bad;
