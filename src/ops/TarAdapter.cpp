@@ -376,6 +376,8 @@ class TGzipAdapter final : public IArchiveAdapter {
     if (params.Items.size() != 1 || fs::is_directory(params.Items[0].Source, ec))
       return {TStatusCode::Unsupported, "a gzip file holds exactly one file"};
     const TSourceItem& it = params.Items[0];
+    if (fs::equivalent(it.Source, params.Target, ec))
+      return {TStatusCode::Failed, params.Target + ": a gzip file cannot hold itself"};
     return CreateWith(ctx, TArchiveKind::Gz, path, params, {{it.Source, it.StoredName}});
   }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/TextUtil.h"
+#include "safeout/Destination.h"
 
 namespace {
 
@@ -100,14 +101,6 @@ class TProgressOutput : public TTarOutput {
   std::string name_;
 };
 
-std::string TempNameBeside(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  std::string dir = ExtractFileDir(target);
-  std::string leaf = ExtractFileName(target);
-  std::string prefix = dir.empty() ? std::string() : dir + "/";
-  return prefix + "." + leaf + ".tandor-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
-}
-
 std::string GzInnerName(const std::string& target) {
   std::string leaf = ExtractFileName(target);
   std::string lower = LowerCase(leaf);
@@ -133,16 +126,33 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
     res.Error = "A gzip file holds exactly one file";
     return res;
   }
-  TSizeTotal total;
-  if (OnProgress) total.Start(Items, Cancel);
-  const std::string temp = TempNameBeside(target);
-  TAsyncFileOutput* file = nullptr;
-  try {
-    file = new TAsyncFileOutput(temp, 0666, true);
-  } catch (const ETarError& e) {
-    res.Error = e.what();
+  // The archive never holds itself: a source that is the target (an earlier run's archive) is left out.
+  std::vector<TArchiveItem> items;
+  struct stat targetSt {};
+  const bool haveTarget = ::stat(target.c_str(), &targetSt) == 0;
+  for (const auto& it : Items) {
+    struct stat st {};
+    if (haveTarget && ::lstat(it.Source.c_str(), &st) == 0 && st.st_dev == targetSt.st_dev && st.st_ino == targetSt.st_ino) {
+      res.Warnings.push_back(it.Source + ": the archive itself is not added");
+      continue;
+    }
+    items.push_back(it);
+  }
+  if (items.empty() || (Kind == TArchiveKind::Gz && items.size() != 1)) {
+    res.Error = "Nothing to add: " + target + " cannot hold itself";
     return res;
   }
+  // Written unnamed (or under a hidden temporary of ours, which a later run removes) and named only
+  // when complete: a stopped, failed or killed run leaves nothing under the target name.
+  safeout::TResult why;
+  std::unique_ptr<safeout::TOutputFile> output = safeout::NewFileAt(target, 0666, why);
+  if (!output) {
+    res.Error = "Can't create " + target + ": " + why.text;
+    return res;
+  }
+  TSizeTotal total;
+  if (OnProgress) total.Start(items, Cancel);
+  TAsyncFileOutput* file = new TAsyncFileOutput(output->Fd(), target);
   TGzWriteOptions gzOpt;
   gzOpt.Level = CompressionLevel;
   gzOpt.Header.HasComment = StoreComment;
@@ -151,11 +161,11 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
   TTarOutput* sink = file;
   if (Kind != TArchiveKind::Tar) {
     gzOpt.Header.Name = Kind == TArchiveKind::Gz
-                            ? ExtractFileName(Items[0].StoredName.empty() ? Items[0].Source : Items[0].StoredName)
+                            ? ExtractFileName(items[0].StoredName.empty() ? items[0].Source : items[0].StoredName)
                             : GzInnerName(target);
     // A gzip file carries its source's time; a gzipped tar the time it was made.
     struct stat st {};
-    if (Kind == TArchiveKind::Gz && ::stat(Items[0].Source.c_str(), &st) == 0) gzOpt.Header.MTime = static_cast<uint32_t>(st.st_mtime);
+    if (Kind == TArchiveKind::Gz && ::stat(items[0].Source.c_str(), &st) == 0) gzOpt.Header.MTime = static_cast<uint32_t>(st.st_mtime);
     else if (Kind == TArchiveKind::TarGz) gzOpt.Header.MTime = static_cast<uint32_t>(::time(nullptr));
     sink = new TGzWriter(file, true, gzOpt);
   }
@@ -164,7 +174,7 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
   try {
     if (Kind == TArchiveKind::Gz) {
       std::unique_ptr<TTarOutput> out(progress);
-      TFileInput in(Items[0].Source);
+      TFileInput in(items[0].Source);
       progress->SetName(gzOpt.Header.Name);
       std::vector<char> buf(1 << 20);
       for (;;) {
@@ -188,7 +198,7 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
         w.AddVolumeHeader(VolumeHeader, UnixToDateTime(static_cast<double>(::time(nullptr))));
         ++res.Entries;
       }
-      for (const auto& it : Items) {
+      for (const auto& it : items) {
         progress->Check();
         std::string name = it.StoredName.empty() ? ExtractFileName(it.Source) : it.StoredName;
         progress->SetName(name);
@@ -221,11 +231,12 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
   } catch (const std::exception& e) {
     res.Error = e.what();
   }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    res.Error = "Can't rename " + temp + " to " + target + ": " + SystemErrorText(errno);
+  if (ok) {
+    if (safeout::TResult r = output->Commit(-1, nullptr, true); !r) {
+      ok = false;
+      res.Error = "Can't rename the new archive to " + target + ": " + r.text;
+    }
   }
-  if (!ok) ::unlink(temp.c_str());
   res.Ok = ok;
   if (ok && OnProgress) {
     total.thread.join();

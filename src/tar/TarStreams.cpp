@@ -206,6 +206,11 @@ TAsyncFileOutput::TAsyncFileOutput(const std::string& path, unsigned mode, bool 
   cur_.resize(bufferSize);
 }
 
+TAsyncFileOutput::TAsyncFileOutput(int fd, const std::string& name, size_t bufferSize)
+    : path_(name), fd_(fd), ownsFd_(false), state_(std::make_unique<TState>()) {
+  cur_.resize(bufferSize);
+}
+
 TAsyncFileOutput::~TAsyncFileOutput() {
   try {
     Close();
@@ -315,6 +320,6 @@ void TAsyncFileOutput::Close() {
   }
   int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0 && error.empty()) error = "Can't close " + path_ + ": " + SystemErrorText(errno);
+  if (ownsFd_ && ::close(fd) != 0 && error.empty()) error = "Can't close " + path_ + ": " + SystemErrorText(errno);
   if (!error.empty()) throw ETarError(error);
 }

@@ -134,6 +134,9 @@ class TAsyncFileOutput : public TTarOutput {
  public:
   explicit TAsyncFileOutput(const std::string& path, unsigned mode = 0666, bool exclusive = false,
                             size_t bufferSize = 512 << 10);
+  // Writes to an open descriptor that stays the caller's (Close flushes it but does not close it);
+  // `name` is for messages.
+  TAsyncFileOutput(int fd, const std::string& name, size_t bufferSize = 512 << 10);
   ~TAsyncFileOutput() override;
   void Write(const void* data, size_t n) override;
   void Close() override;
@@ -149,6 +152,7 @@ class TAsyncFileOutput : public TTarOutput {
   void Drain();
   std::string path_;
   int fd_ = -1;
+  bool ownsFd_ = true;
   TRawBuffer<char> cur_;
   size_t used_ = 0;
   uint64_t written_ = 0;

@@ -451,3 +451,131 @@ INSTANTIATE_TEST_SUITE_P(Formats, KilledRun, ::testing::Combine(::testing::Value
                            std::replace(n.begin(), n.end(), '.', '_');
                            return n + (std::get<1>(info.param) ? "_fallback" : "");
                          });
+
+// ---- The writing side: what `tandor a` takes in and leaves behind --------------------------------
+
+namespace {
+
+const std::vector<TFormat> kWritableFormats = {TFormat::Zip, TFormat::Tar, TFormat::TarGz};
+
+std::string FormatId(TFormat f) {
+  std::string n = FormatName(f);
+  std::replace(n.begin(), n.end(), '.', '_');
+  return n;
+}
+
+// Unpacks `archive` with the peer tool into `into`.
+int PeerExtract(TFormat f, const fs::path& archive, const fs::path& into) {
+  fs::create_directories(into);
+  const std::string a = Quote(archive.string()), d = Quote(into.string());
+  return testenv::Run(f == TFormat::Zip ? "unzip -qq " + a + " -d " + d + " 2>&1" : "tar xf " + a + " -C " + d + " 2>&1");
+}
+
+class AddingTest : public ::testing::TestWithParam<TFormat> {};
+
+}  // namespace
+
+// Issue 14 item 7: adding never follows a symbolic link; each is stored as a link (a link to "/"
+// must not walk the file system, a link to a folder outside must not bring its files in).
+TEST_P(AddingTest, SymlinksAreStoredAsLinks) {
+  const TFormat f = GetParam();
+  const TBox b = MakeBox(f, "");
+  const fs::path src = b.root / "src";
+  testenv::WriteFile(src / "a.txt", "file");
+  fs::create_directory_symlink("/", src / "root");
+  fs::create_directory_symlink(b.outside / "etc", src / "etc");
+  fs::create_symlink("a.txt", src / "rel");
+  fs::create_symlink("nowhere", src / "gone");
+  fs::remove(b.archive);
+  const TOutcome add = RunTandor(b, "a -r " + Quote(b.archive.string()) + " src");
+  ASSERT_EQ(add.status, 0) << add.Text();
+  EXPECT_LT(fs::file_size(b.archive), 64u * 1024) << "only the tree itself";
+  const fs::path peer = b.root / "peer";
+  ASSERT_EQ(PeerExtract(f, b.archive, peer), 0);
+  EXPECT_EQ(fs::read_symlink(peer / "src/root"), "/");
+  EXPECT_EQ(fs::read_symlink(peer / "src/etc"), b.outside / "etc");
+  EXPECT_EQ(fs::read_symlink(peer / "src/rel"), "a.txt");
+  EXPECT_EQ(fs::read_symlink(peer / "src/gone"), "nowhere");
+  EXPECT_EQ(testenv::ReadFile(peer / "src/a.txt"), "file");
+  // Our own extraction makes the links that stay inside and refuses the others.
+  const TOutcome x = RunTandor(b, "x " + Quote(b.archive.string()) + " -d " + Quote(b.dest.string()));
+  EXPECT_EQ(x.status, 1) << x.Text();
+  EXPECT_TRUE(Has(x.err, "src/root")) << x.Text();
+  EXPECT_EQ(fs::read_symlink(b.dest / "src/rel"), "a.txt");
+  EXPECT_FALSE(fs::is_symlink(b.dest / "src/root"));
+  EXPECT_FALSE(fs::is_symlink(b.dest / "src/etc"));
+}
+
+// Issue 14 item 17: an archive made again in the folder it archives never holds its earlier self.
+TEST_P(AddingTest, NoArchiveAddsItself) {
+  const TFormat f = GetParam();
+  const fs::path dir = testenv::MakeTempDir("self");
+  testenv::WriteFile(dir / "data.txt", "data");
+  const std::string name = std::string("s") + Extension(f);
+  const TBox b{dir, dir, dir, dir, dir, dir / name};
+  for (int run = 0; run < 2; ++run) {
+    const TOutcome add = RunTandor(b, "a -r " + name + " .");
+    ASSERT_TRUE(add.status == 0 || run == 1) << add.Text();
+  }
+  const TOutcome list = RunTandor(b, "l " + name);
+  ASSERT_EQ(list.status, 0) << list.Text();
+  EXPECT_TRUE(Has(list.out, "data.txt")) << list.Text();
+  EXPECT_FALSE(Has(list.out, name)) << list.Text();
+  // A gzip file of itself is refused and left as it was.
+  testenv::WriteFile(dir / "one.txt", "one");
+  ASSERT_EQ(RunTandor(b, "a one.txt.gz one.txt").status, 0);
+  const std::string before = testenv::ReadFile(dir / "one.txt.gz");
+  const TOutcome self = RunTandor(b, "a one.txt.gz one.txt.gz");
+  EXPECT_NE(self.status, 0) << self.Text();
+  EXPECT_EQ(testenv::ReadFile(dir / "one.txt.gz"), before);
+}
+
+// Issue 14 item 13: a creation killed half way leaves nothing under the archive's name and no part
+// of its own behind (or one that the next run beside it removes).
+TEST_P(AddingTest, KilledCreationLeavesNoPart) {
+  const TFormat f = GetParam();
+  for (const bool fallback : {false, true}) {
+    SCOPED_TRACE(fallback ? "without O_TMPFILE" : "O_TMPFILE");
+    const TBox b = MakeBox(f, "");
+    fs::remove(b.archive);
+    testenv::WriteFile(b.root / "src/big.bin", testenv::RandomBytes(size_t(64) << 20, 7));
+    const std::string cmd = "cd " + Quote(b.root.string()) + " && " + (fallback ? "TANDOR_SAFEOUT_FALLBACK=1 " : "") +
+                            "exec " + Quote(Tandor()) + " a -q -r -1 " + Quote(b.archive.string()) + " src >/dev/null 2>&1";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    bool seen = false;
+    const auto start = std::chrono::steady_clock::now();
+    while (!seen && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+      std::error_code ec;
+      for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+           !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string target = fs::read_symlink(it->path(), ec).string();
+        // Its output: unnamed ("root/#123 (deleted)") or a hidden temporary beside the archive.
+        if (!ec && target.rfind(b.root.string() + "/", 0) == 0 && target.find("/src/") == std::string::npos) seen = true;
+      }
+      if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(seen) << "the run never opened its archive";
+    for (const std::string& left : testenv::ListTree(b.root)) {
+      if (left.rfind("src", 0) == 0 || left.rfind("box", 0) == 0) continue;
+      long pidOf = 0;
+      EXPECT_TRUE(safeout::IsTemporaryName(left, pidOf)) << left << " left by a killed run";
+    }
+    const TOutcome again = RunTandor(b, "a -q -r -1 " + Quote(b.archive.string()) + " src");
+    EXPECT_EQ(again.status, 0) << again.Text();
+    for (const std::string& left : testenv::ListTree(b.root)) {
+      long pidOf = 0;
+      EXPECT_FALSE(safeout::IsTemporaryName(left, pidOf)) << left << " still there after the next run";
+    }
+    EXPECT_TRUE(fs::exists(b.archive));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AddingTest, ::testing::ValuesIn(kWritableFormats),
+                         [](const auto& info) { return FormatId(info.param); });

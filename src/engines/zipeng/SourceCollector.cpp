@@ -101,10 +101,18 @@ void SourceCollector::Push(const std::string& fullPath, const struct stat& st, c
   SourceItem it;
   it.fullPath = fullPath;
   it.isDir = S_ISDIR(st.st_mode);
+  it.isLink = S_ISLNK(st.st_mode);
+  if (it.isLink) {
+    std::string target(size_t(st.st_size > 0 ? st.st_size : 0) + 4096, '\0');
+    const ssize_t n = ::readlink(fullPath.c_str(), target.data(), target.size());
+    if (n < 0) return;
+    target.resize(size_t(n));
+    it.linkTarget = std::move(target);
+  }
   it.storedName = StoredName(fullPath, base, it.isDir);
   if (it.storedName.empty() || it.storedName == "/") return;
   if (!seenNames_.insert(it.storedName).second) return;  // named twice: the first one counts
-  it.size = it.isDir ? 0 : uint64_t(st.st_size);
+  it.size = it.isDir ? 0 : it.isLink ? it.linkTarget.size() : uint64_t(st.st_size);
   it.mtime = st.st_mtime;
   it.mode = st.st_mode;
   it.hidden = BaseName(fullPath).starts_with(".");
@@ -131,7 +139,11 @@ bool SourceCollector::CollectSpec(size_t index, std::vector<SourceItem>& items) 
     return true;
   }
   struct stat st {};
-  if (::stat(full.c_str(), &st) != 0) return skipped_(text, kSkipNotFound, "file not found: " + text);
+  if (::lstat(full.c_str(), &st) != 0) return skipped_(text, kSkipNotFound, "file not found: " + text);
+  if (S_ISLNK(st.st_mode)) {
+    if (!Excluded(full, StoredName(full, base_, false), false)) Push(full, st, base_, index, items);
+    return true;
+  }
   if (S_ISDIR(st.st_mode)) {
     if (settings_.separateDirs && !settings_.stripPaths && !Excluded(full, StoredName(full, base_, true), true))
       Push(full, st, base_, index, items);
@@ -168,8 +180,7 @@ bool SourceCollector::Walk(const std::string& dir, const std::string& pattern, b
   for (const std::string& n : names) {
     std::string path = prefix + n;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-      if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) continue;  // dangling link
+    if (::lstat(path.c_str(), &st) != 0) {
       if (!skipped_(path, kSkipUnreadable, "cannot examine " + path + ": " + std::strerror(errno))) {
         ok = false;
         break;
@@ -185,7 +196,7 @@ bool SourceCollector::Walk(const std::string& dir, const std::string& pattern, b
         ok = false;
         break;
       }
-    } else if (S_ISREG(st.st_mode)) {
+    } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
       if (!zipfmt::WildcardMatch(pattern, n)) continue;
       if (Excluded(path, StoredName(path, base_, false), false)) continue;
       Push(path, st, base_, index, items);

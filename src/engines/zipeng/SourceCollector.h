@@ -1,6 +1,7 @@
 #pragma once
 // Turns file specifications into the list of files and folders to add: wildcards in the last
 // element, recursion, hidden files, exclusions, and the entry name each source is stored under.
+// Symbolic links are never followed: each is stored as a link, as `zip -y` does.
 #include <sys/stat.h>
 
 #include <functional>
@@ -16,6 +17,8 @@ struct SourceItem {
   std::string fullPath;    // on disk
   std::string storedName;  // entry name, "/" separators; folders end with "/"
   bool isDir = false;
+  bool isLink = false;     // a symbolic link, stored as a link (its target as data), never followed
+  std::string linkTarget;
   uint64_t size = 0;
   time_t mtime = 0;
   mode_t mode = 0;

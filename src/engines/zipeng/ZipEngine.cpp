@@ -219,7 +219,7 @@ class Adder {
     bool asked = false;
     std::string archivePassword = s_.password;
     for (const PlanEntry& p : plan_) {
-      if (p.kind != PlanEntry::Kind::Source || items_[p.item].isDir) continue;
+      if (p.kind != PlanEntry::Kind::Source || items_[p.item].isDir || items_[p.item].isLink) continue;
       const SourceSpec& spec = s_.specs[items_[p.item].specIndex];
       if (spec.crypt == SourceSpec::Crypt::Own) {
         passwords_[p.item] = spec.password;
@@ -291,7 +291,7 @@ class Adder {
       if (p.kind != PlanEntry::Kind::Source) continue;
       const SourceItem& it = items_[p.item];
       totalSize += int64_t(it.size);
-      if (it.isDir) continue;
+      if (it.isDir || it.isLink) continue;
       CompressTask t;
       t.path = it.fullPath;
       t.size = it.size;
@@ -324,7 +324,7 @@ class Adder {
         Cancelled();
         return 0;
       }
-      bool ok = it.isDir ? WriteFolder(it) : WriteFile(p, compressor);
+      bool ok = it.isDir ? WriteFolder(it) : it.isLink ? WriteLink(it) : WriteFile(p, compressor);
       if (!ok) {
         if (!stopped_ && !writeFailed_) host_.Message(kCodeWrite, "cannot write the new archive: " + out_.LastError());
         if (stopped_) Cancelled();
@@ -357,6 +357,18 @@ class Adder {
     if (!out_.Write(zipfmt::BuildLocalHeader(e, false))) return false;
     out_.AddCentral(e);
     return true;
+  }
+
+  // A symbolic link: its target stored as the data, the link mode in the Unix attributes (`zip -y`).
+  bool WriteLink(const SourceItem& it) {
+    EntryFields e = FieldsFor(it);
+    e.localHeaderOffset = out_.Offset();
+    e.crc32 = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(it.linkTarget.data()), uInt(it.linkTarget.size())));
+    e.uncompressedSize = e.compressedSize = it.linkTarget.size();
+    if (!out_.Write(zipfmt::BuildLocalHeader(e, false)) || !out_.Write(it.linkTarget)) return WriteFailed();
+    out_.AddCentral(e);
+    if (s_.verbose) Verbose(e);
+    return host_.Progress(int64_t(it.size)) || Stopped();
   }
 
   bool WriteFile(const PlanEntry& p, Compressor& compressor) {

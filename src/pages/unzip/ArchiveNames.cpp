@@ -6,6 +6,7 @@
 #include <QTime>
 
 #include "core/TextUtil.h"
+#include "safeout/Names.h"
 
 bool HasExtension(std::string_view name, std::string_view ext) { return EndsWithNoCase(name, ext); }
 
@@ -32,14 +33,7 @@ void SplitEntryName(std::string_view name, QString& file, QString& path) {
   path = QString::fromUtf8(name.data(), static_cast<qsizetype>(slash + 1));
 }
 
-bool IsUnsafeEntryPath(const QString& name) {
-  if (name.contains(QLatin1String("../")) || name.contains(QLatin1String("..\\"))) return true;
-  if (name.startsWith('/') || name.startsWith('\\')) return true;
-  if (name.size() >= 2 && name[1] == ':' && name[0].isLetter()) return true;
-  for (const QString& part : name.split('/'))
-    if (part == QLatin1String("..")) return true;
-  return false;
-}
+bool IsUnsafeEntryPath(const QString& name) { return safeout::CleaningMovesName(name.toStdString()); }
 
 TDateText::TDateText() {
   const QLocale locale;

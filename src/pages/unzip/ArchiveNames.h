@@ -19,8 +19,8 @@ void ConvertSlashes(std::string& name);
 // with a trailing "/", empty at the root).
 void SplitEntryName(std::string_view name, QString& file, QString& path);
 
-// True when the name (Path followed by File) could reach outside the destination folder: a ".."
-// element or "../" / "..\" anywhere, or a name that starts at the root or with a drive.
+// True when the name (Path followed by File) could reach outside the destination folder: extraction
+// would clean it (a root, drive or ".." element), as the safe-output library says.
 bool IsUnsafeEntryPath(const QString& name);
 
 // MS-DOS date and time (date in the high 16 bits) as the list shows it: the short date, a blank and

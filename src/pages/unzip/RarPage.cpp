@@ -99,7 +99,8 @@ void TUnzipPage::ShowRarArchive() {
 }
 
 bool TUnzipPage::OKToAddRARFile(const std::string& diskPath, const std::string& sizeText,
-                                const std::string& dateText) {
+                                const std::string& dateText, bool& cancel) {
+  cancel = false;
   const QFileInfo disk(QString::fromStdString(diskPath));
   if (!disk.exists() && !disk.isSymLink()) return true;
   TRunState& state = Host.RunState();
@@ -112,7 +113,8 @@ bool TUnzipPage::OKToAddRARFile(const std::string& diskPath, const std::string& 
     case TPromptAnswer::NoToAll: state.OverwriteNoToAll = true; return false;
     case TPromptAnswer::No: return false;
     case TPromptAnswer::YesToAll: state.OverwriteYesToAll = true; return true;
-    default: return true;
+    case TPromptAnswer::Yes: return true;
+    default: cancel = true; return false;
   }
 }
 
@@ -176,9 +178,11 @@ void TUnzipPage::UnzipRarFile(const std::string& destination) {
   });
   std::vector<std::string> names;
   for (const TRowText& row : rows) {
+    bool cancel = false;
     if (state.OverwriteYesToAll || Host.Settings().UnzipOverwrite ||
-        OKToAddRARFile(destination + "/" + row.Name, row.Size, row.Date))
+        OKToAddRARFile(destination + "/" + row.Name, row.Size, row.Date, cancel))
       names.push_back(row.Name);
+    if (cancel) return;  // nothing is extracted
   }
   if (names.empty()) {
     ShowError("YOU HAVE NOT SELECTED ANY FILES TO ADD TO THIS ZIP FILE");

@@ -106,7 +106,10 @@ class TUnzipPage : public TPage {
   // question, the component's error, extracting and password events (on the extraction worker).
   void RarKitListing(const TRarKit& kit, const RARHeaderData& header, TRowSink& sink, int64_t& total);
   void ShowRarArchive();
-  bool OKToAddRARFile(const std::string& diskPath, const std::string& sizeText, const std::string& dateText);
+  // Whether the file at diskPath may be replaced; `cancel` comes back set when the user cancelled
+  // (the run then ends). Cancel, Escape and closing the box never replace.
+  bool OKToAddRARFile(const std::string& diskPath, const std::string& sizeText, const std::string& dateText,
+                      bool& cancel);
   void RarKitError(int code);
   void RarKitExtracting();
   void RarKitReqPassword(TRarKit& kit, std::string& password);

@@ -112,6 +112,23 @@ TEST_F(RarPageTest, ExtractionWritesTheRightBytesWithoutAnEndOfArchiveBox) {
   EXPECT_EQ(testenv::ListTree(dest_), (Tree{"cebula.txt", "test.bin"}));
   EXPECT_EQ(testenv::ReadFile(dest_ / "test.bin"), std::string(10240, 'o'));
 
+  // Cancel (and Escape, which answers Cancel) never replaces and ends the run: nothing is written,
+  // not even a highlighted entry that is not on disk yet.
+  page_->UnzipListView->SelectNone();
+  int fresh = -1;
+  for (int r = 0; r < page_->UnzipListView->Count(); ++r) {
+    if (Cell(r, 0) == "test.bin") page_->UnzipListView->SelectRow(r);
+    else if (fresh < 0 && Cell(r, 0) != "cebula.txt" && Cell(r, 1) != "") fresh = r;
+  }
+  ASSERT_GE(fresh, 0);
+  page_->UnzipListView->SelectRow(fresh);
+  prompt_.Clear();
+  prompt_.QueueAnswer(TPromptAnswer::Cancel);
+  Unzip(dest_);
+  EXPECT_EQ(prompt_.Texts().size(), 1u);
+  EXPECT_EQ(testenv::ListTree(dest_), (Tree{"cebula.txt", "test.bin"}));
+  EXPECT_EQ(testenv::ReadFile(dest_ / "test.bin"), std::string(10240, 'o'));
+
   // Every overwrite declined: the message, nothing written.
   page_->UnzipListView->SelectNone();
   for (int r = 0; r < page_->UnzipListView->Count(); ++r)
@@ -198,6 +215,7 @@ TEST_F(RarPageTest, MultiVolumeSetAndEncryptedEntries) {
   EXPECT_FALSE(prompt_.Saw("End of archive"));
   EXPECT_EQ(testenv::ListTree(dest_), std::vector<std::string>{"bar.txt"});
   prompt_.Clear();
+  prompt_.QueueAnswer(TPromptAnswer::Yes);  // replace the plain entry written by the run before
   prompt_.QueueText("12345678");
   Unzip(dest_);
   EXPECT_EQ(testenv::ReadFile(dest_ / "foo.txt"), "data of foo.txt\n");

@@ -158,6 +158,25 @@ TEST_F(ZipExtractionTest, OverwriteAnswers) {
   EXPECT_EQ(DestTree(), (Tree{"a.txt", "b.txt", "c.txt", "d.txt"}));
 }
 
+// The window lists exactly the names that extraction would move (the safe-output library decides):
+// dots inside a name are harmless, a drive or a "..\\" is not.
+TEST_F(ZipExtractionTest, SecurityWindowListsWhatCleaningMoves) {
+  MakePythonZip(work_ / "names.zip",
+                {{"a../b.txt", "1"}, {"c..d.txt", "2"}, {"C:drive.txt", "3"}, {"..\\back.txt", "4"}});
+  Open(work_ / "names.zip");
+  ASSERT_EQ(page_->UnzipListView->Count(), 4);
+  QStringList lines;
+  modalAnswer_ = [&](QDialog& d, const char*) {
+    lines = static_cast<TZipSecurityForm&>(d).Lines();
+    return TZipSecurityForm::kIgnore;
+  };
+  Unzip(dest_);
+  EXPECT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
+  EXPECT_TRUE(lines.contains("C:drive.txt,  ")) << lines.join('\n').toStdString();
+  EXPECT_TRUE(lines.contains("back.txt,  ../")) << lines.join('\n').toStdString();
+  EXPECT_EQ(DestTree(), (Tree{"a../", "a../b.txt", "back.txt", "c..d.txt", "drive.txt"}));
+}
+
 TEST_F(ZipExtractionTest, SecurityWindowAnswers) {
   MakePythonZip(work_ / "evil.zip",
                 {{"good.txt", "good"}, {"../evil.txt", "up"}, {"/abs/evil.txt", "root"}, {"sub/../../x.txt", "x"}});
