@@ -87,13 +87,15 @@ bool THoleWriter::Put(const char* p, size_t n) {
   return true;
 }
 
-// One whole block at a block boundary: skipped when all zero.
-bool THoleWriter::Block(const char* p) {
-  if (!AllZero(p, kBlock)) return Put(p, kBlock);
+// Leaves a block unwritten.
+bool THoleWriter::Hole() {
   if (::lseek(fd_, static_cast<off_t>(kBlock), SEEK_CUR) < 0) return false;
   holeAtEnd_ = true;
   return true;
 }
+
+// One whole block at a block boundary: skipped when all zero.
+bool THoleWriter::Block(const char* p) { return AllZero(p, kBlock) ? Hole() : Put(p, kBlock); }
 
 bool THoleWriter::Write(const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
@@ -116,18 +118,14 @@ bool THoleWriter::Write(const void* data, size_t n) {
     n -= k;
   }
   // Whole blocks: zero ones skipped, the others written in runs.
-  const char* run = p;
-  while (n >= kBlock) {
-    if (AllZero(p, kBlock)) {
-      if (p > run && !Put(run, static_cast<size_t>(p - run))) return false;
-      if (!Block(p)) return false;
-      run = p + kBlock;
-    }
-    p += kBlock;
-    n -= kBlock;
-    pos_ += kBlock;
-  }
-  if (p > run && !Put(run, static_cast<size_t>(p - run))) return false;
+  const size_t whole = n / kBlock * kBlock;
+  if (!SplitZeroBlocks(
+          p, whole, pos_, [this](const char* q, size_t k) { return Put(q, k); },
+          [this](size_t) { return Hole(); }))
+    return false;
+  pos_ += whole;
+  p += whole;
+  n -= whole;
   // The start of the next block waits for the rest of it.
   if (n > 0) {
     if (!stage_) stage_ = new char[kBlock];

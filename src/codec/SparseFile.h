@@ -43,6 +43,7 @@ class THoleWriter {
 
  private:
   bool Put(const char* p, size_t n);
+  bool Hole();
   bool Block(const char* p);
   int fd_;
   uint64_t pos_;  // file offset of the next byte (staged bytes included)
@@ -54,5 +55,27 @@ class THoleWriter {
 
 // True when all `n` bytes are zero.
 bool AllZero(const void* data, size_t n);
+
+// Splits `n` bytes that go to file offset `pos` into runs to write and whole blocks of zeros at block
+// offsets (THoleWriter::kBlock) to leave as holes, handed in order to `write(p, n)` and `skip(n)`.
+// Stops with false as soon as one of them returns false.
+template <class TWrite, class TSkip>
+bool SplitZeroBlocks(const char* p, size_t n, uint64_t pos, TWrite write, TSkip skip) {
+  constexpr size_t kBlock = THoleWriter::kBlock;
+  const char* run = p;
+  while (n > 0) {
+    const uint64_t at = pos + static_cast<uint64_t>(p - run);
+    const size_t k = static_cast<size_t>(kBlock - at % kBlock < n ? kBlock - at % kBlock : n);
+    if (k == kBlock && AllZero(p, k)) {
+      if (p > run && !write(run, static_cast<size_t>(p - run))) return false;
+      pos += static_cast<uint64_t>(p - run) + kBlock;
+      if (!skip(kBlock)) return false;
+      run = p + k;
+    }
+    p += k;
+    n -= k;
+  }
+  return p == run || write(run, static_cast<size_t>(p - run));
+}
 
 }  // namespace codec

@@ -2,8 +2,6 @@
 
 #include <libdeflate.h>
 
-#include <algorithm>
-
 #include "codec/SparseFile.h"
 
 namespace unzeng {
@@ -51,37 +49,20 @@ bool TRingWriter::Finish(std::string& error) {
 
 // Whole zero blocks at block offsets of the file become holes; the rest is written in runs.
 bool TRingWriter::WriteOut(const uint8_t* p, size_t n) {
-  constexpr size_t kBlock = codec::THoleWriter::kBlock;
-  const uint8_t* run = p;
-  while (n > 0) {
-    const uint64_t at = written_ + static_cast<uint64_t>(p - run);
-    const size_t k = static_cast<size_t>(std::min<uint64_t>(n, kBlock - at % kBlock));
-    if (k == kBlock && codec::AllZero(p, k)) {
-      if (p > run) {
-        if (safeout::TResult r = out_->Write(run, static_cast<size_t>(p - run)); !r) {
-          error_ = r.text;
-          return false;
-        }
-        written_ += static_cast<uint64_t>(p - run);
-      }
-      if (safeout::TResult r = out_->Skip(kBlock); !r) {
-        error_ = r.text;
-        return false;
-      }
-      written_ += kBlock;
-      run = p + k;
-    }
-    p += k;
-    n -= k;
-  }
-  if (p > run) {
-    if (safeout::TResult r = out_->Write(run, static_cast<size_t>(p - run)); !r) {
-      error_ = r.text;
-      return false;
-    }
-    written_ += static_cast<uint64_t>(p - run);
-  }
-  return true;
+  const bool ok = codec::SplitZeroBlocks(
+      reinterpret_cast<const char*>(p), n, written_,
+      [this](const char* q, size_t k) {
+        safeout::TResult r = out_->Write(q, k);
+        if (!r) error_ = r.text;
+        return r.Ok();
+      },
+      [this](size_t k) {
+        safeout::TResult r = out_->Skip(k);
+        if (!r) error_ = r.text;
+        return r.Ok();
+      });
+  written_ += n;
+  return ok;
 }
 
 void TRingWriter::Run() {
