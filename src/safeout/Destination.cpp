@@ -244,10 +244,14 @@ std::shared_ptr<TFolder> TDestination::Folder(const std::vector<std::string>& di
 TExisting TDestination::Look(const TFolder& folder, const std::string& leaf) {
   TExisting e;
   if (::fstatat(folder.Fd(), leaf.c_str(), &e.st, AT_SYMLINK_NOFOLLOW) != 0) return e;
-  if (S_ISREG(e.st.st_mode)) e.kind = TKind::File;
-  else if (S_ISDIR(e.st.st_mode)) e.kind = TKind::Folder;
-  else if (S_ISLNK(e.st.st_mode)) e.kind = TKind::Link;
-  else e.kind = TKind::Other;
+  if (S_ISREG(e.st.st_mode))
+    e.kind = TKind::File;
+  else if (S_ISDIR(e.st.st_mode))
+    e.kind = TKind::Folder;
+  else if (S_ISLNK(e.st.st_mode))
+    e.kind = TKind::Link;
+  else
+    e.kind = TKind::Other;
   return e;
 }
 
@@ -260,7 +264,8 @@ bool TDestination::DepthOf(const TFolder& folder, size_t& depth) const {
   depth = 0;
   int cur = ::openat(folder.Fd(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   while (cur >= 0) {
-    struct stat st {}, up {};
+    struct stat st {
+    }, up{};
     if (::fstat(cur, &st) != 0) break;
     if (st.st_dev == rootDev_ && st.st_ino == rootIno_) {
       ::close(cur);
@@ -367,7 +372,8 @@ TResult TDestination::HardLink(const TCleanName& name, const TCleanName& source,
   auto to = Folder(name.dirs, true, why);
   if (!to) return why;
   switch (src.kind) {
-    case TKind::File: break;
+    case TKind::File:
+      break;
     case TKind::Link: {
       // A hard link to a symbolic link is that link at a new place: it must stay inside from there.
       std::string target(4096, '\0');
@@ -377,15 +383,17 @@ TResult TDestination::HardLink(const TCleanName& name, const TCleanName& source,
       if (TResult check = CheckLink(*to, target); !check) return check;
       break;
     }
-    case TKind::None: return notHere();
-    case TKind::Folder: return TResult::Fail(TFault::Refused, "a hard link to a folder is not made");
-    case TKind::Other: return TResult::Fail(TFault::Refused, "a hard link to a device or FIFO is not made");
+    case TKind::None:
+      return notHere();
+    case TKind::Folder:
+      return TResult::Fail(TFault::Refused, "a hard link to a folder is not made");
+    case TKind::Other:
+      return TResult::Fail(TFault::Refused, "a hard link to a device or FIFO is not made");
   }
   const TExisting dst = Look(*to, name.leaf);
   if (dst.kind != TKind::None && dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino) return {};
-  TResult r = Place(*to, name.leaf, replace, "link", [&](int fd, const char* leaf) {
-    return ::linkat(from->Fd(), source.leaf.c_str(), fd, leaf, 0);
-  });
+  TResult r = Place(*to, name.leaf, replace, "link",
+                    [&](int fd, const char* leaf) { return ::linkat(from->Fd(), source.leaf.c_str(), fd, leaf, 0); });
   if (r && src.kind == TKind::Link) cache_.clear();
   return r;
 }
@@ -462,8 +470,9 @@ unsigned Umask() {
 
 std::unique_ptr<TOutputFile> NewFileAt(const std::string& path, unsigned createMode, TResult& why) {
   const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
-                                                                                         : path.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? std::string(".")
+                             : slash == 0               ? std::string("/")
+                                                        : path.substr(0, slash);
   const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   if (leaf.empty()) {
     why = TResult::Fail(TFault::System, "no file name in " + path, EINVAL);

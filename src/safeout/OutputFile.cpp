@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -79,10 +80,12 @@ TOutputFile::TOutputFile(std::shared_ptr<TFolder> folder, std::string leaf, int 
 
 TOutputFile::~TOutputFile() { Discard(); }
 
-TResult TOutputFile::Write(const void* data, size_t n) {
+// Writes all `n` bytes at `offset`, or at the current position when `offset` is negative.
+TResult TOutputFile::Put(const void* data, size_t n, int64_t offset) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
-    ssize_t w = ::write(fd_, p, n > (size_t(1) << 30) ? (size_t(1) << 30) : n);
+    const size_t piece = std::min(n, size_t(1) << 30);
+    const ssize_t w = offset < 0 ? ::write(fd_, p, piece) : ::pwrite(fd_, p, piece, static_cast<off_t>(offset));
     if (w < 0) {
       if (errno == EINTR) continue;
       return WriteFailure(errno, leaf_);
@@ -90,26 +93,20 @@ TResult TOutputFile::Write(const void* data, size_t n) {
     if (w == 0) return WriteFailure(ENOSPC, leaf_);
     p += w;
     n -= static_cast<size_t>(w);
-    pos_ += static_cast<uint64_t>(w);
+    if (offset < 0) {
+      pos_ += static_cast<uint64_t>(w);
+    } else {
+      offset += w;
+      extent_ = std::max(extent_, static_cast<uint64_t>(offset));
+    }
   }
   return {};
 }
 
+TResult TOutputFile::Write(const void* data, size_t n) { return Put(data, n, -1); }
+
 TResult TOutputFile::WriteAt(uint64_t offset, const void* data, size_t n) {
-  const char* p = static_cast<const char*>(data);
-  while (n > 0) {
-    ssize_t w = ::pwrite(fd_, p, n > (size_t(1) << 30) ? (size_t(1) << 30) : n, static_cast<off_t>(offset));
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return WriteFailure(errno, leaf_);
-    }
-    if (w == 0) return WriteFailure(ENOSPC, leaf_);
-    p += w;
-    n -= static_cast<size_t>(w);
-    offset += static_cast<uint64_t>(w);
-  }
-  extent_ = std::max(extent_, offset);
-  return {};
+  return Put(data, n, static_cast<int64_t>(offset));
 }
 
 TResult TOutputFile::Skip(uint64_t n) {

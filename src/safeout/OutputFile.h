@@ -53,6 +53,7 @@ class TOutputFile {
   void Discard();
 
  private:
+  TResult Put(const void* data, size_t n, int64_t offset);
   std::shared_ptr<TFolder> folder_;
   std::string leaf_;
   int fd_;

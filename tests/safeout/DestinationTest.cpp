@@ -81,7 +81,9 @@ TEST(SafeoutNames, Cleaning) {
       {"../dir\\", "dir", true, false, true},
       {"line\nbreak", "line_break", false, true, false},
       {"esc\x1b[31mred", "esc_[31mred", false, true, false},
-      {"c1\xc2\x9b" "x", "c1_x", false, true, false},
+      {"c1\xc2\x9b"
+       "x",
+       "c1_x", false, true, false},
       {"del\x7f", "del_", false, true, false},
       {"Grüße/日本", "Grüße/日本", false, false, false},
   };
@@ -95,8 +97,8 @@ TEST(SafeoutNames, Cleaning) {
     EXPECT_EQ(CleaningMovesName(c.stored), c.altered);
   }
   TCleanName n;
-  for (const std::string& bad : {std::string(""), std::string("/"), std::string("../.."), std::string("./"),
-                                std::string("a\0b", 3)})
+  for (const std::string& bad :
+       {std::string(""), std::string("/"), std::string("../.."), std::string("./"), std::string("a\0b", 3)})
     EXPECT_FALSE(CleanName(bad, n)) << testing::PrintToString(bad);
   EXPECT_TRUE(CleaningMovesName(std::string("a\0b", 3)));
   EXPECT_TRUE(CleaningMovesName("../"));
@@ -251,7 +253,8 @@ TEST_P(SafeoutBoth, FolderAttributesOnlyForOwnFolders) {
   ::chmod(dest.c_str(), 0700);
   ::chmod((dest / "old").c_str(), 0750);
   const timespec past{86400, 0};
-  struct stat before {}, oldBefore {};
+  struct stat before {
+  }, oldBefore{};
   ASSERT_EQ(stat(dest.c_str(), &before), 0);
   ASSERT_EQ(stat((dest / "old").c_str(), &oldBefore), 0);
   ASSERT_TRUE(d.Symlink(Clean("k"), ".", false, nullptr).Ok());
@@ -263,7 +266,8 @@ TEST_P(SafeoutBoth, FolderAttributesOnlyForOwnFolders) {
   }
   EXPECT_TRUE(d.MakeFolder({}, 0777, &past).Ok());
   d.FinishFolders();
-  struct stat after {}, oldAfter {}, made {};
+  struct stat after {
+  }, oldAfter{}, made{};
   ASSERT_EQ(stat(dest.c_str(), &after), 0);
   ASSERT_EQ(stat((dest / "old").c_str(), &oldAfter), 0);
   EXPECT_EQ(after.st_mode & 07777, 0700u);

@@ -25,8 +25,8 @@ using testenv::Quote;
 
 namespace {
 
-const std::vector<TFormat> kAllFormats = {TFormat::Zip,   TFormat::Tar,  TFormat::TarGz,
-                                          TFormat::Gz,    TFormat::Rar4, TFormat::Rar5};
+const std::vector<TFormat> kAllFormats = {TFormat::Zip, TFormat::Tar,  TFormat::TarGz,
+                                          TFormat::Gz,  TFormat::Rar4, TFormat::Rar5};
 
 // The folder a run happens in: box/dest is the destination, box/outside holds files the archive
 // must not reach, box/tmp is the run's TMPDIR. The archive itself lies beside the box.
@@ -41,16 +41,16 @@ struct TOutcome {
 };
 
 struct TRow {
-  std::string id;               // what the row is about, with its issue item
-  std::vector<TItem> items;     // the archive, for every format
+  std::string id;            // what the row is about, with its issue item
+  std::vector<TItem> items;  // the archive, for every format
   std::vector<TFormat> formats = kAllFormats;
   // Builds the archive instead of `items` (rows whose bytes no writer above makes); empty = items.
   std::function<std::string(TFormat)> build;
-  std::function<void(const TBox&)> plant;  // puts things into the box before the run
-  std::string args;                        // more arguments of `x` ("-o")
-  int exit = 1;                            // exit status of `x`
-  std::vector<std::string> says;           // texts the messages of `x` hold
-  int testExit = 0;                        // exit status of `t`; -1 = not checked
+  std::function<void(const TBox&)> plant;                            // puts things into the box before the run
+  std::string args;                                                  // more arguments of `x` ("-o")
+  int exit = 1;                                                      // exit status of `x`
+  std::vector<std::string> says;                                     // texts the messages of `x` hold
+  int testExit = 0;                                                  // exit status of `t`; -1 = not checked
   std::function<void(const TBox&, TFormat, const TOutcome&)> check;  // more checks after `x`
 };
 
@@ -152,11 +152,14 @@ bool Has(const std::string& text, const std::string& what) { return text.find(wh
 
 bool WritableBy(TFormat f, const TItem& it) {
   switch (it.kind) {
-    case TItem::HardLink: return f == TFormat::Tar || f == TFormat::TarGz || f == TFormat::Rar5;
+    case TItem::HardLink:
+      return f == TFormat::Tar || f == TFormat::TarGz || f == TFormat::Rar5;
     case TItem::Folder:
     case TItem::Fifo:
-    case TItem::Device: return f != TFormat::Rar5 && f != TFormat::Gz;
-    default: return f != TFormat::Gz;
+    case TItem::Device:
+      return f != TFormat::Rar5 && f != TFormat::Gz;
+    default:
+      return f != TFormat::Gz;
   }
 }
 
@@ -192,8 +195,9 @@ std::vector<TRow> Rows() {
       EXPECT_TRUE(fs::exists(b.dest / p)) << p << "\n" << o.Text();
   };
 
-  r = &add("links out of the destination", {L("up", "../outside"), L("abs", "/etc"), L("deep/up2", "../../outside"),
-                                             L("climb", "sub/../../outside"), F("up/pwned"), F("abs/pwned"), F("good.txt")});
+  r = &add("links out of the destination",
+           {L("up", "../outside"), L("abs", "/etc"), L("deep/up2", "../../outside"), L("climb", "sub/../../outside"),
+            F("up/pwned"), F("abs/pwned"), F("good.txt")});
   r->formats = linkFormats;
   r->says = {"outside the destination"};
   r->check = [](const TBox& b, TFormat, const TOutcome& o) {
@@ -235,7 +239,8 @@ std::vector<TRow> Rows() {
     EXPECT_TRUE(fs::exists(b.dest / "good.txt")) << o.Text();
   };
 
-  r = &add("hard link to a deep symlink (14.2)", {L(DeepLink(), TenUp() + "outside/secret"), H("pw", DeepLink()), F("good.txt")});
+  r = &add("hard link to a deep symlink (14.2)",
+           {L(DeepLink(), TenUp() + "outside/secret"), H("pw", DeepLink()), F("good.txt")});
   r->formats = {TFormat::Tar, TFormat::TarGz, TFormat::Rar5};
   r->says = {"pw"};
   r->check = [](const TBox& b, TFormat, const TOutcome& o) {
@@ -269,16 +274,17 @@ std::vector<TRow> Rows() {
   r->formats = folderFormats;
   r->exit = 0;
   r->check = [](const TBox& b, TFormat, const TOutcome& o) {
-    struct stat folder {}, file {};
+    struct stat folder {
+    }, file{};
     ASSERT_EQ(::stat((b.dest / "dated").c_str(), &folder), 0);
     ASSERT_EQ(::stat((b.dest / "dated/file.txt").c_str(), &file), 0);
     EXPECT_EQ(folder.st_mtime, file.st_mtime) << "the folder carries its entry's date\n" << o.Text();
     EXPECT_GT(folder.st_mtime, 1500000000) << o.Text();
   };
 
-  r = &add("duplicate names, file and folder", {F("dup", "first"), D("dup/"), F("dup/x"), D("d2/"),
-                                                F("d2", "file over a folder"), F("twice", "one"), F("twice", "two"),
-                                                F("good.txt")});
+  r = &add("duplicate names, file and folder",
+           {F("dup", "first"), D("dup/"), F("dup/x"), D("d2/"), F("d2", "file over a folder"), F("twice", "one"),
+            F("twice", "two"), F("good.txt")});
   r->formats = folderFormats;
   r->args = "-o";
   r->says = {"d2"};
@@ -301,7 +307,12 @@ std::vector<TRow> Rows() {
   r->says = {"new^Jline.txt"};
   r->check = [](const TBox& b, TFormat f, const TOutcome& o) {
     EXPECT_TRUE(fs::exists(b.dest / "new_line.txt")) << o.Text();
-    EXPECT_FALSE(Has(o.err, "\n" "line") || Has(o.err, "\x1b")) << "raw in messages\n" << o.Text();
+    EXPECT_FALSE(Has(o.err,
+                     "\n"
+                     "line") ||
+                 Has(o.err, "\x1b"))
+        << "raw in messages\n"
+        << o.Text();
     if (f == TFormat::Gz) return;
     EXPECT_TRUE(Has(o.err, "esc^[[31m.txt")) << o.Text();
     EXPECT_TRUE(fs::exists(b.dest / "esc_[31m.txt")) << o.Text();
@@ -321,7 +332,8 @@ std::vector<TRow> Rows() {
     EXPECT_TRUE(fs::exists(b.dest / "good.txt")) << o.Text();
   };
 
-  r = &add("a locked folder, and testing writes nothing (14.5)", {D("locked/", 040000), F("locked/inside.txt"), F("good.txt")});
+  r = &add("a locked folder, and testing writes nothing (14.5)",
+           {D("locked/", 040000), F("locked/inside.txt"), F("good.txt")});
   r->formats = {TFormat::Tar, TFormat::TarGz};
   r->exit = -1;
   return rows;
@@ -359,8 +371,7 @@ void RunRow(const TRow& row, TFormat f) {
   TBox b = MakeBox(f, bytes);
   if (row.plant) row.plant(b);
   const auto before = Snapshot(b.box);
-  const TOutcome x =
-      RunTandor(b, "x " + row.args + " " + Quote(b.archive.string()) + " -d " + Quote(b.dest.string()));
+  const TOutcome x = RunTandor(b, "x " + row.args + " " + Quote(b.archive.string()) + " -d " + Quote(b.dest.string()));
   EXPECT_EQ(ChangesOutside(before, Snapshot(b.box), false), std::vector<std::string>{}) << x.Text();
   EXPECT_EQ(LinksLeadingOut(b.box, b.dest, before), std::vector<std::string>{}) << x.Text();
   if (row.exit >= 0) {
@@ -386,12 +397,36 @@ TEST_P(HostileTable, EveryRow) {
 // Formats whose extractor writes through the safe-output library.
 const std::vector<TFormat> kMovedFormats = kAllFormats;
 
-INSTANTIATE_TEST_SUITE_P(Formats, HostileTable, ::testing::ValuesIn(kMovedFormats),
-                         [](const auto& info) {
-                           std::string n = FormatName(info.param);
-                           std::replace(n.begin(), n.end(), '.', '_');
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Formats, HostileTable, ::testing::ValuesIn(kMovedFormats), [](const auto& info) {
+  std::string n = FormatName(info.param);
+  std::replace(n.begin(), n.end(), '.', '_');
+  return n;
+});
+
+// Starts `cmd` through the shell and kills it (SIGKILL) as soon as it holds a descriptor that
+// `isOutput` accepts (by the path /proc shows for it); false when it never did.
+bool RunAndKillWhenWriting(const std::string& cmd, const std::function<bool(const std::string&)>& isOutput) {
+  const pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool seen = false;
+  const auto start = std::chrono::steady_clock::now();
+  while (!seen && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      const std::string target = fs::read_symlink(it->path(), ec).string();
+      if (!ec && isOutput(target)) seen = true;
+    }
+    if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  return seen;
+}
 
 // Issue 14 item 12: a run killed in the middle of a big file leaves nothing under its real name;
 // the next run into the same destination removes what it left.
@@ -401,7 +436,8 @@ TEST_P(KilledRun, LeavesNoPartialFile) {
   const auto [format, fallback] = GetParam();
   static const std::string content = [] {
     std::string c;
-    for (size_t i = 0; c.size() < (size_t(48) << 20); ++i) c += "line " + std::to_string(i % 1000) + " of the big file\n";
+    for (size_t i = 0; c.size() < (size_t(48) << 20); ++i)
+      c += "line " + std::to_string(i % 1000) + " of the big file\n";
     return c;
   }();
   const TBox b = MakeBox(format, Make(format, {F("big.txt", content)}));
@@ -409,27 +445,9 @@ TEST_P(KilledRun, LeavesNoPartialFile) {
   const std::string cmd = "cd " + Quote(b.root.string()) + " && " + env + "TANDOR_UNZENG_MEMORY=0 exec " +
                           Quote(Tandor()) + " x -q " + Quote(b.archive.string()) + " -d " + Quote(b.dest.string()) +
                           " >/dev/null 2>&1";
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
   // Killed as soon as it has its output open.
-  const auto start = std::chrono::steady_clock::now();
-  bool seen = false;
-  while (!seen && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
-    std::error_code ec;
-    for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
-         !ec && it != fs::directory_iterator(); it.increment(ec)) {
-      const std::string target = fs::read_symlink(it->path(), ec).string();
-      if (!ec && target.rfind(b.dest.string() + "/", 0) == 0) seen = true;
-    }
-    if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  const bool seen = RunAndKillWhenWriting(
+      cmd, [&](const std::string& target) { return target.rfind(b.dest.string() + "/", 0) == 0; });
   ASSERT_TRUE(seen) << "the run never opened its output";
   if (fs::exists(b.dest / "big.txt")) {
     EXPECT_EQ(testenv::ReadFile(b.dest / "big.txt"), content) << "a file under its real name is complete";
@@ -468,7 +486,8 @@ std::string FormatId(TFormat f) {
 int PeerExtract(TFormat f, const fs::path& archive, const fs::path& into) {
   fs::create_directories(into);
   const std::string a = Quote(archive.string()), d = Quote(into.string());
-  return testenv::Run(f == TFormat::Zip ? "unzip -qq " + a + " -d " + d + " 2>&1" : "tar xf " + a + " -C " + d + " 2>&1");
+  return testenv::Run(f == TFormat::Zip ? "unzip -qq " + a + " -d " + d + " 2>&1"
+                                        : "tar xf " + a + " -C " + d + " 2>&1");
 }
 
 class AddingTest : public ::testing::TestWithParam<TFormat> {};
@@ -540,27 +559,12 @@ TEST_P(AddingTest, KilledCreationLeavesNoPart) {
     fs::remove(b.archive);
     testenv::WriteFile(b.root / "src/big.bin", testenv::RandomBytes(size_t(64) << 20, 7));
     const std::string cmd = "cd " + Quote(b.root.string()) + " && " + (fallback ? "TANDOR_SAFEOUT_FALLBACK=1 " : "") +
-                            "exec " + Quote(Tandor()) + " a -q -r -1 " + Quote(b.archive.string()) + " src >/dev/null 2>&1";
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    bool seen = false;
-    const auto start = std::chrono::steady_clock::now();
-    while (!seen && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
-      std::error_code ec;
-      for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
-           !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const std::string target = fs::read_symlink(it->path(), ec).string();
-        // Its output: unnamed ("root/#123 (deleted)") or a hidden temporary beside the archive.
-        if (!ec && target.rfind(b.root.string() + "/", 0) == 0 && target.find("/src/") == std::string::npos) seen = true;
-      }
-      if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+                            "exec " + Quote(Tandor()) + " a -q -r -1 " + Quote(b.archive.string()) +
+                            " src >/dev/null 2>&1";
+    // Its output: unnamed ("root/#123 (deleted)") or a hidden temporary beside the archive.
+    const bool seen = RunAndKillWhenWriting(cmd, [&](const std::string& target) {
+      return target.rfind(b.root.string() + "/", 0) == 0 && target.find("/src/") == std::string::npos;
+    });
     ASSERT_TRUE(seen) << "the run never opened its archive";
     for (const std::string& left : testenv::ListTree(b.root)) {
       if (left.rfind("src", 0) == 0 || left.rfind("box", 0) == 0) continue;

@@ -3,8 +3,8 @@
 // with names, links and modes exactly as given (no honest archiver would write most of them).
 #include <zlib.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,23 +19,34 @@ enum class TFormat { Zip, Tar, TarGz, Gz, Rar4, Rar5 };
 
 inline const char* FormatName(TFormat f) {
   switch (f) {
-    case TFormat::Zip: return "zip";
-    case TFormat::Tar: return "tar";
-    case TFormat::TarGz: return "tar.gz";
-    case TFormat::Gz: return "gz";
-    case TFormat::Rar4: return "rar4";
-    case TFormat::Rar5: return "rar5";
+    case TFormat::Zip:
+      return "zip";
+    case TFormat::Tar:
+      return "tar";
+    case TFormat::TarGz:
+      return "tar.gz";
+    case TFormat::Gz:
+      return "gz";
+    case TFormat::Rar4:
+      return "rar4";
+    case TFormat::Rar5:
+      return "rar5";
   }
   return "?";
 }
 inline const char* Extension(TFormat f) {
   switch (f) {
-    case TFormat::Zip: return ".zip";
-    case TFormat::Tar: return ".tar";
-    case TFormat::TarGz: return ".tar.gz";
-    case TFormat::Gz: return ".gz";
+    case TFormat::Zip:
+      return ".zip";
+    case TFormat::Tar:
+      return ".tar";
+    case TFormat::TarGz:
+      return ".tar.gz";
+    case TFormat::Gz:
+      return ".gz";
     case TFormat::Rar4:
-    case TFormat::Rar5: return ".rar";
+    case TFormat::Rar5:
+      return ".rar";
   }
   return "";
 }
@@ -46,10 +57,14 @@ struct TItem {
   std::string name, data;
   uint32_t mode = 0;
 };
-inline TItem F(std::string name, std::string data = "payload") { return {TItem::File, std::move(name), std::move(data), 0}; }
+inline TItem F(std::string name, std::string data = "payload") {
+  return {TItem::File, std::move(name), std::move(data), 0};
+}
 inline TItem D(std::string name, uint32_t mode = 0) { return {TItem::Folder, std::move(name), "", mode}; }
 inline TItem L(std::string name, std::string target) { return {TItem::Symlink, std::move(name), std::move(target), 0}; }
-inline TItem H(std::string name, std::string target) { return {TItem::HardLink, std::move(name), std::move(target), 0}; }
+inline TItem H(std::string name, std::string target) {
+  return {TItem::HardLink, std::move(name), std::move(target), 0};
+}
 
 // Entries stored at this time (2025-01-01 12:00 UTC); folders made from them must carry it.
 constexpr int64_t kEntryTime = 1735732800;
@@ -65,7 +80,8 @@ inline std::string TarBlockPad(std::string s) {
   return s;
 }
 
-inline std::string TarHeader(const std::string& name, char type, const std::string& link, uint64_t size, uint32_t mode) {
+inline std::string TarHeader(const std::string& name, char type, const std::string& link, uint64_t size,
+                             uint32_t mode) {
   char h[512] = {};
   std::snprintf(h, 100, "%s", name.substr(0, 99).c_str());
   Octal(h + 100, 8, mode & 07777);
@@ -75,7 +91,10 @@ inline std::string TarHeader(const std::string& name, char type, const std::stri
   Octal(h + 136, 12, static_cast<uint64_t>(kEntryTime));
   h[156] = type;
   std::snprintf(h + 157, 100, "%s", link.substr(0, 99).c_str());
-  std::memcpy(h + 257, "ustar\0" "00", 8);
+  std::memcpy(h + 257,
+              "ustar\0"
+              "00",
+              8);
   std::memcpy(h + 148, "        ", 8);
   unsigned sum = 0;
   for (unsigned char c : h) sum += c;
@@ -106,11 +125,21 @@ inline std::string MakeTar(const std::vector<TItem>& items) {
       case TItem::File:
         out += TarHeader(shortName, '0', "", it.data.size(), it.mode ? it.mode : 0644) + TarBlockPad(it.data);
         break;
-      case TItem::Folder: out += TarHeader(shortName, '5', "", 0, it.mode ? it.mode : 0755); break;
-      case TItem::Symlink: out += TarHeader(shortName, '2', it.data, 0, 0777); break;
-      case TItem::HardLink: out += TarHeader(shortName, '1', it.data, 0, 0644); break;
-      case TItem::Fifo: out += TarHeader(shortName, '6', "", 0, 0644); break;
-      case TItem::Device: out += TarHeader(shortName, '3', "", 0, 0644); break;
+      case TItem::Folder:
+        out += TarHeader(shortName, '5', "", 0, it.mode ? it.mode : 0755);
+        break;
+      case TItem::Symlink:
+        out += TarHeader(shortName, '2', it.data, 0, 0777);
+        break;
+      case TItem::HardLink:
+        out += TarHeader(shortName, '1', it.data, 0, 0644);
+        break;
+      case TItem::Fifo:
+        out += TarHeader(shortName, '6', "", 0, 0644);
+        break;
+      case TItem::Device:
+        out += TarHeader(shortName, '3', "", 0, 0644);
+        break;
     }
   }
   return out + std::string(1024, '\0');
@@ -150,10 +179,17 @@ inline std::string MakeZip(const std::vector<TItem>& items) {
         e.method = 0;
         e.externalAttr = (it.mode ? it.mode : 040755u) << 16;
         break;
-      case TItem::Symlink: e = unzengtest::SymlinkEntry(it.name, it.data); break;
-      case TItem::Fifo: e.externalAttr = 010644u << 16; break;
-      case TItem::Device: e.externalAttr = 020644u << 16; break;
-      case TItem::HardLink: continue;  // zip has no hard links
+      case TItem::Symlink:
+        e = unzengtest::SymlinkEntry(it.name, it.data);
+        break;
+      case TItem::Fifo:
+        e.externalAttr = 010644u << 16;
+        break;
+      case TItem::Device:
+        e.externalAttr = 020644u << 16;
+        break;
+      case TItem::HardLink:
+        continue;  // zip has no hard links
     }
     z.entries.push_back(std::move(e));
   }
@@ -173,14 +209,21 @@ inline std::string MakeRar4(const std::vector<TItem>& items) {
         r.data = it.data;
         r.attr = it.mode ? it.mode : 0100644;
         break;
-      case TItem::Folder: r.folder = true; break;
+      case TItem::Folder:
+        r.folder = true;
+        break;
       case TItem::Symlink:
         r.data = it.data;
         r.attr = 0120777;
         break;
-      case TItem::Fifo: r.attr = 010644; break;
-      case TItem::Device: r.attr = 020644; break;
-      case TItem::HardLink: continue;  // RAR 4 has no hard links
+      case TItem::Fifo:
+        r.attr = 010644;
+        break;
+      case TItem::Device:
+        r.attr = 020644;
+        break;
+      case TItem::HardLink:
+        continue;  // RAR 4 has no hard links
     }
     out.push_back(std::move(r));
   }
@@ -208,7 +251,8 @@ inline std::string MakeRar5(const std::vector<TItem>& items) {
         break;
       case TItem::Folder:
       case TItem::Fifo:
-      case TItem::Device: continue;  // not written by this writer
+      case TItem::Device:
+        continue;  // not written by this writer
     }
     out.push_back(std::move(r));
   }
@@ -218,15 +262,20 @@ inline std::string MakeRar5(const std::vector<TItem>& items) {
 // The archive of `items` in `format`; for gzip the first file only, its name stored in the header.
 inline std::string Make(TFormat format, const std::vector<TItem>& items) {
   switch (format) {
-    case TFormat::Zip: return MakeZip(items);
-    case TFormat::Tar: return MakeTar(items);
-    case TFormat::TarGz: return Gzip(MakeTar(items), "hostile.tar");
+    case TFormat::Zip:
+      return MakeZip(items);
+    case TFormat::Tar:
+      return MakeTar(items);
+    case TFormat::TarGz:
+      return Gzip(MakeTar(items), "hostile.tar");
     case TFormat::Gz:
       for (const TItem& it : items)
         if (it.kind == TItem::File) return Gzip(it.data, it.name);
       return Gzip("");
-    case TFormat::Rar4: return MakeRar4(items);
-    case TFormat::Rar5: return MakeRar5(items);
+    case TFormat::Rar4:
+      return MakeRar4(items);
+    case TFormat::Rar5:
+      return MakeRar5(items);
   }
   return {};
 }
