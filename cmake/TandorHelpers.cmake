@@ -30,3 +30,26 @@ function(tandor_add_test)
     LABELS "${T_LABELS}"
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# tandor_export_folder(<target> [PUBLIC|INTERFACE|PRIVATE])
+# The include root of a library under src/: <target> and its dependants may include "<folder>/..." for
+# the top folder of the calling CMakeLists under src/ (src/pages/unzip gives "pages") and nothing else
+# of src/. The root is a folder of the build tree holding one link, <folder> -> src/<folder>; a library
+# that needs another folder links that folder's library. tests/layers checks the result.
+function(tandor_export_folder target)
+  set(scope PUBLIC)
+  if(ARGC GREATER 1)
+    set(scope ${ARGV1})
+  endif()
+  file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "/.*" "" folder "${rel}")
+  if(folder STREQUAL "" OR folder MATCHES "^\\.\\.")
+    message(FATAL_ERROR "tandor_export_folder: ${CMAKE_CURRENT_SOURCE_DIR} is not a folder under src/")
+  endif()
+  set(root ${CMAKE_BINARY_DIR}/include-roots/${folder})
+  if(NOT IS_SYMLINK ${root}/${folder})
+    file(MAKE_DIRECTORY ${root})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${folder} ${root}/${folder} SYMBOLIC)
+  endif()
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
