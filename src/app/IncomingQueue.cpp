@@ -134,10 +134,10 @@ void TIncomingQueue::RemoveFromQueue(int i) {
   SaveQueue();
 }
 
-void TIncomingQueue::ClearAll() {
+void TIncomingQueue::ClearAll(bool keepCopies) {
   box_->clear();
   list_.clear();
-  PruneQueueCopies();  // nothing is queued now: every copy goes
+  if (!keepCopies) PruneQueueCopies();  // nothing is queued now: every copy goes
   list_.emplace_back();
   box_->addItem(kEmptyText);
   ShowState();

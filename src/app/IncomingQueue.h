@@ -32,8 +32,9 @@ class TIncomingQueue {
   bool QueueOne(const std::string& path);
   // Removes entry i (1..n) from the box and the list and saves the queue.
   void RemoveFromQueue(int i);
-  // Empties the queue: only the placeholder and the state line stay. Does not save.
-  void ClearAll();
+  // Empties the queue: only the placeholder and the state line stay. The copies go too unless
+  // `keepCopies` (the batch page lists them now). Does not save.
+  void ClearAll(bool keepCopies = false);
 
   // Copies an archive into the copies folder; the copy's path, or empty when the copy failed. An
   // archive already there is its own copy; a queued copy of another archive with the same name is

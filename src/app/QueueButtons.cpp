@@ -24,6 +24,7 @@ TQueueButtons::TQueueButtons(TTandorForm& form) : QObject(&form), form_(form) {
   connect(page->ComboBox, &QComboBox::activated, this, &TQueueButtons::ComboBoxChange);
   connect(page->CLRButton, &QPushButton::clicked, this, &TQueueButtons::CLRButtonClick);
   connect(page->SaveQueueButton, &QPushButton::clicked, this, &TQueueButtons::SaveQueueButtonClick);
+  connect(page->MoveBatchButton, &QPushButton::clicked, this, &TQueueButtons::MoveBatchButtonClick);
   connect(page->SaveUnzipFileButton, &QPushButton::clicked, this, &TQueueButtons::SaveUnzipFileButtonClick);
   connect(page->SpiderButton, &QPushButton::clicked, this, &TQueueButtons::SpiderButtonClick);
 }
@@ -87,6 +88,21 @@ void TQueueButtons::SaveQueueButtonClick() {
   form_.SetCurrentArchiveFile({});
   form_.SetCaption({});
   form_.Dispatch().ResetUnzipPage();
+}
+
+void TQueueButtons::MoveBatchButtonClick() {
+  TIncomingQueue& queue = form_.Queue();
+  if (queue.Count() <= 0) return;
+  if (form_.UnzipPage()->UnzipListView->HasRows()) {
+    queue.AddToQueue(form_.CurrentArchiveFile());
+    form_.Dispatch().ResetUnzipPage();
+  }
+  // The batch page skips archives it lists already and those that are gone.
+  const std::vector<std::string> queued(form_.QueueList().begin() + 1, form_.QueueList().end());
+  for (const std::string& path : queued) form_.HandArchiveTo(kBatchPage, path);
+  queue.ClearAll(true);
+  queue.SaveQueue();
+  form_.RequestPage(kBatchPage);
 }
 
 void TQueueButtons::SaveUnzipFileButtonClick() {

@@ -14,6 +14,8 @@ class TQueueButtons : public QObject {
   void ComboBoxChange(int i);
   void CLRButtonClick();
   void SaveQueueButtonClick();
+  // "B": every queued archive onto the batch page's list, then that page.
+  void MoveBatchButtonClick();
   void SaveUnzipFileButtonClick();
   void SpiderButtonClick();
 

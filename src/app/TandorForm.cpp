@@ -295,7 +295,7 @@ int TTandorForm::RequestPage(int index) {
 bool TTandorForm::TabbedNotebookChange(int from, int& to) {
   TPage* const source = Page(from);
   // 1. A page with work in progress cannot be left.
-  if (QProgressBar* bar = source->ProgressBar(); bar && bar->value() != 0) return false;
+  if (QProgressBar* bar = source->ProgressBar(); (bar && bar->value() != 0) || source->Busy()) return false;
 
   const bool sourceRows = source->HasRows();
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kLineCount = 60;
+constexpr int kLineCount = 61;
 constexpr size_t kShortTextLimit = 255;
 
 bool FolderExists(const std::string& p) {
@@ -179,6 +179,7 @@ const std::vector<TLine>& Lines() {
       CheckDate(),                                   // 58
       Flag(&S::QueueEnabled, true, true),            // 59
       Flag(&S::AutoThumbnails, false, false),        // 60
+      Flag(&S::BatchAllArchiveTypes, false, false),  // 61
   };
   return lines;
 }
@@ -244,7 +245,7 @@ void TSettings::SetDefaultSettings() {
         &TSettings::OnlyNewerThanDate, &TSettings::SpanDisks, &TSettings::EraseDisk, &TSettings::SelfExtracting,
         &TSettings::SaveZipDefault, &TSettings::Reserved18, &TSettings::Reserved25, &TSettings::Reserved30,
         &TSettings::Reserved32, &TSettings::Reserved33, &TSettings::Reserved34, &TSettings::TarAttributes,
-        &TSettings::UpdateCheckEnabled, &TSettings::AutoThumbnails})
+        &TSettings::UpdateCheckEnabled, &TSettings::AutoThumbnails, &TSettings::BatchAllArchiveTypes})
     this->*f = false;
 }
 

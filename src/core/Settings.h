@@ -1,6 +1,6 @@
 #pragma once
-// The user's options, persisted in the 60-line text file "config", and the run-time record shared by
-// pages, event handlers and workers.
+// The user's options, persisted in the text file "config" (the 60 lines of the record, then the batch
+// page's archive types), and the run-time record shared by pages, event handlers and workers.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -59,6 +59,7 @@ class TSettings {
   std::string UpdateCheckDate = "38474";
   bool QueueEnabled = true;
   bool AutoThumbnails = false;
+  bool BatchAllArchiveTypes = false;  // the batch page takes tar, tar.gz, gzip and RAR archives too
 
   // Unbounded texts held beside the record and persisted with it.
   std::string BatchOpenFolder, ArchiveOpenFolder, AddFilesFolder, ArchiveSaveFolder, Reserved23;
@@ -74,14 +75,14 @@ class TSettings {
   void ClearSettingStrings();
   // False when the config file does not exist (first run) or cannot be read (LastError set).
   bool LoadSettings();
-  // Writes the 60 lines through a temporary file renamed over the config file; false on failure.
+  // Writes the lines through a temporary file renamed over the config file; false on failure.
   bool SaveSettings();
   // Sets the first-run values and writes them.
   bool WriteDefaultSettings();
   // Keeps UpdateCheckDate between 2 May 2005 and today; saves when it changed it.
   void ClampUpdateCheckDate();
 
-  // The 60 lines as they would be written.
+  // The lines as they would be written.
   std::string Serialize() const;
   // Applies the lines of a config file (CR LF or bare LF) with the reading rules.
   void Parse(const std::string& text);

@@ -291,7 +291,7 @@ TEST(FormFirstRun, FirstRunShowsStartupLinksAndWritesDefaults) {
   SetModalHook(nullptr);
   EXPECT_EQ(testenv::ListTree(data), std::vector<std::string>{"config"});
   const std::string config = testenv::ReadFile(data / "config");
-  EXPECT_EQ(std::count(config.begin(), config.end(), '\n'), 60);
+  EXPECT_EQ(std::count(config.begin(), config.end(), '\n'), 61);
 }
 
 TEST(FormFirstRun, UnreadableConfigIsReportedOnceAndKept) {

@@ -35,7 +35,7 @@ TSettings Fresh(const fs::path& dir) {
 
 }  // namespace
 
-TEST(Settings, FirstRunWritesTheSixtyDefaultLines) {
+TEST(Settings, FirstRunWritesTheDefaultLines) {
   const fs::path dir = testenv::MakeTempDir();
   TSettings s = Fresh(dir);
   EXPECT_FALSE(s.LoadSettings());
@@ -43,9 +43,9 @@ TEST(Settings, FirstRunWritesTheSixtyDefaultLines) {
   s.ArchiveOpenFolder = dir.string();
   ASSERT_TRUE(s.WriteDefaultSettings());
   const auto lines = FileLines(dir / "config");
-  ASSERT_EQ(lines.size(), 60u);
+  ASSERT_EQ(lines.size(), 61u);
   const std::string expected =
-      "TFFFFTTFTFFFFFFFTFFFFFF0FFFTTFTFFFFFFFF1TTFFFTTTT64FFFFTTF38474TF";
+      "TFFFFTTFTFFFFFFFTFFFFFF0FFFTTFTFFFFFFFF1TTFFFTTTT64FFFFTTF38474TFF";
   std::string joined;
   for (const auto& l : lines) joined += l;
   EXPECT_EQ(joined, expected);
@@ -150,9 +150,11 @@ TEST(Settings, RoundTripAndConstants) {
   s.Reserved17 = false;
   s.QueueEnabled = false;
   s.UpdateCheckDate = "45000";
+  s.BatchAllArchiveTypes = true;
   ASSERT_TRUE(s.SaveSettings());
   const auto lines = FileLines(dir / "config");
-  ASSERT_EQ(lines.size(), 60u);
+  ASSERT_EQ(lines.size(), 61u);
+  EXPECT_EQ(lines[60], "T");
   EXPECT_EQ(lines[4], "F");
   EXPECT_EQ(lines[15], "F");
   EXPECT_EQ(lines[16], "T");
@@ -167,7 +169,17 @@ TEST(Settings, RoundTripAndConstants) {
   EXPECT_EQ(t.PrevRarName, "");
   EXPECT_FALSE(t.QueueEnabled);
   EXPECT_EQ(t.UpdateCheckDate, "45000");
-  // Lines beyond 60 are ignored.
+  EXPECT_TRUE(t.BatchAllArchiveTypes);
+  // A file of the 60 record lines only: the batch page's "All archive types" is off.
+  std::string sixty;
+  for (size_t i = 0; i < 60; ++i) sixty += lines[i] + "\r\n";
+  testenv::WriteFile(dir / "config", sixty);
+  TSettings old = Fresh(dir);
+  ASSERT_TRUE(old.LoadSettings());
+  EXPECT_FALSE(old.BatchAllArchiveTypes);
+  EXPECT_EQ(old.UpdateCheckDate, "45000");
+  ASSERT_TRUE(t.SaveSettings());
+  // Lines beyond 61 are ignored.
   testenv::WriteFile(dir / "config", testenv::ReadFile(dir / "config") + "junk\r\nmore\r\n");
   TSettings u = Fresh(dir);
   ASSERT_TRUE(u.LoadSettings());

@@ -36,6 +36,8 @@ class TPage : public QWidget {
 
   // True when the page's list holds rows.
   virtual bool HasRows() const;
+  // True while the page's own work (a scan, a run) goes on: the page cannot be left meanwhile.
+  virtual bool Busy() const { return false; }
   // True when the page holds an archive it may hand to another page.
   virtual bool ArchiveReady() const { return false; }
   // Empties the page (list, counters, its archive) as the page-switching rules do.

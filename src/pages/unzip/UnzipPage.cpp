@@ -159,7 +159,6 @@ std::vector<QWidget*> TUnzipPage::CommonControls() const {
 void TUnzipPage::EnableCommonControls() {
   TPage::EnableCommonControls();
   SpiderButton->setEnabled(SiblingProgramFound);
-  MoveBatchButton->setEnabled(false);  // moving the queue to the batch page comes with that page
 }
 
 bool TUnzipPage::HasRows() const { return UnzipListView->HasRows(); }

@@ -211,9 +211,9 @@ TEST_F(DispatchTest, HandOverFromTheTemporaryFolderQueuesACopy) {
   EXPECT_EQ(Queued().size(), 2u);
 }
 
-TEST_F(DispatchTest, MoveToBatchStaysDisabled) {
+TEST_F(DispatchTest, MoveToBatchEnabledWithTheCommonButtons) {
   MakeForm();
   form_->EnableAll();
-  EXPECT_FALSE(form_->UnzipPage()->MoveBatchButton->isEnabled());
+  EXPECT_TRUE(form_->UnzipPage()->MoveBatchButton->isEnabled());
   EXPECT_TRUE(form_->UnzipPage()->CLRButton->isEnabled());
 }
