@@ -26,31 +26,33 @@ python3 "$here/../engines/make_corpus.py" mixed mixed >/dev/null
 "$drv" gen-tree many "$files"
 cat big/big.bin >/dev/null; tar -cf - mixed many | cat >/dev/null
 
-# Best of $runs: "wall_seconds max_resident_kb" of the fastest run; `prep` runs untimed before each.
+# Best of $runs: "wall_seconds max_resident_kb cpu_seconds" of the fastest run; `prep` runs untimed
+# before each. The CPU time (user + system) shows the work done even when other loads share the machine.
 best() {
-  local prep=$1 cmd=$2 b="" bm="" wall kb
+  local prep=$1 cmd=$2 b="" bm="" bc="" wall kb user sys
   for _ in $(seq "$runs"); do
     bash -c "$prep"
-    /usr/bin/time -f "%e %M" -o time.txt bash -c "$cmd" >/dev/null 2>err.txt || { cat err.txt >&2; echo "FAILED: $cmd" >&2; exit 1; }
-    read -r wall kb <time.txt
-    if [ -z "$b" ] || [ "$(echo "$wall < $b" | bc)" = 1 ]; then b=$wall; bm=$kb; fi
+    /usr/bin/time -f "%e %M %U %S" -o time.txt bash -c "$cmd" >/dev/null 2>err.txt || { cat err.txt >&2; echo "FAILED: $cmd" >&2; exit 1; }
+    read -r wall kb user sys <time.txt
+    if [ -z "$b" ] || [ "$(echo "$wall < $b" | bc)" = 1 ]; then b=$wall; bm=$kb; bc=$(echo "$user + $sys" | bc); fi
   done
-  echo "$b $bm"
+  echo "$b $bm $bc"
 }
 mb() { echo "scale=1; $1 / 1024" | bc; }
 size() { stat -c %s "$1"; }
 rows=()
 # label, peer name, peer prep, peer command, our prep, our command, output files (peer ours, or "-"), target
 row() {
-  local p o pw pk ow ok ratio sizes="-"
-  p=$(best "$3" "$4"); o=$(best "$5" "$6")
-  pw=${p% *} pk=${p#* } ow=${o% *} ok=${o#* }
+  local p o pw pk pc ow ok oc ratio cratio sizes="-"
+  read -r pw pk pc < <(best "$3" "$4")
+  read -r ow ok oc < <(best "$5" "$6")
   ratio=$(echo "scale=2; $ow / $pw" | bc)
+  cratio=$(echo "scale=2; $oc / $pc" | bc)
   if [ "$7" != "-" ]; then
     local ps os; ps=$(size "${7% *}"); os=$(size "${7#* }")
     sizes="$ps / $os ($(echo "scale=3; $os / $ps" | bc))"
   fi
-  rows+=("| $1 | \`$2\` $pw s, $(mb "$pk") MB | $ow s, $(mb "$ok") MB | $(printf '%.2f' "$ratio") | $sizes | $8 |")
+  rows+=("| $1 | \`$2\` $pw s (cpu $pc s), $(mb "$pk") MB | $ow s (cpu $oc s), $(mb "$ok") MB | $(printf '%.2f' "$ratio") (cpu $(printf '%.2f' "$cratio")) | $sizes | $8 |")
   echo "  done: $1" >&2
 }
 
@@ -90,7 +92,7 @@ cmp -s big/big.bin "$x/o/peer" || cmp -s big/big.bin "$x/o/big.bin" || { echo "g
 {
   echo "Machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(gzip --version | head -1), $(zip -v | sed -n 2p | sed 's/^ *//'), $(tar --version | head -1); extraction into $xroot; best of $runs runs."
   echo
-  echo "| work | peer (wall, peak resident) | ours | ratio | output bytes: peer / ours | target |"
+  echo "| work | peer (wall, cpu, peak resident) | ours | ratio (wall, cpu) | output bytes: peer / ours | target |"
   echo "|---|---|---|---|---|---|"
   printf '%s\n' "${rows[@]}"
   echo

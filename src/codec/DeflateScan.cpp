@@ -5,48 +5,94 @@
 namespace codec {
 namespace {
 
-constexpr int kFastBits = 10;
 constexpr int kMaxBits = 15;
 
-// Reads bits least significant first; bytes past the end read as zeros (the caller checks the position).
+// Reads bits least significant first from a 64-bit buffer refilled eight bytes at a time; bytes past
+// the end read as zeros and are counted, so that a position past the end shows.
 class TBits {
  public:
-  TBits(const uint8_t* p, size_t n) : p_(p), n_(n) {}
-  // At least 57 valid bits from the current position.
-  uint64_t Peek() const {
-    size_t at = size_t(pos_ >> 3);
-    uint64_t v = 0;
-    if (at + 8 <= n_) {
-      std::memcpy(&v, p_ + at, 8);
-    } else {
-      for (size_t i = 0; at + i < n_ && i < 8; ++i) v |= uint64_t(p_[at + i]) << (8 * i);
+  TBits(const uint8_t* p, size_t n) : start_(p), p_(p), end_(p + n) {}
+  // At least 56 bits in the buffer afterwards.
+  void Refill() {
+    if (count_ >= 56) return;
+    if (end_ - p_ >= 8) {
+      uint64_t v;
+      std::memcpy(&v, p_, 8);
+      buf_ |= v << count_;
+      p_ += (63 - count_) >> 3;
+      count_ |= 56;
+      return;
     }
-    return v >> (pos_ & 7);
+    while (count_ <= 56) {
+      uint64_t b = 0;
+      if (p_ < end_) b = *p_++;
+      else ++past_;
+      buf_ |= b << count_;
+      count_ += 8;
+    }
   }
-  uint32_t Take(int k) {
-    uint32_t v = uint32_t(Peek() & ((uint64_t(1) << k) - 1));
-    pos_ += uint64_t(k);
+  uint64_t Peek() const { return buf_; }
+  void Drop(unsigned k) {
+    buf_ >>= k;
+    count_ -= k;
+  }
+  // Takes `k` <= 32 bits (refilling first).
+  uint32_t Take(unsigned k) {
+    Refill();
+    uint32_t v = uint32_t(buf_ & ((uint64_t(1) << k) - 1));
+    Drop(k);
     return v;
   }
-  void Skip(uint64_t k) { pos_ += k; }
-  void AlignToByte() { pos_ = (pos_ + 7) & ~uint64_t(7); }
-  uint64_t Pos() const { return pos_; }
-  uint64_t Limit() const { return uint64_t(n_) * 8; }
-  bool Over() const { return pos_ > Limit(); }
+  void AlignToByte() { Drop(count_ & 7); }
+  // Skips whole bytes after AlignToByte; false when they are not there.
+  bool SkipBytes(uint64_t n) {
+    uint64_t inBuffer = count_ / 8;
+    if (n < inBuffer) {
+      Drop(unsigned(n * 8));
+      return true;
+    }
+    n -= inBuffer;
+    buf_ = 0;
+    count_ = 0;
+    if (past_ || uint64_t(end_ - p_) < n) return false;
+    p_ += n;
+    return true;
+  }
+  uint64_t Pos() const { return (uint64_t(p_ - start_) + past_) * 8 - count_; }
+  // Bits beyond the data were taken.
+  bool PastEnd() const { return past_ != 0 && Pos() > Limit(); }
+  uint64_t Limit() const { return uint64_t(end_ - start_) * 8; }
+  bool Over() const { return Pos() > Limit(); }
 
  private:
+  const uint8_t* start_;
   const uint8_t* p_;
-  size_t n_;
-  uint64_t pos_ = 0;
+  const uint8_t* end_;
+  uint64_t buf_ = 0;
+  unsigned count_ = 0;
+  uint64_t past_ = 0;
 };
 
-// A canonical Huffman code: a direct table for codes up to kFastBits, a bit-by-bit walk beyond.
+// Table entries: bits to drop (the code and, for lengths and distances, the extra bits after it) and
+// what the code stands for.
+enum : uint32_t { kLiteral = 0, kLength = 1, kEnd = 2, kLong = 3, kInvalid = 4 };
+constexpr uint32_t Entry(uint32_t drop, uint32_t kind) { return drop | (kind << 8); }
+
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// A canonical Huffman code: a direct table for codes up to TableBits, a bit-by-bit walk beyond.
+// `Extra` gives the extra bits that follow a symbol; `Kind` what it stands for.
+template <int TableBits>
 class THuffman {
  public:
   // False for an over-subscribed set of lengths (incomplete codes are allowed, as in zlib).
-  bool Build(const uint8_t* lens, int n) {
+  template <class TKind>
+  bool Build(const uint8_t* lens, int n, TKind kind) {
     std::memset(count_, 0, sizeof count_);
-    std::memset(fast_, 0, sizeof fast_);
     for (int s = 0; s < n; ++s) ++count_[lens[s]];
     count_[0] = 0;
     int left = 1;
@@ -55,6 +101,7 @@ class THuffman {
       left -= count_[len];
       if (left < 0) return false;
     }
+    for (uint32_t& e : table_) e = Entry(0, kLong);
     uint16_t offs[kMaxBits + 2] = {};
     for (int len = 1; len <= kMaxBits; ++len) offs[len + 1] = uint16_t(offs[len] + count_[len]);
     uint32_t next[kMaxBits + 2] = {};
@@ -66,77 +113,86 @@ class THuffman {
     for (int s = 0; s < n; ++s) {
       int len = lens[s];
       if (!len) continue;
+      entries_[offs[len]] = kind(s, len);
       symbols_[offs[len]++] = uint16_t(s);
       uint32_t c = next[len]++;
-      if (len > kFastBits) continue;
+      if (len > TableBits) continue;
       uint32_t rev = 0;
       for (int i = 0; i < len; ++i) rev |= ((c >> i) & 1u) << (len - 1 - i);
-      for (uint32_t i = rev; i < (1u << kFastBits); i += 1u << len) fast_[i] = uint16_t((s << 4) | len);
+      for (uint32_t i = rev; i < (1u << TableBits); i += 1u << len) table_[i] = kind(s, len);
     }
     return true;
   }
 
-  // The next symbol, or -1 when the bits match no code.
-  int Decode(TBits& bits) const {
-    uint64_t v = bits.Peek();
-    uint16_t e = fast_[v & ((1u << kFastBits) - 1)];
-    if (e) {
-      bits.Skip(e & 15);
-      return e >> 4;
-    }
+  // The entry for the bits at the front of `bits` (at least 56 of them); kInvalid when none matches.
+  uint32_t Lookup(uint64_t bits) const {
+    uint32_t e = table_[bits & ((1u << TableBits) - 1)];
+    if ((e >> 8) != kLong) return e;
     int code = 0, first = 0, index = 0;
     for (int len = 1; len <= kMaxBits; ++len) {
-      code |= int((v >> (len - 1)) & 1);
+      code |= int((bits >> (len - 1)) & 1);
       int c = count_[len];
-      if (code - c < first) {
-        bits.Skip(uint64_t(len));
-        return symbols_[index + code - first];
-      }
+      if (code - c < first) return entries_[index + code - first];
       index += c;
       first = (first + c) << 1;
       code <<= 1;
     }
-    return -1;
+    return Entry(0, kInvalid);
   }
 
  private:
-  uint16_t fast_[1 << kFastBits];
+  uint32_t table_[1 << TableBits];
   uint16_t count_[kMaxBits + 1];
   uint16_t symbols_[320];
+  uint32_t entries_[320];
 };
 
-constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+using TLitCode = THuffman<11>;
+using TDistCode = THuffman<10>;
+
+uint32_t LitKind(int s, int len) {
+  if (s < 256) return Entry(uint32_t(len), kLiteral);
+  if (s == 256) return Entry(uint32_t(len), kEnd);
+  if (s > 285) return Entry(0, kInvalid);
+  return Entry(uint32_t(len + kLengthExtra[s - 257]), kLength);
+}
+uint32_t DistKind(int s, int len) {
+  if (s >= 30) return Entry(0, kInvalid);
+  return Entry(uint32_t(len + kDistExtra[s]), kLiteral);
+}
+uint32_t PlainKind(int s, int len) { return Entry(uint32_t(len), uint32_t(s) << 4); }
 
 struct TFixedCodes {
-  THuffman lit, dist;
+  TLitCode lit;
+  TDistCode dist;
   TFixedCodes() {
     uint8_t lens[288];
     for (int i = 0; i < 288; ++i) lens[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-    lit.Build(lens, 288);
+    lit.Build(lens, 288, LitKind);
     for (int i = 0; i < 30; ++i) lens[i] = 5;
-    dist.Build(lens, 30);
+    dist.Build(lens, 30, DistKind);
   }
 };
 
-bool ReadDynamicCodes(TBits& bits, THuffman& lit, THuffman& dist) {
+bool ReadDynamicCodes(TBits& bits, TLitCode& lit, TDistCode& dist) {
   int nlit = int(bits.Take(5)) + 257;
   int ndist = int(bits.Take(5)) + 1;
   int nclen = int(bits.Take(4)) + 4;
   if (nlit > 286 || ndist > 30) return false;
   uint8_t clens[19] = {};
   for (int i = 0; i < nclen; ++i) clens[kCodeLengthOrder[i]] = uint8_t(bits.Take(3));
-  THuffman clcode;
-  if (!clcode.Build(clens, 19)) return false;
+  // The code-length code: the symbol is kept above the kind bits.
+  static thread_local THuffman<7> clcode;
+  if (!clcode.Build(clens, 19, PlainKind)) return false;
   uint8_t lens[286 + 30] = {};
   int total = nlit + ndist;
   for (int i = 0; i < total;) {
     if (bits.Over()) return false;
-    int sym = clcode.Decode(bits);
-    if (sym < 0) return false;
+    bits.Refill();
+    uint32_t e = clcode.Lookup(bits.Peek());
+    if ((e & 0xFF) == 0) return false;
+    bits.Drop(e & 0xFF);
+    int sym = int(e >> 12);
     if (sym < 16) {
       lens[i++] = uint8_t(sym);
       continue;
@@ -156,25 +212,36 @@ bool ReadDynamicCodes(TBits& bits, THuffman& lit, THuffman& dist) {
     while (rep--) lens[i++] = value;
   }
   if (lens[256] == 0) return false;
-  return lit.Build(lens, nlit) && dist.Build(lens + nlit, ndist);
+  return lit.Build(lens, nlit, LitKind) && dist.Build(lens + nlit, ndist, DistKind);
 }
 
-bool SkipSymbols(TBits& bits, const THuffman& lit, const THuffman& dist) {
-  const uint64_t limit = bits.Limit();
+// Walks the codes of one block up to its end-of-block code.
+bool SkipSymbols(TBits& bits, const TLitCode& lit, const TDistCode& dist) {
   for (;;) {
-    if (bits.Pos() > limit) return false;
-    int sym = lit.Decode(bits);
-    if (sym < 256) {
-      if (sym < 0) return false;
+    bits.Refill();  // 56 bits: three literals, or a length and a distance with their extra bits
+    if (bits.PastEnd()) return false;  // zeros past the end decode too: stop there
+    uint64_t b = bits.Peek();
+    uint32_t e = lit.Lookup(b);
+    if ((e >> 8) == kLiteral) {
+      unsigned used = e & 0xFF;
+      e = lit.Lookup(b >> used);
+      if ((e >> 8) == kLiteral) {
+        used += e & 0xFF;
+        e = lit.Lookup(b >> used);
+        if ((e >> 8) == kLiteral) used += e & 0xFF;
+      }
+      bits.Drop(used);
       continue;
     }
-    if (sym == 256) return true;
-    sym -= 257;
-    if (sym >= 29) return false;
-    bits.Skip(kLengthExtra[sym]);
-    int d = dist.Decode(bits);
-    if (d < 0 || d >= 30) return false;
-    bits.Skip(kDistExtra[d]);
+    if ((e >> 8) == kEnd) {
+      bits.Drop(e & 0xFF);
+      return true;
+    }
+    if ((e >> 8) != kLength) return false;
+    unsigned used = e & 0xFF;
+    uint32_t d = dist.Lookup(b >> used);
+    if ((d >> 8) != kLiteral) return false;
+    bits.Drop(used + (d & 0xFF));
   }
 }
 
@@ -182,8 +249,9 @@ bool SkipSymbols(TBits& bits, const THuffman& lit, const THuffman& dist) {
 
 bool ScanDeflate(const uint8_t* data, size_t n, TDeflateLayout& layout) {
   static const TFixedCodes fixed;
+  static thread_local TLitCode lit;
+  static thread_local TDistCode dist;
   TBits bits(data, n);
-  THuffman lit, dist;
   layout = TDeflateLayout();
   for (;;) {
     uint64_t header = bits.Pos();
@@ -196,7 +264,7 @@ bool ScanDeflate(const uint8_t* data, size_t n, TDeflateLayout& layout) {
       uint32_t len = bits.Take(16);
       uint32_t nlen = bits.Take(16);
       if ((len ^ 0xFFFFu) != nlen) return false;
-      bits.Skip(uint64_t(len) * 8);
+      if (!bits.SkipBytes(len)) return false;
     } else if (type == 1) {
       if (!SkipSymbols(bits, fixed.lit, fixed.dist)) return false;
     } else if (type == 2) {

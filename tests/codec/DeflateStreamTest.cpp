@@ -151,9 +151,54 @@ TEST(ParallelDeflate, SinkFailurePassesThroughAndStopsCleanly) {
   EXPECT_EQ(calls, 2);
 }
 
-// The stream in a gzip member, checked by the peers.
+void Le(std::string& s, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s += char(v >> (8 * i));
+}
+
+// A zip archive of one deflated entry around the stream.
+std::string ZipAround(const std::string& body, uint32_t crc, size_t size) {
+  const std::string name = "t.in";
+  auto fields = [&](std::string& s) {
+    Le(s, 20, 2);  // version needed
+    Le(s, 0, 2);   // flags
+    Le(s, 8, 2);   // deflate
+    Le(s, 0, 2);   // time
+    Le(s, 0x21, 2);  // 1980-01-01
+    Le(s, crc, 4);
+    Le(s, uint32_t(body.size()), 4);
+    Le(s, uint32_t(size), 4);
+    Le(s, uint32_t(name.size()), 2);
+    Le(s, 0, 2);  // extra
+  };
+  std::string zip;
+  Le(zip, 0x04034b50, 4);
+  fields(zip);
+  zip += name + body;
+  std::string central;
+  Le(central, 0x02014b50, 4);
+  Le(central, 20, 2);  // made by
+  fields(central);
+  Le(central, 0, 2);  // comment
+  Le(central, 0, 2);  // disk
+  Le(central, 0, 2);  // internal attributes
+  Le(central, 0, 4);  // external attributes
+  Le(central, 0, 4);  // local header offset
+  central += name;
+  const uint32_t at = uint32_t(zip.size());
+  zip += central;
+  Le(zip, 0x06054b50, 4);
+  Le(zip, 0, 4);
+  Le(zip, 1, 2);
+  Le(zip, 1, 2);
+  Le(zip, uint32_t(central.size()), 4);
+  Le(zip, at, 4);
+  Le(zip, 0, 2);
+  return zip;
+}
+
+// The stream in a gzip member and in a zip entry, checked by the peers.
 TEST(ParallelDeflate, PeersReadTheJoinedStream) {
-  for (const char* tool : {"gzip", "7z", "python3"}) ASSERT_TRUE(testenv::HaveTool(tool)) << tool;
+  for (const char* tool : {"gzip", "7z", "python3", "unzip"}) ASSERT_TRUE(testenv::HaveTool(tool)) << tool;
   const auto dir = testenv::MakeTempDir("peers");
   for (int level : {1, 6}) {
     for (const TCase& t : Cases()) {
@@ -170,6 +215,12 @@ TEST(ParallelDeflate, PeersReadTheJoinedStream) {
       const std::string q = testenv::Quote(file.string());
       EXPECT_EQ(testenv::Run("gzip -t " + q + " 2>&1"), 0);
       EXPECT_EQ(testenv::Run("7z t " + q + " >/dev/null 2>&1"), 0);
+      const auto zip = dir / "t.zip";
+      testenv::WriteFile(zip, ZipAround(body, crc, t.input.size()));
+      EXPECT_EQ(testenv::Run("unzip -tq " + testenv::Quote(zip.string()) + " >/dev/null 2>&1"), 0);
+      EXPECT_EQ(testenv::Run("unzip -p " + testenv::Quote(zip.string()) + " | cmp -s - " +
+                             testenv::Quote((dir / "t.in").string())),
+                0);
       EXPECT_EQ(testenv::Run("python3 -c 'import sys, zlib; d = zlib.decompressobj(31); "
                              "o = d.decompress(open(sys.argv[1], \"rb\").read()); "
                              "sys.exit(0 if d.eof and not d.unused_data and o == open(sys.argv[2], \"rb\").read() else 1)' " +
