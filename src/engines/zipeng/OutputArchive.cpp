@@ -6,7 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
+
+#include "safeout/Destination.h"
 
 namespace zipeng {
 namespace {
@@ -20,41 +21,19 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string NameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string RandomSuffix() {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 8; ++i) s.push_back(digits[rng() % 36]);
-  return s;
-}
-
 }  // namespace
 
 OutputArchive::~OutputArchive() { Discard(); }
 
 bool OutputArchive::Create(const std::string& target, std::string& error) {
   target_ = target;
-  std::string folder = FolderOf(target);
-  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  if (fd_ >= 0) {
-    unnamed_ = true;
-  } else {
-    for (int attempt = 0; attempt < 20 && fd_ < 0; ++attempt) {
-      tempPath_ = folder + "/." + NameOf(target) + "." + RandomSuffix() + ".tmp";
-      fd_ = ::open(tempPath_.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) break;
-    }
-    if (fd_ < 0) {
-      tempPath_.clear();
-      error = "cannot create a new archive in " + folder + ": " + std::strerror(errno);
-      return false;
-    }
+  safeout::TResult why;
+  file_ = safeout::NewFileAt(target, 0666, why);
+  if (!file_) {
+    error = "cannot create a new archive in " + FolderOf(target) + ": " + why.text;
+    return false;
   }
+  fd_ = file_->Fd();
   buffer_.resize(kBufferSize);
   return true;
 }
@@ -171,38 +150,17 @@ bool OutputArchive::Commit(bool durable, int mode, std::string& error) {
     error = error_;
     return false;
   }
-  if (mode >= 0) fchmod(fd_, mode_t(mode) & 07777);
   if (durable && fsync(fd_) != 0) {
     error = std::string("cannot write the new archive: ") + std::strerror(errno);
     return false;
   }
-  std::string named = tempPath_;
-  if (unnamed_) {
-    std::string folder = FolderOf(target_);
-    std::string proc = "/proc/self/fd/" + std::to_string(fd_);
-    for (int attempt = 0; attempt < 20; ++attempt) {
-      named = folder + "/." + NameOf(target_) + "." + RandomSuffix() + ".tmp";
-      if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-      if (errno != EEXIST) {
-        named.clear();
-        break;
-      }
-      named.clear();
-    }
-    if (named.empty()) {
-      error = std::string("cannot name the new archive: ") + std::strerror(errno);
-      return false;
-    }
-  }
-  if (::rename(named.c_str(), target_.c_str()) != 0) {
-    error = "cannot replace " + target_ + ": " + std::strerror(errno);
-    ::unlink(named.c_str());
-    if (!unnamed_) tempPath_.clear();
+  fd_ = -1;
+  if (safeout::TResult r = file_->Commit(mode, nullptr, true); !r) {
+    error = "cannot replace " + target_ + ": " + r.text;
+    file_.reset();
     return false;
   }
-  tempPath_.clear();
-  ::close(fd_);
-  fd_ = -1;
+  file_.reset();
   if (durable) {
     int dfd = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
@@ -214,10 +172,8 @@ bool OutputArchive::Commit(bool durable, int mode, std::string& error) {
 }
 
 void OutputArchive::Discard() {
-  if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
-  tempPath_.clear();
+  file_.reset();
 }
 
 }  // namespace zipeng

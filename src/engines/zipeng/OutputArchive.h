@@ -1,15 +1,17 @@
 #pragma once
-// The new archive being written: an unnamed file in the target's folder (or a hidden temporary
-// name where the file system lacks unnamed files), buffered writes, the central directory, and
-// the final rename over the target. Until Commit() the target is never touched; a discarded or
-// abandoned output leaves nothing behind.
+// The new archive being written: an unnamed file in the target's folder (or a hidden temporary of
+// the safe-output library's naming where the file system lacks unnamed files, which a later run
+// removes), buffered writes, the central directory, and the final rename over the target. Until
+// Commit() the target is never touched; a discarded or abandoned output leaves nothing behind.
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ZipFormat.h"
+#include "safeout/OutputFile.h"
 
 namespace zipeng {
 
@@ -45,10 +47,9 @@ class OutputArchive {
  private:
   bool Flush();
 
-  int fd_ = -1;
+  std::unique_ptr<safeout::TOutputFile> file_;
+  int fd_ = -1;            // file_'s descriptor while it is written
   std::string target_;
-  std::string tempPath_;   // named temporary file (fallback), empty for an unnamed one
-  bool unnamed_ = false;
   uint64_t offset_ = 0;
   std::vector<char> buffer_;
   size_t used_ = 0;
