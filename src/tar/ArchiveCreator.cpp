@@ -34,8 +34,10 @@ struct TSizeTotal {
         if (cancel) break;
         struct stat st {};
         int dir = folders.Parent(it.Source, leaf);
-        if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
           sum += static_cast<uint64_t>(st.st_size);
+          bytes.store(sum, std::memory_order_relaxed);
+        }
       }
       bytes = sum;
       ready = true;
@@ -88,9 +90,11 @@ class TProgressOutput : public TTarOutput {
  private:
   void Count(uint64_t n) {
     passed_ += n;
-    if (owner_.OnProgress && passed_ - reported_ >= (4u << 20) && total_.ready) {
+    // Reported even while the sum is still running (a busy machine may not have run its thread yet):
+    // until then the total is the larger of the sum so far and what has passed.
+    if (owner_.OnProgress && passed_ - reported_ >= (4u << 20)) {
       reported_ = passed_;
-      const uint64_t total = total_.bytes;
+      const uint64_t total = total_.ready ? total_.bytes.load() : std::max(total_.bytes.load(), passed_);
       owner_.OnProgress(std::min(passed_, total), total, name_);
     }
   }
