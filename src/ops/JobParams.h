@@ -89,6 +89,15 @@ struct TCreateParams {
   std::string TempTar;
 };
 
+// An archive file as it was seen: a later look tells whether it changed in between.
+struct TFileStamp {
+  int64_t Size = -1;     // -1: not taken
+  int64_t MTimeNs = 0;   // modification time, nanoseconds since 1970
+  uint64_t Inode = 0, Device = 0;
+  bool Taken() const { return Size >= 0; }
+  bool operator==(const TFileStamp&) const = default;
+};
+
 struct TUpdateParams {
   std::string Archive;                               // an existing archive (zip)
   TArchiveFormat Format = TArchiveFormat::Unknown;
@@ -99,10 +108,16 @@ struct TUpdateParams {
   TZipAddOptions Zip;
   bool OnlyNewer = false;                            // replace an entry only with a newer file (update)
   bool OnlyExisting = false;                         // only replace entries that exist (freshen)
+  // Every item is stored or none: a file that vanished or cannot be read stops the run before the
+  // archive is touched (otherwise it is left out with a warning).
+  bool AllOrNothing = false;
+  // The archive as the caller listed it; when taken and the file differs now, nothing is written.
+  TFileStamp Expected;
 };
 
 struct TDeleteParams {
   std::string Archive;
   TArchiveFormat Format = TArchiveFormat::Unknown;
   TSelection Selection;                              // must not be empty
+  TFileStamp Expected;                               // as for TUpdateParams
 };

@@ -12,6 +12,7 @@
 
 #include "core/TextUtil.h"
 #include "ops/AdapterCommon.h"
+#include "platform/FileSystem.h"
 
 namespace fs = std::filesystem;
 
@@ -144,13 +145,77 @@ TStatus TCreateJob::Execute(TJobContext& ctx) {
   return s;
 }
 
+TFileStamp FileStampOf(const std::string& path) {
+  TFileStamp t;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return t;
+  t.Size = st.st_size;
+  t.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  t.Inode = st.st_ino;
+  t.Device = st.st_dev;
+  return t;
+}
+
+TStatus TRewriteJob::CheckBeforeRewrite(const std::string& archive, const TFileStamp& expected, uint64_t adding) {
+  const TFileStamp now = FileStampOf(archive);
+  if (!now.Taken()) return TStatus::FromErrno(errno, archive, TStatusCode::NotFound);
+  if (expected.Taken() && !(now == expected)) {
+    changed_ = true;
+    return {TStatusCode::Failed, archive + " changed on disk since it was listed; nothing was written"};
+  }
+  // The new archive is written beside the one it replaces (a link: beside its target).
+  std::error_code ec;
+  fs::path real = fs::canonical(archive, ec);
+  if (ec) real = fs::absolute(archive, ec);
+  const std::string folder = real.parent_path().string();
+  // Read-only by its mode bits too: they say so even to a user the system lets write anyway.
+  struct stat st {};
+  if (::access(real.c_str(), W_OK) != 0 || (::stat(real.c_str(), &st) == 0 && (st.st_mode & 0222) == 0))
+    return {TStatusCode::WriteFailed, archive + " is read-only; nothing was written"};
+  if (::access(folder.c_str(), W_OK | X_OK) != 0 || (::stat(folder.c_str(), &st) == 0 && (st.st_mode & 0222) == 0))
+    return {TStatusCode::WriteFailed, "the folder " + folder + " is read-only; nothing was written"};
+  const uint64_t needed = static_cast<uint64_t>(now.Size) + adding + 65000;
+  const int64_t free = FreeOnDisk(folder);
+  if (free >= 0 && static_cast<uint64_t>(free) < needed)
+    return {TStatusCode::NoSpace, "not enough free space beside " + archive + " for its new copy (" +
+                                      std::to_string(needed) + " bytes needed, " + std::to_string(free) +
+                                      " free); nothing was written"};
+  return {};
+}
+
+TStatus TRewriteJob::Finish(TJobContext& ctx, IArchiveAdapter& adapter, const std::string& archive, TStatus status) {
+  stamp_ = FileStampOf(archive);
+  if (status.Succeeded() && ctx.Status.Succeeded() && !ctx.Cancelled() && OnEntry) {
+    // The adapter read the new directory after writing: list that one.
+    TStatus listed = adapter.List(ctx, OnEntry);
+    if (listed.Failed()) status.Merge(listed);
+  }
+  return status;
+}
+
 TStatus TUpdateJob::Execute(TJobContext& ctx) {
   std::unique_ptr<IArchiveAdapter> a;
   TStatus s = OpenArchiveAdapter(params_.Archive, params_.Format, ctx, a);
   if (!a || s.Failed()) return s;
   if (!a->Can(capAdd)) return {TStatusCode::Unsupported, std::string(ArchiveFormatName(a->Format())) + " archives cannot be added to"};
   if (params_.Items.empty()) return {TStatusCode::Failed, "nothing to add"};
-  return a->Add(ctx, params_);
+  uint64_t adding = 0;
+  for (const TSourceItem& it : params_.Items) {
+    struct stat st {};
+    if (it.Source.find_first_of("*?") != std::string::npos && !params_.AllOrNothing) continue;
+    const bool found = ::stat(it.Source.c_str(), &st) == 0;
+    if (params_.AllOrNothing && (!found || (S_ISREG(st.st_mode) && ::access(it.Source.c_str(), R_OK) != 0))) {
+      const TStatus e = TStatus::FromErrno(errno, it.Source, TStatusCode::Unreadable);
+      return {e.Code(), e.Message() + "; nothing was written"};
+    }
+    if (found && S_ISREG(st.st_mode)) adding += static_cast<uint64_t>(st.st_size) + it.Source.size() * 2 + 128;
+  }
+  s = CheckBeforeRewrite(params_.Archive, params_.Expected, adding);
+  if (s.Failed()) {
+    Finish(ctx, *a, params_.Archive, s);
+    return s;
+  }
+  return Finish(ctx, *a, params_.Archive, a->Add(ctx, params_));
 }
 
 TStatus TDeleteJob::Execute(TJobContext& ctx) {
@@ -160,5 +225,10 @@ TStatus TDeleteJob::Execute(TJobContext& ctx) {
   if (!a->Can(capDelete))
     return {TStatusCode::Unsupported, std::string(ArchiveFormatName(a->Format())) + " archives cannot have entries deleted"};
   if (params_.Selection.All()) return {TStatusCode::Failed, "nothing to delete: name the entries"};
-  return a->Delete(ctx, params_.Selection);
+  s = CheckBeforeRewrite(params_.Archive, params_.Expected, 0);
+  if (s.Failed()) {
+    Finish(ctx, *a, params_.Archive, s);
+    return s;
+  }
+  return Finish(ctx, *a, params_.Archive, a->Delete(ctx, params_.Selection));
 }

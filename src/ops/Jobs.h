@@ -80,8 +80,31 @@ class TCreateJob : public TJob {
   std::string archivePath_;
 };
 
+// What the two jobs that rewrite an existing archive have in common: the checks before anything is
+// written (the archive unchanged since the caller listed it, writable, its folder writable, room for
+// the new copy beside it), and the archive's entries as they stand after a successful rewrite.
+class TRewriteJob : public TJob {
+ public:
+  // When set: after a successful rewrite, every entry of the archive as it now stands, in order.
+  TEntryCallback OnEntry;
+  // True when the run wrote nothing because the archive differed from the expected stamp.
+  bool ArchiveChanged() const { return changed_; }
+  // The archive's stamp after the run (written or not).
+  const TFileStamp& Stamp() const { return stamp_; }
+
+ protected:
+  // Checks before a rewrite that may add `adding` bytes to an archive of `archive`.
+  TStatus CheckBeforeRewrite(const std::string& archive, const TFileStamp& expected, uint64_t adding);
+  // After the adapter's run: the new stamp, and the entries when the run succeeded.
+  TStatus Finish(TJobContext& ctx, IArchiveAdapter& adapter, const std::string& archive, TStatus status);
+
+ private:
+  bool changed_ = false;
+  TFileStamp stamp_;
+};
+
 // Adds files to an existing archive; entries of the same name are replaced in the same rewrite.
-class TUpdateJob : public TJob {
+class TUpdateJob : public TRewriteJob {
  public:
   explicit TUpdateJob(TUpdateParams params) : params_(std::move(params)) {}
   const char* Name() const override { return "update"; }
@@ -94,7 +117,7 @@ class TUpdateJob : public TJob {
 };
 
 // Deletes the selected entries from an archive.
-class TDeleteJob : public TJob {
+class TDeleteJob : public TRewriteJob {
  public:
   explicit TDeleteJob(TDeleteParams params) : params_(std::move(params)) {}
   const char* Name() const override { return "delete"; }
@@ -105,6 +128,9 @@ class TDeleteJob : public TJob {
  private:
   TDeleteParams params_;
 };
+
+// The stamp of a file now (not taken when it cannot be read).
+TFileStamp FileStampOf(const std::string& path);
 
 // The adapter for an existing archive: the format given, else the registry's finding; the status
 // says why there is none (the file is missing, of no known kind).

@@ -11,6 +11,7 @@
 #include "ops/Jobs.h"
 #include "platform/Paths.h"
 #include "zip/ZipKit.h"
+#include "zip/ZipMessages.h"
 
 namespace fs = std::filesystem;
 
@@ -142,14 +143,20 @@ class TZipAdapter final : public IArchiveAdapter {
   }
 
   TStatus Add(TJobContext& ctx, const TUpdateParams& params) override {
-    return RunAdd(ctx, params.Items, params.RootDir, params.Level, params.Password, params.Zip, params.OnlyNewer,
-                  params.OnlyExisting);
+    if (kit_.LastDisk() != 0 || kit_.IsSpanned()) return {TStatusCode::Unsupported, ZipKitMessageText(10402)};
+    allOrNothing_ = params.AllOrNothing;
+    TStatus s = RunAdd(ctx, params.Items, params.RootDir, params.Level, params.Password, params.Zip, params.OnlyNewer,
+                       params.OnlyExisting);
+    allOrNothing_ = false;
+    return s;
   }
 
   TStatus Delete(TJobContext& ctx, const TSelection& selection) override {
     Wire(ctx, TEngineRun::Zip);
     if (!LoadEngine(true)) return Outcome(ctx, "the zip engine could not be loaded");
-    kit_.FSpecArgs = SpecsFor(selection);
+    // Every name as it stands: the engine takes an entry's own name for that entry alone.
+    kit_.FSpecArgs = SpecsFor(selection, false);
+    kit_.FSpecArgsExcl.clear();
     if (kit_.FSpecArgs.empty()) return {TStatusCode::Failed, "nothing to delete"};
     kit_.ErrCode = 0;
     try {
@@ -215,10 +222,15 @@ class TZipAdapter final : public IArchiveAdapter {
       if (c == TStatusCode::Warning && run_ == TEngineRun::None) c = TStatusCode::Failed;
       Report(ctx, TStatus(c, text));
     };
-    kit_.OnExtractSkipped = [this, &ctx](TZipKit*, const std::string& name, UnZipSkipTypes, int32_t error) {
+    kit_.OnExtractSkipped = [this, &ctx](TZipKit* k, const std::string& name, UnZipSkipTypes, int32_t error) {
       if (error == 0) return;
       reported_ = true;
       ctx.Refuse(name, "skipped " + name);
+      // Every file or none: the engine stops before it puts the new archive in place.
+      if (allOrNothing_ && run_ == TEngineRun::Zip) {
+        if (skippedFirst_.empty()) skippedFirst_ = name;
+        k->Cancel = true;
+      }
     };
     kit_.OnPasswordError = [&ctx](TZipKit* k, bool, std::string& password, const std::string& name, uint32_t& repeat,
                                   TPasswordButton& action) {
@@ -269,15 +281,15 @@ class TZipAdapter final : public IArchiveAdapter {
     return kit_.UnzipEngineLoaded() || kit_.LoadUnzipEngine() != 0 || kit_.UnzipEngineLoaded();
   }
 
-  // The engine's name specifications for a selection: the stored names of the chosen entries (none
-  // when they are all of them), then the patterns.
-  std::vector<std::string> SpecsFor(const TSelection& selection) const {
+  // The engine's name specifications for a selection: the stored names of the chosen entries ("*.*"
+  // when they are all of them and `everyShort`), then the patterns.
+  std::vector<std::string> SpecsFor(const TSelection& selection, bool everyShort = true) const {
     std::vector<std::string> specs;
     const std::vector<ZipDirEntry>& entries = kit_.DirEntries();
     std::unordered_set<TEntryId> ids(selection.Ids.begin(), selection.Ids.end());
     const bool everyEntry = selection.Patterns.empty() && !ids.empty() && ids.size() == entries.size() &&
                             std::all_of(ids.begin(), ids.end(), [&](TEntryId id) { return id < entries.size(); });
-    if (everyEntry) return {"*.*"};
+    if (everyEntry && everyShort) return {"*.*"};
     for (TEntryId id : selection.Ids)
       if (id < entries.size()) specs.push_back(entries[id].EntryName);
     specs.insert(specs.end(), selection.Patterns.begin(), selection.Patterns.end());
@@ -330,16 +342,12 @@ class TZipAdapter final : public IArchiveAdapter {
     return Outcome(ctx, test ? "test failed" : "extraction failed");
   }
 
-  // Groups consecutive items that share the folder their stored names are relative to: one engine
-  // run each (the first makes the archive, the others add to it).
-  struct TAddCall {
-    std::string Root;
-    std::vector<std::string> Specs;
-  };
-  static bool GroupItems(const std::vector<TSourceItem>& items, const std::string& rootDir, bool storePaths,
-                         std::vector<TAddCall>& calls, std::string& error) {
+  // The engine's lines for the items, each with the folder its stored name is relative to (empty:
+  // rootDir). One engine run takes them all, so the archive is rewritten once.
+  static bool SpecLines(const std::vector<TSourceItem>& items, bool storePaths, std::vector<std::string>& specs,
+                        std::vector<std::string>& roots, std::string& error) {
     for (const TSourceItem& it : items) {
-      std::string root = rootDir;
+      std::string root;
       if (storePaths && !it.StoredName.empty()) {
         std::error_code ec;
         std::string source = fs::absolute(it.Source, ec).lexically_normal().string();
@@ -354,10 +362,10 @@ class TZipAdapter final : public IArchiveAdapter {
         root = source.substr(0, source.size() - stored.size() - 1);
         if (root.empty()) root.assign(1, '/');  // (assigning "/" trips a false -Wrestrict of GCC 12)
       }
-      if (calls.empty() || calls.back().Root != root) calls.push_back({root, {}});
       std::string spec = it.Recurse ? ">" : "";  // the component's mark for "recurse into this one"
       spec += it.Source;
-      calls.back().Specs.push_back(std::move(spec));
+      specs.push_back(std::move(spec));
+      roots.push_back(std::move(root));
     }
     return true;
   }
@@ -365,10 +373,11 @@ class TZipAdapter final : public IArchiveAdapter {
   TStatus RunAdd(TJobContext& ctx, const std::vector<TSourceItem>& items, const std::string& rootDir, int level,
                  const std::string& password, const TZipAddOptions& zip, bool onlyNewer, bool onlyExisting) {
     Wire(ctx, TEngineRun::Zip);
-    std::vector<TAddCall> calls;
+    skippedFirst_.clear();
+    std::vector<std::string> specs, roots;
     std::string error;
-    if (!GroupItems(items, rootDir, zip.StorePaths, calls, error)) return {TStatusCode::Unsupported, error};
-    if (calls.empty()) return {TStatusCode::Failed, "nothing to add"};
+    if (!SpecLines(items, zip.StorePaths, specs, roots, error)) return {TStatusCode::Unsupported, error};
+    if (specs.empty()) return {TStatusCode::Failed, "nothing to add"};
     if (!LoadEngine(true)) return Outcome(ctx, "the zip engine could not be loaded");
     AddOpts o;
     if (zip.HiddenFiles) o.Include(AddHiddenFiles);
@@ -388,23 +397,27 @@ class TZipAdapter final : public IArchiveAdapter {
     kit_.MaxVolumeSize = zip.MaxVolumeSize;
     kit_.TempDir = zip.TempDir;
     kit_.SetPassword(password);
-    for (const TAddCall& call : calls) {
-      if (ctx.Cancelled()) break;
-      kit_.RootDir = call.Root;
-      kit_.FSpecArgs = call.Specs;
+    if (!ctx.Cancelled()) {
+      kit_.RootDir = rootDir;
+      kit_.FSpecArgs = std::move(specs);
+      kit_.FSpecRootDirs = std::move(roots);
       kit_.FSpecArgsExcl.clear();
       if (!exclude_.empty()) kit_.FSpecArgsExcl.push_back(exclude_);
       kit_.ErrCode = 0;
       kit_.AddFiles();
-      if (kit_.ErrCode != 0 || ctx.Status.Failed()) break;
-      if (kit_.SuccessCount <= 0 && !reported_) {
+      if (kit_.ErrCode == 0 && !ctx.Status.Failed() && kit_.SuccessCount <= 0 && !reported_)
         Report(ctx, TStatus(TStatusCode::Failed, "nothing was added"));
-        break;
-      }
-      ctx.Counts.Files += kit_.SuccessCount;
+      else if (kit_.SuccessCount > 0)
+        ctx.Counts.Files += kit_.SuccessCount;
     }
     kit_.RootDir.clear();
     kit_.SetPassword({});
+    if (!skippedFirst_.empty() && kit_.SuccessCount <= 0 && !ctx.Cancelled()) {
+      // Stopped on a file that vanished or could not be read: the archive stands as it was.
+      TStatus s(TStatusCode::Unreadable, skippedFirst_ + " could not be read; the archive was left as it was");
+      Report(ctx, s);
+      return s;
+    }
     TStatus s = Outcome(ctx, "the archive could not be written");
     if (s.Succeeded() && ctx.Status.Failed()) s = ctx.Status;
     return s;
@@ -414,6 +427,8 @@ class TZipAdapter final : public IArchiveAdapter {
   std::string path_;
   std::string exclude_;  // a path the engine leaves out (the older archive under the target's name)
   TEngineRun run_ = TEngineRun::None;
+  bool allOrNothing_ = false;
+  std::string skippedFirst_;  // the first file the engine could not take in an all-or-nothing run
   bool quietMessages_ = false;
   bool reported_ = false;
   uint64_t done_ = 0, total_ = 0;

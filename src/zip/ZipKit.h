@@ -69,6 +69,9 @@ class TZipKit {
   std::string ExtrBaseDir;
   ExtrOpts ExtrOptions;
   std::vector<std::string> FSpecArgs;
+  // Adding: the root folder of the FSpecArgs line at the same index (stored names are taken below
+  // it); an empty or missing one means RootDir. Cleared with FSpecArgs.
+  std::vector<std::string> FSpecRootDirs;
   bool Unattended = false;
   std::string TempDir;
   CodePageOpts CodePage = cpAuto;

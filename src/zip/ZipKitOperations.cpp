@@ -25,7 +25,7 @@ constexpr char kSfxExtension[] = ".run";
 struct TZipParamStore {
   ZipParams Params{};
   std::string Password, StoreSuffixes, ZipFileName, TempDir, Comment, RootDir;
-  std::vector<std::string> SpecTexts, SpecPasswords;
+  std::vector<std::string> SpecTexts, SpecPasswords, SpecRoots;
   std::vector<ZipFileSpec> Specs;
   std::vector<const char*> Exclusions;
 };
@@ -103,6 +103,7 @@ static void BuildZipParams(TZipKit& kit, bool forDelete, const std::string& arch
   const size_t n = kit.FSpecArgs.size();
   s.SpecTexts.resize(n);
   s.SpecPasswords.resize(n);
+  s.SpecRoots.resize(n);
   s.Specs.assign(n, ZipFileSpec{});
   for (size_t i = 0; i < n; ++i) {
     std::string line = kit.FSpecArgs[i];
@@ -124,7 +125,14 @@ static void BuildZipParams(TZipKit& kit, bool forDelete, const std::string& arch
         spec.Encrypt = s.SpecPasswords[i].empty() ? 0 : kSpecOwnPassword;
         spec.Password = OrNull(s.SpecPasswords[i]);
       }
-      spec.RootDir = OrNull(s.RootDir);
+      // A line's own root folder, else the one of every line.
+      if (i < kit.FSpecRootDirs.size() && !kit.FSpecRootDirs[i].empty()) {
+        std::error_code ec;
+        s.SpecRoots[i] = fs::absolute(kit.FSpecRootDirs[i], ec).lexically_normal().string();
+        spec.RootDir = s.SpecRoots[i].c_str();
+      } else {
+        spec.RootDir = OrNull(s.RootDir);
+      }
     }
     s.SpecTexts[i] = std::move(line);
     spec.FileSpec = s.SpecTexts[i].c_str();
@@ -178,6 +186,7 @@ void TZipKit::AddFiles() {
     fs::remove(engineArchive, ec);
   }
   FSpecArgs.clear();
+  FSpecRootDirs.clear();
   FSpecArgsExcl.clear();
   if (loadedHere) UnloadZipEngine();
   Cancel = false;

@@ -129,7 +129,9 @@ bool SourceCollector::CollectSpec(size_t index, std::vector<SourceItem>& items) 
   std::string full = Normal(text[0] == '/' ? text : base_ + "/" + text);
   std::string last = BaseName(full);
   std::set<std::pair<dev_t, ino_t>> stack;
-  if (zipfmt::HasWildcards(last)) {
+  struct stat st {};
+  // A name that exists as written is that file, even when it holds "*" or "?".
+  if (zipfmt::HasWildcards(last) && ::lstat(full.c_str(), &st) != 0) {
     std::string dir = full.substr(0, full.size() - last.size());
     dir = dir.size() > 1 ? dir.substr(0, dir.size() - 1) : dir;
     bool whole = last == "*" || last == "*.*";
@@ -138,7 +140,6 @@ bool SourceCollector::CollectSpec(size_t index, std::vector<SourceItem>& items) 
     if (items.size() == before) return skipped_(text, kSkipNotFound, "no files match " + text);
     return true;
   }
-  struct stat st {};
   if (::lstat(full.c_str(), &st) != 0) return skipped_(text, kSkipNotFound, "file not found: " + text);
   if (S_ISLNK(st.st_mode)) {
     if (!Excluded(full, StoredName(full, base_, false), false)) Push(full, st, base_, index, items);

@@ -522,6 +522,34 @@ bool DeleteMatches(const std::string& pattern, const std::string& name) {
   return !name.empty() && name.back() == '/' && zipfmt::WildcardMatch(pattern, name.substr(0, name.size() - 1));
 }
 
+// The entries of an archive by name, for delete specifications: a specification that is an entry's
+// name takes that entry (a folder entry's name may leave out its "/"), even when it holds "*" or "?";
+// any other is a pattern over every name.
+class EntryNames {
+ public:
+  explicit EntryNames(const std::vector<CentralEntry>& entries) : names_(entries.size()) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      names_[i] = zipfmt::NormalizeEntryName(entries[i].name);
+      byName_[names_[i]].push_back(i);
+    }
+  }
+  void Mark(const std::string& spec, std::vector<char>& marks) const {
+    auto exact = byName_.find(spec);
+    if (exact == byName_.end() && (spec.empty() || spec.back() != '/')) exact = byName_.find(spec + "/");
+    if (exact != byName_.end()) {
+      for (size_t i : exact->second) marks[i] = 1;
+      return;
+    }
+    if (!zipfmt::HasWildcards(spec)) return;
+    for (size_t i = 0; i < names_.size(); ++i)
+      if (!marks[i] && DeleteMatches(spec, names_[i])) marks[i] = 1;
+  }
+
+ private:
+  std::vector<std::string> names_;
+  std::unordered_map<std::string, std::vector<size_t>> byName_;
+};
+
 }  // namespace
 
 int Add(const AddSettings& settings, Host& host) {
@@ -546,20 +574,17 @@ int Delete(const DeleteSettings& s, Host& host) {
     }
     Existing ex;
     if (!OpenExisting(s.archivePath, ex, host, true)) return 0;
-    std::vector<std::string> specs, exclusions;
+    const size_t n = ex.dir.entries.size();
+    EntryNames names(ex.dir.entries);
+    std::vector<char> hit(n, 0), kept(n, 0);
     for (const std::string& p : s.specs)
-      if (!p.empty()) specs.push_back(zipfmt::NormalizeEntryName(p));
+      if (!p.empty()) names.Mark(zipfmt::NormalizeEntryName(p), hit);
     for (const std::string& p : s.exclusions)
-      if (!p.empty()) exclusions.push_back(zipfmt::NormalizeEntryName(p));
-    std::vector<bool> remove(ex.dir.entries.size(), false);
+      if (!p.empty()) names.Mark(zipfmt::NormalizeEntryName(p), kept);
+    std::vector<bool> remove(n, false);
     int count = 0;
-    for (size_t i = 0; i < ex.dir.entries.size(); ++i) {
-      std::string name = zipfmt::NormalizeEntryName(ex.dir.entries[i].name);
-      bool hit = std::any_of(specs.begin(), specs.end(), [&](const std::string& p) { return DeleteMatches(p, name); });
-      if (hit && std::any_of(exclusions.begin(), exclusions.end(),
-                             [&](const std::string& p) { return DeleteMatches(p, name); }))
-        hit = false;
-      if (hit) {
+    for (size_t i = 0; i < n; ++i) {
+      if (hit[i] && !kept[i]) {
         remove[i] = true;
         ++count;
       }
