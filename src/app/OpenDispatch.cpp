@@ -15,6 +15,7 @@
 #include "app/LongPath.h"
 #include "app/TandorForm.h"
 #include "core/TextUtil.h"
+#include "ops/FormatRegistry.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
@@ -54,13 +55,15 @@ class TTimerOpenThread : public QThread {
 TOpenRoute RouteByFileType(const std::string& path) {
   std::error_code ec;
   if (path.empty() || !fs::is_regular_file(path, ec)) return TOpenRoute::None;
-  const std::string name = LowerCase(path);
-  if (EndsWith(name, ".zip")) return TOpenRoute::Zip;
-  if (EndsWith(name, ".tar.gz") || EndsWith(name, ".tgz") || (EndsWith(name, ".gz") && IsaGzippedTarBall(path)))
-    return TOpenRoute::TarGZip;
-  if (EndsWith(name, ".gz")) return TOpenRoute::GZip;
-  if (EndsWith(name, ".rar")) return TOpenRoute::Rar;
-  if (EndsWith(name, ".tar")) return TOpenRoute::Tar;
+  // The kind by the file's content, else by its name.
+  switch (DetectArchiveFormat(path).Format) {
+    case TArchiveFormat::Zip: return TOpenRoute::Zip;
+    case TArchiveFormat::TarGz: return TOpenRoute::TarGZip;
+    case TArchiveFormat::Gzip: return TOpenRoute::GZip;
+    case TArchiveFormat::Rar: return TOpenRoute::Rar;
+    case TArchiveFormat::Tar: return TOpenRoute::Tar;
+    case TArchiveFormat::Unknown: break;
+  }
   return TOpenRoute::None;
 }
 

@@ -10,8 +10,8 @@ std::unique_ptr<IArchiveAdapter> MakeTarAdapter(bool gzipped);
 std::unique_ptr<IArchiveAdapter> MakeGzipAdapter();
 std::unique_ptr<IArchiveAdapter> MakeRarAdapter();
 
-// The name an entry is written under once cleaned ("\" read as "/", no leading "/", drive, "." or
-// ".." elements); empty when nothing is left.
+// The name an entry is written under once cleaned (the safe-output library's rule); empty when
+// nothing is left.
 std::string CleanedEntryName(const std::string& name);
-// True when cleaning drops part of the name that matters: a leading "/" or drive, a ".." element.
+// True when cleaning changes where the name leads (the security question's test).
 bool CleaningChangesName(const std::string& name);

@@ -41,6 +41,8 @@ class IArchiveAdapter {
   // Opens an existing archive and reads what listing needs (directory, first header). Every call
   // below but Create works on the archive opened here.
   virtual TStatus Open(const std::string& path, TJobContext& ctx) = 0;
+  // The number of entries List will report when known after Open (zip), else -1.
+  virtual int64_t EntryCountHint() const { return -1; }
   // Calls `onEntry` for every entry in archive order (one record, reused).
   virtual TStatus List(TJobContext& ctx, const TEntryCallback& onEntry) = 0;
   // Reads and checks the selected entries; writes nothing anywhere.

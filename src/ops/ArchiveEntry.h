@@ -24,6 +24,7 @@ struct TArchiveEntry {
   uint32_t Mode = 0;         // Unix permission bits (07777) when stored, else 0
   bool Encrypted = false;
   std::string LinkTarget;    // links (tar)
+  int64_t DataOffset = -1;   // offset of the entry's first data byte (tar: in the uncompressed stream); -1 unknown
   // Owner as stored (tar).
   int32_t UserId = 0, GroupId = 0;
   std::string UserName, GroupName;

@@ -17,6 +17,7 @@ namespace {
 
 constexpr size_t kTarBlock = 512;
 constexpr size_t kZipEndRecord = 22;
+constexpr size_t kZipLocalHeader = 30;
 constexpr size_t kZipTailSearch = kZipEndRecord + 65535;
 
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -171,8 +172,14 @@ TFormatMatch DetectArchiveFormat(const std::string& path) {
   if (StartsWithBytes(head, std::string_view("Rar!\x1a\x07\x00", 7)) ||
       StartsWithBytes(head, std::string_view("Rar!\x1a\x07\x01\x00", 8)))
     return found(TArchiveFormat::Rar);
-  if (StartsWithBytes(head, "PK\x03\x04") || StartsWithBytes(head, "PK\x05\x06") ||
-      StartsWithBytes(head, "PK\x07\x08")) {
+  // A zip record at the start counts only when it is there whole: a local header (30 bytes), the end
+  // record of an empty archive (22 bytes and its comment), a split marker before a local header.
+  const bool local = head.size() >= kZipLocalHeader && StartsWithBytes(head, "PK\x03\x04");
+  const bool emptyArchive = head.size() >= kZipEndRecord && StartsWithBytes(head, "PK\x05\x06") &&
+                            static_cast<int64_t>(kZipEndRecord) + Le16(head.data() + 20) <= size;
+  const bool split = head.size() >= 4 + kZipLocalHeader && StartsWithBytes(head, "PK\x07\x08") &&
+                     std::memcmp(head.data() + 4, "PK\x03\x04", 4) == 0;
+  if (local || emptyArchive || split) {
     m.ZipPrefix = 0;
     return found(TArchiveFormat::Zip);
   }

@@ -27,8 +27,8 @@ struct TFormatMatch {
 };
 
 // The kind of an existing file. Signatures, in this order: gzip magic (a tar inside makes it
-// TarGz), the RAR 4 and RAR 5 marks, a zip record at the start (local header, empty-archive end
-// record, split marker), "ustar" at offset 257, a zip end record near the end (archives with data
+// TarGz), the RAR 4 and RAR 5 marks, a whole zip record at the start (local header, empty-archive
+// end record, split marker), "ustar" at offset 257, a zip end record near the end (archives with data
 // in front, such as self-extracting programs), an old tar header with a valid checksum. Without
 // any, the name's extension decides.
 TFormatMatch DetectArchiveFormat(const std::string& path);

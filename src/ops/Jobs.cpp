@@ -52,6 +52,7 @@ TStatus TListJob::Execute(TJobContext& ctx) {
   format_ = a->Format();
   a->Comment(comment_);
   ctx.SetGivenPassword(params_.Password);
+  if (OnCount && a->EntryCountHint() >= 0) OnCount(a->EntryCountHint());
   s = a->List(ctx, [&](const TArchiveEntry& e) {
     ++ctx.Counts.Entries;
     totalSize_ += e.Size;

@@ -13,6 +13,8 @@ class TListJob : public TJob {
   explicit TListJob(TListParams params) : params_(std::move(params)) {}
   const char* Name() const override { return "list"; }
   TEntryCallback OnEntry;
+  // Before the first entry, when the format knows how many there will be (zip); on the running thread.
+  std::function<void(int64_t count)> OnCount;
 
   // After the run: the format found, the archive comment, the entries and their unpacked total.
   TArchiveFormat Format() const { return format_; }

@@ -46,7 +46,8 @@ class TRarAdapter final : public IArchiveAdapter {
   uint32_t Capabilities() const override { return capList | capTest | capExtract | capSelect | capReadComment; }
 
   TStatus Open(const std::string& path, TJobContext&) override {
-    if (!LoadUnrarLibrary(ProgramDir(), "")) return {TStatusCode::Failed, "Unable to load libunrar.so from " + ProgramDir()};
+    if (!LoadUnrarLibrary(ProgramDir(), ""))
+      return {TStatusCode::NotFound, TRarKit::GetRarErrorText(kRarKitNoLibrary) + " (looked in " + ProgramDir() + ")"};
     path_ = path;
     return {};
   }

@@ -209,9 +209,12 @@ class TTarAdapter final : public IArchiveAdapter {
   }
 
   TStatus List(TJobContext& ctx, const TEntryCallback& onEntry) override {
-    return Walk(ctx, [&](TTarArchive&, const TTarDirRec& rec) {
-      TArchiveEntry e;
+    TArchiveEntry e;
+    return Walk(ctx, [&](TTarArchive& ar, const TTarDirRec& rec) {
       Fill(rec, e);
+      int64_t pos = 0, total = 0;
+      ar.GetFilePos(pos, total);
+      e.DataOffset = pos;
       onEntry(e);
       return TStatus();
     });

@@ -83,6 +83,8 @@ class TZipAdapter final : public IArchiveAdapter {
     return {};
   }
 
+  int64_t EntryCountHint() const override { return static_cast<int64_t>(kit_.DirEntries().size()); }
+
   TStatus List(TJobContext& ctx, const TEntryCallback& onEntry) override {
     TArchiveEntry e;
     const std::vector<ZipDirEntry>& entries = kit_.DirEntries();

@@ -80,7 +80,10 @@ TEST_F(FormatRegistryTest, SignatureBeatsExtension) {
       {Write("short-header.tar", OldTarHeader("x", 1).substr(0, 200)), TArchiveFormat::Tar, TFormatEvidence::Extension, -1},
       {Write("cut-rar.rar", "Rar!\x1a"), TArchiveFormat::Rar, TFormatEvidence::Extension, -1},
       {Write("magic-only.dat", "\x1f\x8b"), TArchiveFormat::Gzip, TFormatEvidence::Signature, -1},
-      {Write("local-only.bin", "PK\x03\x04"), TArchiveFormat::Zip, TFormatEvidence::Signature, 0},
+      {Write("local-only.zip", "PK\x03\x04"), TArchiveFormat::Zip, TFormatEvidence::Extension, -1},
+      {Write("end-only.tar", "PK\x05\x06"), TArchiveFormat::Tar, TFormatEvidence::Extension, -1},
+      {Write("empty-zip.bin", std::string("PK\x05\x06", 4) + std::string(18, '\0')), TArchiveFormat::Zip,
+       TFormatEvidence::Signature, 0},
       {Write("notes.txt", "hello, world\n"), TArchiveFormat::Unknown, TFormatEvidence::None, -1},
       // A tar header whose checksum is wrong is no tar.
       {Write("badsum.bin", [&] { std::string t = oldTar; t[0] = 'X'; return t; }()), TArchiveFormat::Unknown,

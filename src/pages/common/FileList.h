@@ -19,6 +19,7 @@ struct TListRow {
   qint64 SizeValue = 0;  // for sorting
   qint64 DateValue = 0;  // seconds since the epoch, for sorting
   qint64 Data = -1;      // item data: tar data offset, or the source row of a filtered row
+  qint64 Id = -1;        // the entry's identity in its archive (TEntryId), -1 when none
   // The row's archive name: Path followed by File.
   QString Key() const { return Path + File; }
 };

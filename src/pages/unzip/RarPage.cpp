@@ -1,5 +1,5 @@
-// RAR archives on the unzip page: listing through TRarKit on the listing worker, extraction of the
-// highlighted rows on the extraction worker with overwrite and password questions.
+// RAR archives on the unzip page: listing through the list job on the listing worker; the overwrite
+// question asked before an extraction, the password and error boxes of the extract job.
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -7,45 +7,37 @@
 
 #include "core/Settings.h"
 #include "core/TextUtil.h"
+#include "ops/Jobs.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/RowSink.h"
 #include "pages/unzip/UnzipPage.h"
-#include "platform/Paths.h"
+#include "pages/unzip/ZipListing.h"
 #include "rar/RarKit.h"
 
 namespace {
 
-constexpr unsigned kFolderAttribute = 0x10;
 const char* const kReplaceText =
     "THE FILE IN THE ZIP FILE WILL REPLACE THE FILE ON DISK\nTO REPLACE THIS FILE CHOOSE  YES\nTO REPLACE ALL FILES "
     "AND AVOID RECEIVING THIS MESSAGE AGAIN CHOOSE  ALL";
 
-void PrepareKit(TRarKit& kit, const std::string& archive) {
-  kit.Path2UnrarDll = ProgramDir();
-  kit.NameofUnrarDll = "libunrar.so";
-  kit.Archivefilename = archive;
-}
+// The listing's only question: the password of encrypted headers, asked before anything can be
+// listed (never for entries).
+class TRarListQuestions : public TPromptQuestions {
+ public:
+  explicit TRarListQuestions(TUnzipPage& page) : page_(page) {}
+  TPasswordChoice AskPassword(const std::string&, std::string& password) override {
+    Asked = true;
+    return page_.RarKitReqPassword(password) ? TPasswordChoice::Ok : TPasswordChoice::CancelAll;
+  }
+  bool Asked = false;
+
+ private:
+  TUnzipPage& page_;
+};
 
 }  // namespace
-
-void TUnzipPage::RarKitListing(const TRarKit& kit, const RARHeaderData& header, TRowSink& sink, int64_t& total) {
-  if ((header.FileAttr & kFolderAttribute) != 0 || TRarKit::IsFolderEntry(header)) return;
-  static thread_local TDateText dates;
-  std::string name = TRarKit::EntryName(header);
-  ConvertSlashes(name);
-  TListRow row;
-  SplitEntryName(name, row.File, row.Path);
-  if (row.File.isEmpty()) return;
-  const uint64_t size = kit.EntryUnpackedSize();
-  row.SizeValue = static_cast<qint64>(size);
-  row.Size = QString::number(size);
-  row.Date = dates.FromDos(header.FileTime);
-  row.DateValue = TDateText::DosSortKey(header.FileTime);
-  total += static_cast<int64_t>(size);
-  sink.Add(std::move(row));
-}
 
 void TUnzipPage::UpDateRARWindow(const std::string& archive) {
   if (listing_) return;
@@ -56,30 +48,34 @@ void TUnzipPage::UpDateRARWindow(const std::string& archive) {
   UnzipStatusBar->showMessage("0");
   UnzipTotalBytes = 0;
   int64_t total = 0;
+  rarPassword_.clear();
   rarListPassword_.clear();
   rarListError_.clear();
+  TRarListQuestions questions(*this);
   RunListing([&](TRowSink& sink) {
-    TRarKit kit;
-    PrepareKit(kit, archive);
-    kit.OnListing = [&](TRarKit& k, const RARHeaderData& header) {
-      RarKitListing(k, header, sink, total);
-      if (sink.Cancelled()) k.Stop = true;
+    TListParams p;
+    p.Archive = archive;
+    p.Format = TArchiveFormat::Rar;
+    TListJob job(p);
+    job.Questions = &questions;
+    TRowMaker rows(false, true);
+    job.OnEntry = [&](const TArchiveEntry& e) {
+      if (sink.Cancelled()) job.Cancel();
+      if (e.Kind == TEntryKind::Folder) return;
+      TListRow row;
+      if (!rows.Make(e, row)) return;
+      total += static_cast<int64_t>(e.Size);
+      sink.Add(std::move(row));
     };
-    // Encrypted headers: the password is asked before anything can be listed (never for entries).
-    bool asked = false;
-    kit.OnReqPassword = [this, &asked](TRarKit& k, const RARHeaderData& header, std::string& password) {
-      if (header.FileName[0]) return;
-      asked = true;
-      rarPassword_.clear();
-      RarKitReqPassword(k, password);
-      rarListPassword_ = password;
-    };
-    int code = kit.ListRarArchive();
-    if (code == kRarKitStopped && asked && rarListPassword_.empty()) code = ERAR_MISSING_PASSWORD;
-    // A missing library keeps the page's own message.
-    if (!TRarKit::Succeeded(code) && code != kRarKitStopped && code != kRarKitNoLibrary)
-      rarListError_ = TRarKit::GetRarErrorText(code);
+    const TStatus status = job.Run().Status;
+    rarListPassword_ = rarPassword_;
+    // Why an archive could not be read; a missing library keeps the page's own message.
+    if (questions.Asked && rarListPassword_.empty())
+      rarListError_ = TRarKit::GetRarErrorText(ERAR_MISSING_PASSWORD);
+    else if (status.Failed() && !status.IsCancelled() && status.Code() != TStatusCode::NotFound)
+      rarListError_ = status.Text();
   });
+  openedAs_ = TArchiveFormat::Rar;
   UnzipTotalBytes = total;
   ShowRarArchive();
 }
@@ -118,22 +114,14 @@ bool TUnzipPage::OKToAddRARFile(const std::string& diskPath, const std::string& 
   }
 }
 
-void TUnzipPage::RarKitError(int code) {
+void TUnzipPage::RarKitError(const TStatus& status) {
   // The end of the archive is the end of a good run, not an error.
-  if (TRarKit::Succeeded(code)) return;
-  Prompt().ShowMessage("Tandor File", TRarKit::GetRarErrorText(code), TPromptIcon::Error, TPromptButtons::OkCancel);
+  if (status.Succeeded()) return;
+  Prompt().ShowMessage("Tandor File", status.Text(), TPromptIcon::Error, TPromptButtons::OkCancel);
   Host.RunState().RarErrorSeen = true;
 }
 
-void TUnzipPage::RarKitExtracting() {
-  // Every header read counts, skipped entries too; the bar stops at its end.
-  const int seen = ++rarEntriesSeen_;
-  QMetaObject::invokeMethod(
-      UnzipProgressBar, [bar = UnzipProgressBar, seen] { bar->setValue(std::min(seen, bar->maximum())); },
-      Qt::QueuedConnection);
-}
-
-void TUnzipPage::RarKitReqPassword(TRarKit& kit, std::string& password) {
+bool TUnzipPage::RarKitReqPassword(std::string& password) {
   if (rarPassword_.empty()) {
     for (;;) {
       std::string text;
@@ -149,65 +137,6 @@ void TUnzipPage::RarKitReqPassword(TRarKit& kit, std::string& password) {
     }
   }
   password = rarPassword_;
-  if (password.empty()) {
-    kit.Stop = true;
-    Host.RunState().RarPasswordCancelled = true;
-  }
-}
-
-void TUnzipPage::UnzipRarFile(const std::string& destination) {
-  TRunState& state = Host.RunState();
-  rarPassword_ = rarListPassword_;  // encrypted headers: the password that listed them
-  state.RarPasswordCancelled = false;
-  state.RarErrorSeen = false;
-  state.OverwriteYesToAll = false;
-  state.OverwriteNoToAll = false;
-
-  struct TRowText {
-    std::string Name, Size, Date;
-  };
-  std::vector<TRowText> rows;
-  std::string archive;
-  RunOnUiThread([&] {
-    archive = Host.CurrentArchiveFile();
-    const TFileListModel& m = *UnzipListView->Model();
-    for (int r : UnzipListView->SelectedRows()) {
-      const TListRow& row = m.Row(r);
-      rows.push_back({row.Key().toStdString(), row.Size.toStdString(), row.Date.toStdString()});
-    }
-  });
-  std::vector<std::string> names;
-  for (const TRowText& row : rows) {
-    bool cancel = false;
-    if (state.OverwriteYesToAll || Host.Settings().UnzipOverwrite ||
-        OKToAddRARFile(destination + "/" + row.Name, row.Size, row.Date, cancel))
-      names.push_back(row.Name);
-    if (cancel) return;  // nothing is extracted
-  }
-  if (names.empty()) {
-    ShowError("YOU HAVE NOT SELECTED ANY FILES TO ADD TO THIS ZIP FILE");
-    return;
-  }
-
-  TRarKit kit;
-  PrepareKit(kit, archive);
-  kit.OnError = [this](TRarKit&, int code) { RarKitError(code); };
-  kit.SetFilesToProcess(names);
-  kit.TargetDirectory = destination;
-  kit.ErrorOnDirExists = false;
-  kit.OnReqPassword = [this](TRarKit& k, const RARHeaderData&, std::string& password) { RarKitReqPassword(k, password); };
-  kit.OnExtracting = [this](TRarKit&, const RARHeaderData&) { RarKitExtracting(); };
-  // Existing files were asked about above; the ones left are replaced.
-  kit.OnOverwrite = [](TRarKit&, const RARHeaderData&, const std::string&) { return true; };
-  rarEntriesSeen_ = 0;
-  RunOnUiThread([&] {
-    UnzipProgressBar->setMaximum(static_cast<int>(std::max<size_t>(names.size(), 1)));
-    UnzipProgressBar->setValue(0);
-  });
-  const int result = kit.ExtractRarArchive();
-  RunOnUiThread([&] {
-    UnzipProgressBar->setValue(0);
-    UnzipProgressBar->setMaximum(100);
-    if (TRarKit::Succeeded(result)) Host.SetArchiveExtracted(true);
-  });
+  if (password.empty()) Host.RunState().RarPasswordCancelled = true;
+  return !password.empty();
 }

@@ -1,5 +1,6 @@
-// Tar archives, gzip files and gzipped tar archives on the unzip page: opening, listing and the
-// extractors that the extraction run calls.
+// Tar archives, gzip files and gzipped tar archives on the unzip page: opening and listing (the list
+// job, and the extract job that unpacks a gzipped tar into the temporary folder), and the overwrite
+// question of a tar extraction.
 #include <QApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -11,17 +12,17 @@
 
 #include "core/Settings.h"
 #include "core/TextUtil.h"
+#include "ops/Jobs.h"
 #include "pages/common/FileList.h"
 #include "pages/common/IconLists.h"
 #include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/RowSink.h"
 #include "pages/unzip/UnzipPage.h"
+#include "pages/unzip/ZipListing.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFolders.h"
-#include "tar/Gzip.h"
 #include "tar/TarExtractor.h"
-#include "tar/TarLib.h"
 
 namespace fs = std::filesystem;
 
@@ -31,9 +32,8 @@ const char* const kNoTarFiles =
     "THERE WERE NO FILES IN THE TAR ARCHIVE.  THE ARCHIVE WAS EMPTY OR CONTAINED ONLY FOLDERS.";
 const char* const kNoZipFiles = "THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ";
 
-bool IsListedKind(TTarEntryKind kind) {
-  return kind == TTarEntryKind::Regular || kind == TTarEntryKind::CharFile || kind == TTarEntryKind::BlockFile ||
-         kind == TTarEntryKind::Contiguous;
+bool IsListedKind(TEntryKind kind) {
+  return kind == TEntryKind::File || kind == TEntryKind::CharDevice || kind == TEntryKind::BlockDevice;
 }
 
 // "0.9765625": a size in KB with up to 15 significant digits.
@@ -54,8 +54,10 @@ int64_t FileSize(const std::string& path) {
 bool TUnzipPage::IsaGzippedTarBall(const std::string& name) { return ::IsaGzippedTarBall(name); }
 
 bool TUnzipPage::OpenGZipFile(const std::string& name) {
-  if (!HasExtension(name, ".gz") && !HasExtension(name, ".tgz")) return false;
-  const bool tarball = HasExtension(name, ".tar.gz") || HasExtension(name, ".tgz") || IsaGzippedTarBall(name);
+  const TArchiveFormat format = DetectArchiveFormat(name).Format;
+  if (format != TArchiveFormat::Gzip && format != TArchiveFormat::TarGz) return false;
+  // A tar inside (by its content, or by the name when the content cannot tell) is a gzipped tar.
+  const bool tarball = format == TArchiveFormat::TarGz;
   Host.DisableAll();
   if (tarball && Host.Settings().OpenTarInGz) UpDateTarGZipWindow(name);
   else UpdateGZipWindow(name);
@@ -78,34 +80,23 @@ void TUnzipPage::UpdateTarWindow(const std::string& archive) {
   SetWaitCursor(true);
   int64_t total = 0;
   RunListing([&](TRowSink& sink) {
-    const TDateText dates;
-    std::unique_ptr<TTarArchive> tar;
-    try {
-      tar = std::make_unique<TTarArchive>(archive);
-      tar->Reset();
-      TTarDirRec rec;
-      std::string name;
-      while (!sink.Cancelled() && tar->FindNext(rec)) {
-        if (!IsListedKind(rec.EntryKind) || rec.Name.empty()) continue;
-        TListRow row;
-        name = rec.Name;
-        ConvertSlashes(name);
-        SplitEntryName(name, row.File, row.Path);
-        if (row.File.isEmpty()) continue;
-        row.SizeValue = rec.Size;
-        row.Size = QString::fromStdString(FormatWithCommas(rec.Size));
-        row.DateValue = DateTimeToUnix(rec.ModTime);
-        row.Date = dates.FromUnix(row.DateValue);
-        int64_t position = 0, size = 0;
-        tar->GetFilePos(position, size);
-        row.Data = position;
-        total += rec.Size;
-        sink.Add(std::move(row));
-      }
-    } catch (const std::exception&) {
-      // A broken archive lists the entries read before the damage.
-    }
+    TListParams p;
+    p.Archive = archive;
+    p.Format = TArchiveFormat::Tar;
+    TListJob job(p);
+    TRowMaker rows(true, false);
+    job.OnEntry = [&](const TArchiveEntry& e) {
+      if (sink.Cancelled()) job.Cancel();
+      if (!IsListedKind(e.Kind) || e.Name.empty()) return;
+      TListRow row;
+      if (!rows.Make(e, row)) return;
+      row.Data = e.DataOffset;
+      total += static_cast<int64_t>(e.Size);
+      sink.Add(std::move(row));
+    };
+    job.Run();  // a broken archive lists the entries read before the damage
   });
+  openedAs_ = TArchiveFormat::Tar;
   UnzipTotalBytes = total;
   if (!UnzipListView->HasRows()) {
     UnzipTotalBytes = 0;
@@ -132,39 +123,50 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   }
   fs::create_directories(folder, ec);
 
-  TGzip gzip;
-  gzip.FileSource = archive;
-  gzip.DeleteSource = false;
-  if (gzip.ReadHeader() != 0) {  // not gzip, or a header cut short: nothing to say
+  // The file the tar is unpacked to; without a stored name (tar -z, gzip -n) it comes from the file's
+  // own name. Not gzip, or a header cut short: nothing to say.
+  TListParams lp;
+  lp.Archive = archive;
+  lp.Format = TArchiveFormat::Gzip;
+  TListJob list(lp);
+  std::string inner;
+  list.OnEntry = [&](const TArchiveEntry& e) { inner = e.Name; };
+  if (list.Run().Status.Failed()) {
     Host.EnableAll();
     FinishListing(true);
     return;
   }
-  // Without a stored name (tar -z, gzip -n) the name comes from the file's own name.
-  const std::string inner = GzOutputName(gzip.HeaderFileName, archive);
   if (inner.empty()) {
     ShowError(kNoZipFiles);
     FinishListing(true);
     return;
   }
   SetWaitCursor(true);
-  gzip.FileDestination = folder + "/" + inner;
-  Host.SetCurrentArchiveFile(gzip.FileDestination);
-  gzip.ProgressStep = 1;
-  gzip.WindowOnError = true;
-  gzip.OnProgress = [this](TGzip& g) { PostProgress(g.Progress); };
-  int result = -1;
+  Host.SetCurrentArchiveFile(folder + "/" + inner);
+  TExtractParams p;
+  p.Archive = archive;
+  p.Format = TArchiveFormat::Gzip;
+  p.Destination = folder;
+  p.Overwrite = TOverwriteMode::Always;
+  TExtractJob job(p);
+  int lastPercent = -1;
+  job.OnProgress = [&](const TJobProgress& pr) {
+    const int percent = pr.Total > 0 ? static_cast<int>(pr.Done * 100 / pr.Total) : 0;
+    if (percent != lastPercent) PostProgress(lastPercent = percent);
+  };
+  TJobResult result;
   UnzipStatusBar->showMessage("Decompressing " + QString::fromStdString(ExtractFileName(archive)));
-  RunOnWorker([&] { result = gzip.Decompress(); });
+  RunOnWorker([&] { result = job.Run(); });
   UnzipProgressBar->setValue(0);
   UnzipStatusBar->clearMessage();
   UnzipTotalBytes = 0;
   SetWaitCursor(false);
-  if (result == 0) {
+  if (result.Status.IsOk()) {
     UpdateTarWindow(Host.CurrentArchiveFile());
     // The caption names the archive the user opened.
     Host.SetCaption(archive);
   } else {
+    ShowError(result.Status.Text());
     FinishListing(true);
   }
 }
@@ -172,17 +174,19 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
 void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
   if (listing_) return;
   HideListsForListing();
-  TGzip gzip;
-  gzip.FileSource = archive;
-  gzip.DeleteSource = false;
   Host.DisableAll();
-  if (gzip.ReadHeader() != 0) {
+  // The one entry: the stored name by its last element only, and a file without one by its own name
+  // less ".gz" (the file extraction writes). A file that is not gzip ends the action silently.
+  TListParams p;
+  p.Archive = archive;
+  p.Format = TArchiveFormat::Gzip;
+  TListJob job(p);
+  std::string inner;
+  job.OnEntry = [&](const TArchiveEntry& e) { inner = e.Name; };
+  if (job.Run().Status.Failed()) {
     FinishListing(false);
     return;
   }
-  // The stored name counts by its last element only, and a file without one by its own name less
-  // ".gz": that is the file extraction writes.
-  const std::string inner = GzOutputName(gzip.HeaderFileName, archive);
   if (inner.empty()) {
     ShowError(kNoZipFiles);
     FinishListing(false);
@@ -215,6 +219,7 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
   Host.Settings().SelectAllOnLoad = selectAll;
   // The free-space estimate of extraction: three times the compressed size.
   UnzipTotalBytes = 3 * size;
+  openedAs_ = TArchiveFormat::Gzip;
 }
 
 TPromptAnswer TUnzipPage::OverWriteWarning(const std::string& diskPath, const std::string& caption,
@@ -227,76 +232,3 @@ TPromptAnswer TUnzipPage::OverWriteWarning(const std::string& diskPath, const st
   return Prompt().ShowMessage("Tandor File", text, TPromptIcon::Question, TPromptButtons::YesNoAllCancel);
 }
 
-void TUnzipPage::UnzipTarFile(const std::string& destination) {
-  bool all = false;
-  std::vector<std::string> names = HighlightedNames(all);
-  if (names.empty()) {
-    ShowError(
-        "NO FILES HAVE BEEN HIGHLIGHTED!\nCHOOSE  SELECT ALL BUTTON OR CLICK FILES TO HIGHLIGHT THEM\nAND TRY AGAIN.  "
-        "(ONLY HIGHLIGHTED FILES IN THE LIST WILL BE UNZIPPED)");
-    return;
-  }
-  std::string archive;
-  RunOnUiThread([&] { archive = Host.CurrentArchiveFile(); });
-  TRunState& state = Host.RunState();
-  state.OverwriteYesToAll = false;
-  state.OverwriteNoToAll = false;
-  TTarExtractor extractor;
-  if (!all) extractor.Only = std::move(names);  // every row highlighted: the whole archive
-  const TDateText dates;
-  extractor.OnOverwrite = [&](const TTarDirRec& entry, const std::string& diskPath) {
-    if (state.OverwriteNoToAll) return TOverwriteAnswer::No;
-    if (state.OverwriteYesToAll) return TOverwriteAnswer::Yes;
-    const std::string caption = ExtractFileName(entry.Name);
-    const std::string date = dates.FromUnix(DateTimeToUnix(entry.ModTime)).toStdString();
-    switch (OverWriteWarning(diskPath, caption, date, entry.Size)) {
-      case TPromptAnswer::No:
-      case TPromptAnswer::Cancel: return TOverwriteAnswer::No;
-      case TPromptAnswer::NoToAll: state.OverwriteNoToAll = true; return TOverwriteAnswer::NoToAll;
-      case TPromptAnswer::YesToAll: state.OverwriteYesToAll = true; return TOverwriteAnswer::YesToAll;
-      default: return TOverwriteAnswer::Yes;
-    }
-  };
-  int lastPercent = -1;
-  extractor.OnProgress = [&](int64_t done, int64_t total, const std::string&) {
-    const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 0;
-    if (percent != lastPercent) PostProgress(lastPercent = percent);
-  };
-  const TTarExtractResult result = extractor.Extract(archive, destination);
-  PostProgress(0);
-  if (!result.Ok && !result.Cancelled)
-    ShowError("ERROR : " + result.Error);
-  else if (!result.Warnings.empty())
-    ShowWarning(result.Warnings.front() + (result.Warnings.size() > 1
-                                               ? "\n(" + std::to_string(result.Warnings.size() - 1) + " more)"
-                                               : std::string()));
-  if (result.Ok) RunOnUiThread([&] { Host.SetArchiveExtracted(true); });
-}
-
-void TUnzipPage::UnzipGZFile(QObject* sender, const std::string& destination) {
-  (void)sender;
-  std::string archive;
-  RunOnUiThread([&] { archive = Host.CurrentArchiveFile(); });
-  TGzip gzip;
-  gzip.FileSource = archive;
-  gzip.WindowOnError = false;
-  gzip.ReadHeader();
-  const std::string leaf = GzOutputName(gzip.HeaderFileName, archive);
-  std::error_code ec;
-  if (fs::exists(fs::symlink_status(destination + "/" + leaf, ec))) {
-    if (Prompt().ShowMessage("Tandor File", "THE FILE " + leaf + " ALREADY EXISTS.  REPLACE THE FILE?",
-                             TPromptIcon::Question, TPromptButtons::YesNo) != TPromptAnswer::Yes)
-      return;
-  }
-  TTarExtractor extractor;
-  extractor.OnOverwrite = [](const TTarDirRec&, const std::string&) { return TOverwriteAnswer::Yes; };
-  int lastPercent = -1;
-  extractor.OnProgress = [&](int64_t done, int64_t total, const std::string&) {
-    const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 0;
-    if (percent != lastPercent) PostProgress(lastPercent = percent);
-  };
-  const TTarExtractResult result = extractor.ExtractGz(archive, destination);
-  PostProgress(0);
-  if (!result.Ok && !result.Cancelled) ShowError("ERROR : " + result.Error);
-  if (result.Ok) RunOnUiThread([&] { Host.SetArchiveExtracted(true); });
-}

@@ -18,6 +18,7 @@
 #include "core/Prompt.h"
 #include "core/Settings.h"
 #include "core/TextUtil.h"
+#include "ops/Jobs.h"
 #include "pages/common/FileList.h"
 #include "pages/common/IconLists.h"
 #include "pages/common/PromptService.h"
@@ -163,10 +164,7 @@ void TUnzipPage::EnableCommonControls() {
 
 bool TUnzipPage::HasRows() const { return UnzipListView->HasRows(); }
 
-void TUnzipPage::TakeArchive(const std::string& archive) {
-  if (HasExtension(archive, ".zip")) UpdateUnzipWindow(archive);
-  else OpenArchive(archive);
-}
+void TUnzipPage::TakeArchive(const std::string& archive) { OpenArchive(archive); }
 
 void TUnzipPage::EnableWorkControls() {
   for (QWidget* w : WorkControls()) w->setEnabled(true);
@@ -230,19 +228,22 @@ void TUnzipPage::DoOpenUnzip() {
 }
 
 bool TUnzipPage::OpenArchive(const std::string& name) {
-  if (HasExtension(name, ".zip")) {
-    Host.DisableAll();
-    UpdateUnzipWindow(name);
-  } else if (HasExtension(name, ".rar")) {
-    Host.DisableAll();
-    UpDateRARWindow(name);
-  } else if (OpenGZipFile(name)) {
-    // handled by the gzip family
-  } else if (HasExtension(name, ".tar")) {
-    Host.DisableAll();
-    UpdateTarWindow(name);
-  } else {
-    return false;
+  switch (DetectArchiveFormat(name).Format) {
+    case TArchiveFormat::Zip:
+      Host.DisableAll();
+      UpdateUnzipWindow(name);
+      break;
+    case TArchiveFormat::Rar:
+      Host.DisableAll();
+      UpDateRARWindow(name);
+      break;
+    case TArchiveFormat::Gzip:
+    case TArchiveFormat::TarGz: OpenGZipFile(name); break;
+    case TArchiveFormat::Tar:
+      Host.DisableAll();
+      UpdateTarWindow(name);
+      break;
+    case TArchiveFormat::Unknown: return false;
   }
   if (Host.Settings().AutoThumbnails && UnzipListView->HasRows()) AutoThumbTimer.start();
   return true;
@@ -308,6 +309,7 @@ void TUnzipPage::ShowListingProgress(int64_t done) {
 
 void TUnzipPage::FinishListing(bool tarTotals) {
   const int rows = UnzipListView->Count();
+  listedRows_ = rows;
   UnzipNumFilesEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(rows)) : QString::number(rows));
   UnzipTotalFileSizeEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(UnzipTotalBytes))
                                             : QString::number(UnzipTotalBytes));
@@ -335,16 +337,28 @@ void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
   Host.SetCurrentArchiveFile(archive);
   Host.SetCaption(archive);
   SetWaitCursor(true);
-  TZipKit& kit = Host.ZipKit();
-  int32_t count = 0;
+  int64_t count = 0;
   int64_t total = 0;
   RunListing([&](TRowSink& sink) {
-    kit.SetZipFileName(archive);
-    count = kit.EntryCount();
-    if (count == 0) return;
-    sink.SetTotal(count);
-    total = FillZipListView(kit.DirEntries(), sink);
+    TListParams p;
+    p.Archive = archive;
+    p.Format = TArchiveFormat::Zip;
+    TListJob job(p);
+    TRowMaker rows(false, true);
+    job.OnCount = [&](int64_t n) {
+      count = n;
+      if (n > 0) sink.SetTotal(n);
+    };
+    job.OnEntry = [&](const TArchiveEntry& e) {
+      if ((e.Id & 4095) == 0 && sink.Cancelled()) job.Cancel();
+      TListRow row;
+      rows.Make(e, row);  // folder entries keep their row (an empty File)
+      total += static_cast<int64_t>(e.Size);
+      sink.Add(std::move(row));
+    };
+    job.Run();
   });
+  openedAs_ = TArchiveFormat::Zip;
   if (count == 0) {
     ShowError(kNoZipFiles);
     UnzipTotalBytes = 0;
@@ -365,6 +379,11 @@ int64_t TUnzipPage::TallyZipFile(const std::string& name) {
   for (const ZipDirEntry& e : kit.DirEntries()) total += static_cast<int64_t>(e.UnpackedSize);
   Host.RunState().BatchUnpackedTotal += total;
   return total;
+}
+
+void TUnzipPage::PostProgress(int percent) {
+  QMetaObject::invokeMethod(
+      UnzipProgressBar, [bar = UnzipProgressBar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
 }
 
 void TUnzipPage::RunOnWorker(const std::function<void()>& work) {
@@ -484,6 +503,6 @@ void TUnzipPage::UnzipHelpButtonClick() { Host.OpenHelpPage("unzip.html"); }
 
 void TUnzipPage::StopWork() {
   if (listingCancel_) *listingCancel_ = true;
-  if (unzipping_) Host.ZipKit().Cancel = true;
+  if (unzipRunner_) unzipRunner_->Cancel();
   while (listingWorker_ || unzipping_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }

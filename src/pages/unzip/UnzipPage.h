@@ -1,7 +1,8 @@
 #pragma once
 // Page 0, "UNZIP A ZIP FILE": the entries of one archive at a time, the incoming queue's controls.
-// Archives are listed by a worker thread that hands rows to the list in large batches; extraction
-// runs on a Tunzipthread. Workers reach the widgets through queued calls only.
+// Archives are listed by the operations layer's list job on a worker thread that hands rows to the
+// list in large batches; extraction runs the extract job on a Tunzipthread runner. Workers get
+// their inputs before they start and reach the widgets through queued calls only.
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -13,6 +14,10 @@
 #include <vector>
 
 #include "core/Prompt.h"
+#include "core/Status.h"
+#include "ops/ArchiveEntry.h"
+#include "ops/FormatRegistry.h"
+#include "ops/JobParams.h"
 #include "pages/common/Page.h"
 
 class QComboBox;
@@ -20,8 +25,8 @@ class QStackedWidget;
 class TRowSink;
 struct TRowBatch;
 class Tunzipthread;
-class TRarKit;
-struct RARHeaderData;
+class TUnzipQuestions;
+struct TJobResult;
 
 class TUnzipPage : public TPage {
   Q_OBJECT
@@ -54,7 +59,8 @@ class TUnzipPage : public TPage {
   // --- Opening and listing -------------------------------------------------------------------
   void OpenUnzipButtonClick();
   void DoOpenUnzip();
-  // Opens `name` with the opener its extension calls for; false when no opener takes it.
+  // Opens `name` with the opener its kind calls for (its content, else its name); false when no
+  // opener takes it.
   bool OpenArchive(const std::string& name);
   // The openers of each archive type: list the archive on this page. They return when every row
   // is in the list; the window keeps running meanwhile.
@@ -63,8 +69,10 @@ class TUnzipPage : public TPage {
   void UpdateTarWindow(const std::string& archive);      // tar
   void UpdateGZipWindow(const std::string& archive);     // gzip
   void UpDateTarGZipWindow(const std::string& archive);  // gzipped tar
-  // The gzip family: true when it handled the name (".gz", ".tgz").
+  // The gzip family: true when it handled the name (a gzip file, or a gzipped tar archive).
   bool OpenGZipFile(const std::string& name);
+  // The kind the shown archive was listed as.
+  TArchiveFormat OpenedFormat() const { return openedAs_; }
   // True when the gzip file's stored name has the extension ".tar".
   bool IsaGzippedTarBall(const std::string& name);
   // Sum of the unpacked sizes of a zip archive's entries; also added to the run state's
@@ -88,31 +96,32 @@ class TUnzipPage : public TPage {
 
   // --- Extraction ------------------------------------------------------------------------------
   void UnzipButtonClick();
-  // Starts a Tunzipthread and returns at once.
+  // Runs the steps of an extraction that need the window, then starts its job and returns.
   void DoUnzip(QObject* sender);
-  // The extraction run (on the worker).
+  // The extraction run: destination, room checks, the security window and the highlighted entries
+  // on this thread, then the extract job on the page's Tunzipthread runner.
   void ThreadDoUnzip(QObject* sender);
-  // True to go on with the extraction, false to halt. Runs on the worker.
+  // True to go on with the extraction, false to halt.
   bool ZipFileSecurityCheck();
-  // The extractors of tar and gzip files (on the extraction worker).
+  // The runs of each kind: the extract job for the highlighted entries.
+  void UnzipZipFile(const std::string& destination);
   void UnzipTarFile(const std::string& destination);
   void UnzipGZFile(QObject* sender, const std::string& destination);
   void UnzipRarFile(const std::string& destination);
   // Asks whether an existing file is replaced by an archive entry; Yes without asking when no file
-  // is there.
+  // is there. Touches no widget (a tar job asks it on its worker).
   TPromptAnswer OverWriteWarning(const std::string& diskPath, const std::string& caption, const std::string& dateText,
                                  int64_t size);
-  // The RAR side: a listed header (on the listing worker), the end of a listing, the overwrite
-  // question, the component's error, extracting and password events (on the extraction worker).
-  void RarKitListing(const TRarKit& kit, const RARHeaderData& header, TRowSink& sink, int64_t& total);
+  // The RAR side: the end of a listing, the overwrite question (asked before the run), an error of
+  // the run (shown, RarErrorSeen set), the password (asked once per run until a text is given; false
+  // when cancelled, which sets RarPasswordCancelled).
   void ShowRarArchive();
   // Whether the file at diskPath may be replaced; `cancel` comes back set when the user cancelled
   // (the run then ends). Cancel, Escape and closing the box never replace.
   bool OKToAddRARFile(const std::string& diskPath, const std::string& sizeText, const std::string& dateText,
                       bool& cancel);
-  void RarKitError(int code);
-  void RarKitExtracting();
-  void RarKitReqPassword(TRarKit& kit, std::string& password);
+  void RarKitError(const TStatus& status);
+  bool RarKitReqPassword(std::string& password);
   // Carries the highlights of the filtered list over to the full list.
   void SetFilteredSelect();
 
@@ -167,8 +176,14 @@ class TUnzipPage : public TPage {
   void RunOnWorker(const std::function<void()>& work);
   // Sets the progress bar from any thread (queued).
   void PostProgress(int percent);
-  // The highlighted rows' names (Path followed by File), and whether every row is highlighted.
-  std::vector<std::string> HighlightedNames(bool& all);
+  // The highlighted rows' entries (none: the whole archive, when every listed row is highlighted);
+  // `any` tells whether a row is highlighted.
+  TSelection HighlightedEntries(bool& any) const;
+  // Runs the extract job of the shown archive on the runner; `done` and `onMessage` run on this thread.
+  void StartUnzipJob(TExtractParams params, const std::function<void(const TJobResult&)>& done,
+                     const std::function<void(const TStatus&)>& onMessage = {});
+  // The end of every run: controls on (with `enableAll`), the list focused, the cursor back.
+  void FinishUnzip(bool enableAll);
   void SetProgressMax(int64_t total);
   void ShowListingProgress(int64_t done);
   // The steps after every opener: totals, selection, buttons, the list shown again.
@@ -183,10 +198,13 @@ class TUnzipPage : public TPage {
   std::atomic<bool> listingWorker_{false};
   std::atomic<bool> unzipping_{false};
   std::shared_ptr<std::atomic<bool>> listingCancel_;
-  QPointer<Tunzipthread> unzipThread_;
+  std::unique_ptr<Tunzipthread> unzipRunner_;
+  std::unique_ptr<TUnzipQuestions> unzipQuestions_;
+  TArchiveFormat openedAs_ = TArchiveFormat::Unknown;  // the kind the shown archive was listed as
+  int64_t listedRows_ = 0;                              // rows the listing made
+  bool unzipCursor_ = false;
   int waitCursors_ = 0;
-  std::string rarPassword_;            // the password of the running RAR extraction
-  std::string rarListPassword_;        // the password that opened the listed RAR's encrypted headers
-  std::string rarListError_;           // why the listed RAR could not be read (empty: it could)
-  std::atomic<int> rarEntriesSeen_{0};  // headers read by the running RAR extraction
+  std::string rarPassword_;      // the password of the running RAR extraction
+  std::string rarListPassword_;  // the password that opened the listed RAR's encrypted headers
+  std::string rarListError_;     // why the listed RAR could not be read (empty: it could)
 };

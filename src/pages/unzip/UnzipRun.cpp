@@ -1,23 +1,33 @@
-// The extraction run of the unzip page. It runs on a Tunzipthread; every step that touches a
-// widget or the page's lists runs on the user-interface thread through RunOnUiThread, and every
-// question goes through the prompt service.
-#include "core/Settings.h"
+// The extraction run of the unzip page. Everything the run needs is gathered on the user-interface
+// thread first (the destination, the room checks, the security window, the highlighted entries,
+// the answers the page asks beforehand); then the extract job of the operations layer runs on the
+// page's extraction runner (Tunzipthread) and reports back queued. The job's questions go through
+// the prompt service with the page's texts.
 #include "pages/unzip/UnzipRun.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <filesystem>
 
 #include "core/Prompt.h"
+#include "core/Settings.h"
 #include "core/TextUtil.h"
+#include "ops/Jobs.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/unzip/ZipSecurityForm.h"
 #include "platform/FileSystem.h"
+#include "tar/Gzip.h"
+#include "tar/TarExtractor.h"
 #include "zip/ZipKit.h"
+#include "zip/ZipMessages.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -32,6 +42,7 @@ const char* const kNoHighlight =
 const char* const kInvalidStructure =
     "THE PROGRAM ATTEMPTED TO UNZIP A ZIP FILE WITH AN INVALID STRUCTURE\nIT IS POSSIBLE THAT MOST OR EVEN ALL OF THE "
     "FILES WERE SUCCESSFULLY UNZIPPED TO THE SELECTED FOLDER";
+const char* const kNoRarFiles = "YOU HAVE NOT SELECTED ANY FILES TO ADD TO THIS ZIP FILE";
 
 std::string SystemDiskWarning(int64_t freeBytes) {
   return "YOU ARE ATTEMPTING TO EXTRACT A ZIP FILE TO THE FILE SYSTEM OF \"/\"\nON A TYPICAL COMPUTER THIS WOULD BE THE "
@@ -58,11 +69,45 @@ void SelectListRows(TFileListView& list, const std::vector<int>& rows) {
 
 }  // namespace
 
-Tunzipthread::Tunzipthread(TUnzipPage& page, QObject* sender) : page_(page), sender_(sender) {
-  connect(this, &QThread::finished, this, &QObject::deleteLater);
+namespace {
+
+TOverwriteChoice Choice(TPromptAnswer a) {
+  switch (a) {
+    case TPromptAnswer::Yes: return TOverwriteChoice::Yes;
+    case TPromptAnswer::YesToAll: return TOverwriteChoice::YesToAll;
+    case TPromptAnswer::NoToAll: return TOverwriteChoice::NoToAll;
+    default: return TOverwriteChoice::No;
+  }
 }
 
-void Tunzipthread::run() { page_.ThreadDoUnzip(sender_); }
+}  // namespace
+
+TOverwriteChoice TUnzipQuestions::AskOverwrite(const TOverwriteQuestion& q) {
+  if (format_ == TArchiveFormat::Zip) {
+    const std::string text =
+        QString::fromStdString(q.EntryName).toUpper().toStdString() + "\n\n" +
+        (q.EntryIsOlder ? "THE FILE IN THE ZIP FILE IS OLDER THAN THE FILE ON DISK\n"
+                        : "THE FILE IN THE ZIP FILE WILL REPLACE THE FILE ON DISK\n") +
+        "TO REPLACE THIS FILE CHOOSE  YES\nTO REPLACE ALL FILES AND AVOID RECEIVING THIS MESSAGE AGAIN CHOOSE  ALL";
+    return Choice(Prompt().ShowMessage("Tandor File", text, TPromptIcon::Question, TPromptButtons::YesNoAllCancel));
+  }
+  // Tar (gzip and RAR files were asked about before the run).
+  const std::string caption = ExtractFileName(q.EntryName);
+  const std::string date = TDateText().FromUnix(q.EntryTime).toStdString();
+  return Choice(page_.OverWriteWarning(q.DiskPath, caption, date, static_cast<int64_t>(q.EntrySize)));
+}
+
+TPasswordChoice TUnzipQuestions::AskPassword(const std::string& entryName, std::string& password) {
+  (void)entryName;
+  if (format_ == TArchiveFormat::Rar) return page_.RarKitReqPassword(password) ? TPasswordChoice::Ok : TPasswordChoice::CancelAll;
+  switch (TPasswordDlg::Execute(ZipKitMessageText(10154), ZipKitMessageText(10155),
+                                TPasswordDlg::pbOk | TPasswordDlg::pbCancel | TPasswordDlg::pbCancelAll, password)) {
+    case PbOk: return password.empty() ? TPasswordChoice::Cancel : TPasswordChoice::Ok;
+    case PbCancelAll: return TPasswordChoice::CancelAll;
+    case PbAbort: return TPasswordChoice::Abort;
+    default: return TPasswordChoice::Cancel;
+  }
+}
 
 void TUnzipPage::UnzipButtonClick() {
   InteractiveUnzip = true;
@@ -73,25 +118,7 @@ void TUnzipPage::DoUnzip(QObject* sender) {
   if (Busy()) return;
   UnzipProgressBar->setMaximum(100);
   unzipping_ = true;
-  unzipThread_ = new Tunzipthread(*this, sender);
-  unzipThread_->start();
-}
-
-std::vector<std::string> TUnzipPage::HighlightedNames(bool& all) {
-  std::vector<std::string> names;
-  RunOnUiThread([&] {
-    const TFileListModel& m = *UnzipListView->Model();
-    const std::vector<int> rows = UnzipListView->SelectedRows();
-    all = !rows.empty() && static_cast<int>(rows.size()) == m.Count();
-    names.reserve(rows.size());
-    for (int r : rows) names.push_back(m.Row(r).Key().toStdString());
-  });
-  return names;
-}
-
-void TUnzipPage::PostProgress(int percent) {
-  QMetaObject::invokeMethod(
-      UnzipProgressBar, [bar = UnzipProgressBar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
+  ThreadDoUnzip(sender);
 }
 
 void TUnzipPage::SetFilteredSelect() {
@@ -104,22 +131,18 @@ void TUnzipPage::SetFilteredSelect() {
 bool TUnzipPage::ZipFileSecurityCheck() {
   std::vector<int> dangerous;
   QStringList lines;
-  RunOnUiThread([&] {
-    const TFileListModel& m = *UnzipListView->Model();
-    for (int r : UnzipListView->SelectedRows()) {
-      const TListRow& row = m.Row(r);
-      if (IsUnsafeEntryPath(row.Path + row.File)) {
-        dangerous.push_back(r);
-        lines << row.File + ",  " + row.Path;
-      }
+  const TFileListModel& m = *UnzipListView->Model();
+  for (int r : UnzipListView->SelectedRows()) {
+    const TListRow& row = m.Row(r);
+    if (IsUnsafeEntryPath(row.Path + row.File)) {
+      dangerous.push_back(r);
+      lines << row.File + ",  " + row.Path;
     }
-  });
+  }
   if (dangerous.empty()) return true;
-  int result = 0;
-  RunOnUiThread([&] {
-    TZipSecurityForm form(lines, this);
-    result = ExecModal(form, "TZipSecurityForm");
-    if (result != TZipSecurityForm::kDoNotUnzip) return;
+  TZipSecurityForm form(lines, this);
+  const int result = ExecModal(form, "TZipSecurityForm");
+  if (result == TZipSecurityForm::kDoNotUnzip) {
     // The rows go; the highlights of the others stay (removing rows resets the list's selection).
     std::vector<int> kept;
     size_t d = 0;
@@ -130,135 +153,215 @@ bool TUnzipPage::ZipFileSecurityCheck() {
     }
     UnzipListView->Model()->RemoveRows(dangerous);
     SelectListRows(*UnzipListView, kept);
-  });
+  }
   return result != TZipSecurityForm::kHalt;
+}
+
+TSelection TUnzipPage::HighlightedEntries(bool& any) const {
+  TSelection s;
+  const TFileListModel& m = *UnzipListView->Model();
+  const std::vector<int> rows = UnzipListView->SelectedRows();
+  any = !rows.empty();
+  // Every listed row highlighted: the whole archive.
+  if (any && static_cast<int64_t>(rows.size()) == listedRows_ && m.Count() == listedRows_) return s;
+  s.Ids.reserve(rows.size());
+  for (int r : rows)
+    if (m.Row(r).Id >= 0) s.Ids.push_back(static_cast<TEntryId>(m.Row(r).Id));
+  return s;
+}
+
+void TUnzipPage::FinishUnzip(bool enableAll) {
+  if (enableAll) Host.EnableAll();
+  VisibleList()->setEnabled(true);
+  VisibleList()->setFocus();
+  if (unzipCursor_) SetWaitCursor(false);
+  unzipCursor_ = false;
+  UnzipProgressBar->setValue(0);
+  UnzipProgressBar->setMaximum(100);
+  unzipping_ = false;
 }
 
 void TUnzipPage::ThreadDoUnzip(QObject* sender) {
   (void)sender;  // the run does not depend on who started it
   TRunState& state = Host.RunState();
-  std::string archive;
-  int64_t totalBytes = 0;
-  bool cursor = false;
-  // The closing step of every run: controls on, the visible list focused, the cursor back.
-  const auto finish = [&](bool enableAll) {
-    RunOnUiThread([&] {
-      if (enableAll) Host.EnableAll();
-      VisibleList()->setEnabled(true);
-      VisibleList()->setFocus();
-      if (cursor) SetWaitCursor(false);
-    });
-    unzipping_ = false;
-  };
 
   // 1. Highlights of the filtered list go to the full list; the run works on the full list.
-  RunOnUiThread([&] {
-    if (FilteredShown() && !UnzipFilteredListView->SelectedRows().empty()) {
-      SetFilteredSelect();
-      UnzipFilteredListviewClear();
-    }
-    if (FilteredShown()) ShowUnzipListView();
-    archive = Host.CurrentArchiveFile();
-    totalBytes = UnzipTotalBytes;
-  });
+  if (FilteredShown() && !UnzipFilteredListView->SelectedRows().empty()) {
+    SetFilteredSelect();
+    UnzipFilteredListviewClear();
+  }
+  if (FilteredShown()) ShowUnzipListView();
+  const std::string archive = Host.CurrentArchiveFile();
 
   // 2. Destination.
-  std::string destination;
-  RunOnUiThread([&] { destination = Host.BrowseforFolder("SELECT DESTINATION FOLDER FOR UNZIPPED FILES...", true, true); });
-  if (destination.empty()) return finish(false);
+  const std::string destination = Host.BrowseforFolder("SELECT DESTINATION FOLDER FOR UNZIPPED FILES...", true, true);
+  if (destination.empty()) return FinishUnzip(false);
 
   // 3.-5. Room on the destination's file system, and a warning when that is the system's own.
   const std::string ext = LastExtension(archive);
-  const int64_t needed = (ext == ".gz" || ext == ".tgz") ? 2 * totalBytes : totalBytes;
+  const int64_t needed = (ext == ".gz" || ext == ".tgz") ? 2 * UnzipTotalBytes : UnzipTotalBytes;
   const int64_t freeBytes = FreeOnDisk(destination);
   if (freeBytes < needed) {
     ShowError(kNoRoom);
-    return finish(false);
+    return FinishUnzip(false);
   }
   if (SameFileSystem(destination, "/") && freeBytes < kSystemDiskReserve) {
     if (Prompt().ShowMessage("Tandor File", SystemDiskWarning(freeBytes), TPromptIcon::Warning,
                              TPromptButtons::YesCancel) != TPromptAnswer::Yes)
-      return finish(false);
+      return FinishUnzip(false);
   }
 
   // 6.
-  RunOnUiThread([&] { SetWaitCursor(true); });
-  cursor = true;
+  SetWaitCursor(true);
+  unzipCursor_ = true;
   state.OverwriteYesToAll = false;
   state.OverwriteNoToAll = false;
 
-  if (HasExtension(archive, ".zip")) {
-    // 7.1 Entries whose names reach outside the destination.
-    if (!ZipFileSecurityCheck()) return finish(false);
-    RunOnUiThread([&] { Host.DisableAll(); });
+  switch (openedAs_) {
+    case TArchiveFormat::Zip: return UnzipZipFile(destination);
+    case TArchiveFormat::Gzip: return UnzipGZFile(sender, destination);
+    case TArchiveFormat::Tar:
+    case TArchiveFormat::TarGz: return UnzipTarFile(destination);
+    case TArchiveFormat::Rar: return UnzipRarFile(destination);
+    case TArchiveFormat::Unknown: break;
+  }
+  FinishUnzip(true);
+}
 
-    TZipKit& kit = Host.ZipKit();
-    kit.ExtrBaseDir = destination;
-    ExtrOpts options;
-    if (Host.Settings().UnzipFolders) options.Include(ExtrDirNames);
-    if (Host.Settings().UnzipOverwrite) options.Include(ExtrOverWrite);
-    if (Host.Settings().UnzipFreshenFiles) options.Include(ExtrFreshen);
-    if (Host.Settings().UnzipUpdateFiles) options.Include(ExtrUpdate);
-    kit.ExtrOptions = options;
-    state.OverwriteCurrent = options.Has(ExtrOverWrite);
-
-    if (kit.ZipFileName() != archive) kit.SetZipFileName(archive);
-    kit.FSpecArgs.clear();
-    kit.FSpecArgsExcl.clear();
-    state.JobTotalBytes = 0;
-    state.JobDoneBytes = 0;
-    int64_t jobBytes = 0;
-    int rows = 0;
-    RunOnUiThread([&] {
-      const TFileListModel& m = *UnzipListView->Model();
-      rows = m.Count();
-      std::vector<char> selected(static_cast<size_t>(rows), 0);
-      for (int r : UnzipListView->SelectedRows()) selected[static_cast<size_t>(r)] = 1;
-      kit.FSpecArgs.reserve(static_cast<size_t>(rows));
-      for (int r = 0; r < rows; ++r) {
-        const TListRow& row = m.Row(r);
-        std::string name = row.Key().toStdString();
-        if (selected[static_cast<size_t>(r)]) {
-          kit.FSpecArgs.push_back(std::move(name));
-          jobBytes += RemoveCommas(row.Size.toStdString());
-        } else {
-          kit.FSpecArgsExcl.push_back(std::move(name));
+void TUnzipPage::StartUnzipJob(TExtractParams params, const std::function<void(const TJobResult&)>& done,
+                               const std::function<void(const TStatus&)>& onMessage) {
+  params.Archive = Host.CurrentArchiveFile();
+  params.Format = openedAs_ == TArchiveFormat::TarGz ? TArchiveFormat::Tar : openedAs_;
+  auto job = std::make_unique<TExtractJob>(std::move(params));
+  unzipQuestions_ = std::make_unique<TUnzipQuestions>(*this, openedAs_);
+  job->Questions = unzipQuestions_.get();
+  Host.DisableAll();
+  if (!unzipRunner_) unzipRunner_ = std::make_unique<Tunzipthread>(this);
+  const bool byEntries = openedAs_ == TArchiveFormat::Rar;
+  unzipRunner_->Start(
+      std::move(job),
+      [this, byEntries](const TJobProgress& p) {
+        if (byEntries) {
+          UnzipProgressBar->setValue(static_cast<int>(std::min<uint64_t>(p.Done, UnzipProgressBar->maximum())));
+        } else if (p.Total > 0) {
+          UnzipProgressBar->setValue(static_cast<int>(std::min<uint64_t>(100, p.Done * 100 / p.Total)));
         }
-      }
-    });
-    state.JobTotalBytes = jobBytes;
-    if (kit.FSpecArgs.empty()) {
-      ShowError(kNoHighlight);
-    } else {
-      // Every entry of the archive highlighted: one specification for all of them.
-      if (kit.FSpecArgsExcl.empty() && rows == kit.EntryCount()) kit.FSpecArgs.assign(1, "*.*");
-      state.JobKind = 0;
-      kit.ErrCode = 0;
-      try {
-        kit.ExtractFiles();
-      } catch (...) {
-        ShowError("FATAL DLL ERROR");
-      }
-      const int32_t err = kit.ErrCode;
-      RunOnUiThread([&] {
+      },
+      onMessage,
+      [this, done](const TJobResult& r) {
         UnzipProgressBar->setValue(0);
-        if (err == 0) Host.SetArchiveExtracted(true);
+        done(r);
+        FinishUnzip(true);
       });
-      if (err == 3) ShowError(kInvalidStructure);
+}
+
+void TUnzipPage::UnzipZipFile(const std::string& destination) {
+  // 7.1 Entries whose names reach outside the destination.
+  if (!ZipFileSecurityCheck()) return FinishUnzip(false);
+  const TSettings& s = Host.Settings();
+  bool any = false;
+  TExtractParams p;
+  p.Selection = HighlightedEntries(any);
+  if (!any) {
+    Host.DisableAll();
+    ShowError(kNoHighlight);
+    return FinishUnzip(true);
+  }
+  p.Destination = destination;
+  p.DirNames = s.UnzipFolders;
+  p.Overwrite = s.UnzipOverwrite ? TOverwriteMode::Always : TOverwriteMode::Ask;
+  p.Freshen = s.UnzipFreshenFiles;
+  p.Update = s.UnzipUpdateFiles;
+  TRunState& state = Host.RunState();
+  state.OverwriteCurrent = s.UnzipOverwrite;
+  state.JobKind = 0;
+  StartUnzipJob(
+      std::move(p),
+      [this](const TJobResult& r) {
+        if (r.Status.IsOk()) Host.SetArchiveExtracted(true);
+        if (r.Status.Code() == TStatusCode::Damaged) ShowError(kInvalidStructure);
+      },
+      [this](const TStatus& m) {
+        // The component's messages, as the window has always shown them.
+        if (!Host.RunState().BatchBusy) ShowError("ERROR : " + m.Message());
+      });
+}
+
+void TUnzipPage::UnzipTarFile(const std::string& destination) {
+  bool any = false;
+  TExtractParams p;
+  p.Selection = HighlightedEntries(any);
+  if (!any) {
+    Host.DisableAll();
+    ShowError(kNoHighlight);
+    return FinishUnzip(true);
+  }
+  p.Destination = destination;
+  StartUnzipJob(std::move(p), [this](const TJobResult& r) {
+    if (r.Status.Failed() && !r.Status.IsCancelled()) {
+      ShowError("ERROR : " + r.Status.Text());
+    } else if (!r.Warnings.empty()) {
+      ShowWarning(r.Warnings.front() +
+                  (r.Warnings.size() > 1 ? "\n(" + std::to_string(r.Warnings.size() - 1) + " more)" : std::string()));
     }
+    if (r.Status.Succeeded()) Host.SetArchiveExtracted(true);
+  });
+}
+
+void TUnzipPage::UnzipGZFile(QObject* sender, const std::string& destination) {
+  (void)sender;
+  const std::string archive = Host.CurrentArchiveFile();
+  TGzip gzip;
+  gzip.FileSource = archive;
+  gzip.WindowOnError = false;
+  gzip.ReadHeader();
+  const std::string leaf = GzOutputName(gzip.HeaderFileName, archive);
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(destination + "/" + leaf, ec))) {
+    if (Prompt().ShowMessage("Tandor File", "THE FILE " + leaf + " ALREADY EXISTS.  REPLACE THE FILE?",
+                             TPromptIcon::Question, TPromptButtons::YesNo) != TPromptAnswer::Yes)
+      return FinishUnzip(true);
   }
-  // Tar, gzip and RAR archives have extractors of their own.
-  if (HasExtension(archive, ".gz") || HasExtension(archive, ".tgz")) {
-    RunOnUiThread([&] { Host.DisableAll(); });
-    UnzipGZFile(sender, destination);
+  TExtractParams p;
+  p.Destination = destination;
+  p.Overwrite = TOverwriteMode::Always;  // asked above
+  StartUnzipJob(std::move(p), [this](const TJobResult& r) {
+    if (r.Status.Failed() && !r.Status.IsCancelled()) ShowError("ERROR : " + r.Status.Text());
+    if (r.Status.Succeeded()) Host.SetArchiveExtracted(true);
+  });
+}
+
+void TUnzipPage::UnzipRarFile(const std::string& destination) {
+  TRunState& state = Host.RunState();
+  rarPassword_ = rarListPassword_;  // encrypted headers: the password that listed them
+  state.RarPasswordCancelled = false;
+  state.RarErrorSeen = false;
+  // The existing files are asked about first; the entries kept are extracted replacing what is there.
+  TExtractParams p;
+  const TFileListModel& m = *UnzipListView->Model();
+  for (int r : UnzipListView->SelectedRows()) {
+    const TListRow& row = m.Row(r);
+    bool cancel = false;
+    if (state.OverwriteYesToAll || Host.Settings().UnzipOverwrite ||
+        OKToAddRARFile(destination + "/" + row.Key().toStdString(), row.Size.toStdString(), row.Date.toStdString(),
+                       cancel))
+      p.Selection.Ids.push_back(static_cast<TEntryId>(row.Id));
+    if (cancel) return FinishUnzip(true);  // nothing is extracted
   }
-  if (HasExtension(archive, ".tar")) {
-    RunOnUiThread([&] { Host.DisableAll(); });
-    UnzipTarFile(destination);
+  if (p.Selection.Ids.empty()) {
+    Host.DisableAll();
+    ShowError(kNoRarFiles);
+    return FinishUnzip(true);
   }
-  if (HasExtension(archive, ".rar")) {
-    RunOnUiThread([&] { Host.DisableAll(); });
-    UnzipRarFile(destination);
-  }
-  return finish(true);
+  UnzipProgressBar->setMaximum(static_cast<int>(std::max<size_t>(p.Selection.Ids.size(), 1)));
+  UnzipProgressBar->setValue(0);
+  p.Destination = destination;
+  p.Overwrite = TOverwriteMode::Always;
+  StartUnzipJob(
+      std::move(p),
+      [this](const TJobResult& r) {
+        if (r.Status.Failed() && !r.Status.IsCancelled()) RarKitError(r.Status);
+        if (r.Status.Succeeded()) Host.SetArchiveExtracted(true);
+      },
+      [this](const TStatus& m) { RarKitError(m); });
 }

@@ -1,12 +1,27 @@
 #pragma once
-// Rows of a zip archive's directory, made on the listing worker.
+// Rows of the archive list made from the operations layer's entries, on the listing worker.
+#include <QString>
 #include <cstdint>
-#include <vector>
+#include <unordered_map>
 
-#include "zip/ZipKitTypes.h"
+#include "ops/ArchiveEntry.h"
+#include "pages/common/FileList.h"
+#include "pages/unzip/ArchiveNames.h"
 
-class TRowSink;
+// Turns entries into rows: File and Path from the stored name ("\\" shown as "/"), the size, the
+// date (DOS dates as the zip and RAR listings show them, others from the time), and the entry's
+// identity. Dates repeat a lot in archives: their texts are kept.
+class TRowMaker {
+ public:
+  // `commas`: sizes with thousands separators (tar), else plain digits (zip, RAR); `dosDates`: the
+  // stored MS-DOS date and time make the date (zip, RAR), else the entry's time.
+  TRowMaker(bool commas, bool dosDates) : commas_(commas), dosDates_(dosDates) {}
+  // Fills the row; false when the name leaves no File text (a folder).
+  bool Make(const TArchiveEntry& e, TListRow& row);
 
-// Adds one row per entry (File, Size, Date, Path) in directory order; returns the sum of the
-// entries' unpacked sizes. Stops early when the sink is cancelled.
-int64_t FillZipListView(const std::vector<ZipDirEntry>& entries, TRowSink& sink);
+ private:
+  bool commas_, dosDates_;
+  TDateText dates_;
+  std::unordered_map<int64_t, QString> dateCache_;
+  std::string name_;
+};
