@@ -1,7 +1,9 @@
 #pragma once
 // Shared by the adapters (not part of the layer's interface).
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "ops/ArchiveAdapter.h"
 
@@ -15,3 +17,13 @@ std::unique_ptr<IArchiveAdapter> MakeRarAdapter();
 std::string CleanedEntryName(const std::string& name);
 // True when cleaning changes where the name leads (the security question's test).
 bool CleaningChangesName(const std::string& name);
+
+// MS-DOS date-times (local time) to seconds since 1970, one time-zone lookup per hour of the
+// archive's times: entries of a listing share their hours, and the lookup costs.
+class TDosTimes {
+ public:
+  int64_t ToUnix(uint32_t dosDateTime);
+
+ private:
+  std::unordered_map<uint32_t, int64_t> hours_;
+};

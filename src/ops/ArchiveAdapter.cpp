@@ -1,5 +1,8 @@
 #include "ops/ArchiveAdapter.h"
 
+#include <algorithm>
+
+#include "ZipTime.h"
 #include "ops/AdapterCommon.h"
 #include "safeout/Names.h"
 
@@ -36,3 +39,12 @@ std::string CleanedEntryName(const std::string& name) {
 }
 
 bool CleaningChangesName(const std::string& name) { return safeout::CleaningMovesName(name); }
+
+int64_t TDosTimes::ToUnix(uint32_t dos) {
+  const uint16_t date = static_cast<uint16_t>(dos >> 16), time = static_cast<uint16_t>(dos);
+  const uint32_t hourKey = dos >> 11;  // date and hour
+  auto [it, added] = hours_.try_emplace(hourKey, 0);
+  if (added) it->second = static_cast<int64_t>(zipfmt::DosToUnix(date, static_cast<uint16_t>(time & 0xF800)));
+  const int minutes = std::min((time >> 5) & 63, 59), seconds = std::min((time & 31) * 2, 58);
+  return it->second + minutes * 60 + seconds;
+}

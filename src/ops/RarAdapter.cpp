@@ -56,6 +56,7 @@ class TRarAdapter final : public IArchiveAdapter {
     TRarKit kit;
     Prepare(kit, ctx);
     TArchiveEntry e;
+    TDosTimes times;
     // Encrypted headers need the password before anything can be listed; entries are not asked for.
     kit.OnReqPassword = [&ctx](TRarKit& k, const RARHeaderData& h, std::string& password) {
       if (h.FileName[0]) return;
@@ -65,7 +66,7 @@ class TRarAdapter final : public IArchiveAdapter {
       }
     };
     kit.OnListing = [&](TRarKit& k, const RARHeaderData& h) {
-      Fill(k, h, e);
+      Fill(k, h, e, times);
       onEntry(e);
       if (ctx.Cancelled()) k.Stop = true;
     };
@@ -182,14 +183,14 @@ class TRarAdapter final : public IArchiveAdapter {
     ctx.Message(TStatus(code, safeout::EscapeControls(name) + ": " + why));
   }
 
-  static void Fill(const TRarKit& k, const RARHeaderData& h, TArchiveEntry& e) {
+  static void Fill(const TRarKit& k, const RARHeaderData& h, TArchiveEntry& e, TDosTimes& times) {
     e.Id = static_cast<TEntryId>(k.EntryIndex());
     e.Name = TRarKit::EntryName(h);
     e.Kind = TRarKit::IsFolderEntry(h) ? TEntryKind::Folder : TEntryKind::File;
     e.Size = k.EntryUnpackedSize();
     e.PackedSize = h.PackSize;  // the header's low 32 bits
     e.DosTime = h.FileTime;
-    e.Time = zipfmt::DosToUnix(static_cast<uint16_t>(h.FileTime >> 16), static_cast<uint16_t>(h.FileTime));
+    e.Time = times.ToUnix(h.FileTime);
     e.Encrypted = TRarKit::IsEncryptedEntry(h);
   }
 

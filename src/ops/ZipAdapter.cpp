@@ -87,6 +87,7 @@ class TZipAdapter final : public IArchiveAdapter {
 
   TStatus List(TJobContext& ctx, const TEntryCallback& onEntry) override {
     TArchiveEntry e;
+    TDosTimes times;
     const std::vector<ZipDirEntry>& entries = kit_.DirEntries();
     for (size_t i = 0; i < entries.size(); ++i) {
       if ((i & 1023) == 0 && ctx.Cancelled()) return TStatus::Cancelled();
@@ -96,7 +97,7 @@ class TZipAdapter final : public IArchiveAdapter {
       e.Size = d.UnpackedSize;
       e.PackedSize = d.PackedSize;
       e.DosTime = d.DosDateTime;
-      e.Time = zipfmt::DosToUnix(static_cast<uint16_t>(d.DosDateTime >> 16), static_cast<uint16_t>(d.DosDateTime));
+      e.Time = times.ToUnix(d.DosDateTime);
       e.Encrypted = d.IsEncrypted;
       const bool unixHost = d.HostSystem == 3;
       const uint32_t mode = unixHost ? d.ExternalAttributes >> 16 : 0;
