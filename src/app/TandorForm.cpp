@@ -397,10 +397,16 @@ void TTandorForm::ClearCreateList() { createPage_->Clear(); }
 void TTandorForm::GiveArchiveToSfxPage(const std::string& archive) { HandArchiveTo(kSfxPage, archive); }
 
 void TTandorForm::MoveZipfileToUpdate() {
-  // The update page takes the archive; the unzip page is left empty.
+  // The update page takes the archive with the unzip page's rows, all of them also while a filter
+  // shows fewer; the unzip page is left empty and the caption stays.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
   const std::string archive = currentArchiveFile_;
+  unzipPage_->UnzipFilteredListView->Model()->Clear();
+  unzipPage_->ShowFullList();
+  std::vector<TListRow> rows = unzipPage_->UnzipListView->Model()->Rows();
   unzipPage_->Clear();
-  HandArchiveTo(kUpdatePage, archive);
+  updatePage_->TakeListedArchive(archive, std::move(rows));
+  QApplication::restoreOverrideCursor();
 }
 
 void TTandorForm::HandArchiveTo(int index, const std::string& archive) {
@@ -414,8 +420,9 @@ void TTandorForm::AddToQueue(const std::string& archive) { queue_->AddToQueue(ar
 void TTandorForm::ClearTempFolders() { tempFolders_.ClearTempFolders(queueList_); }
 
 void TTandorForm::UpdateDropUpdateWindow(const QStringList& paths) {
-  Q_UNUSED(paths);  // the update page adds the dropped files
-  EnableAll();
+  std::vector<std::string> files;
+  for (const QString& p : paths) files.push_back(p.toStdString());
+  updatePage_->UpdateDropUpdateWindow(files);
 }
 
 void TTandorForm::AttachRunOnce(std::unique_ptr<TRunOnce> runOnce) {
