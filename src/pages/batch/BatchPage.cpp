@@ -109,11 +109,14 @@ class TBatchQuestions final : public IJobQuestions {
   QWidget* owner_;
 };
 
-// Up to kListedReasons lines "path: why", then how many more.
+// Up to kListedReasons lines "path: why" (a reason that names the path already is not prefixed
+// again), then how many more.
 std::string ListOf(const std::vector<std::pair<std::string, std::string>>& items) {
   std::string text;
-  for (size_t i = 0; i < items.size() && i < kListedReasons; ++i)
-    text += "\n" + items[i].first + (items[i].second.empty() ? "" : ": " + items[i].second);
+  for (size_t i = 0; i < items.size() && i < kListedReasons; ++i) {
+    const auto& [path, why] = items[i];
+    text += "\n" + (why.rfind(path + ": ", 0) == 0 ? why : why.empty() ? path : path + ": " + why);
+  }
   if (items.size() > kListedReasons) text += "\n... AND " + std::to_string(items.size() - kListedReasons) + " MORE";
   return text;
 }
@@ -147,7 +150,7 @@ TBatchPage::TBatchPage(IPageHost& host) : TPage(host), runner_(std::make_unique<
   MoveZipFileEdit->setReadOnly(true);
   MoveZipFileButton = MakeButton("?", "Select a Folder.  the Zip Files will be moved here.");
   MoveZipFileButton->setMinimumWidth(32);
-  BatchListView = new TFileListView({"File ", "Size", "Date", "Path", "Unzipped Size"}, {170, 110, 130, 380, 120}, this);
+  BatchListView = new TFileListView({"File ", "Size", "Date", "Path", "Unzipped Size"}, {170, 110, 165, 380, 120}, this);
   BatchListView->setSortingEnabled(false);
   BatchListView->header()->setSectionsClickable(true);
   BatchListView->header()->moveSection(4, 2);  // File, Size, Unzipped Size, Date, Path
@@ -699,12 +702,16 @@ std::string TBatchPage::CompletionMessage() const {
   if (!moveFolder_.empty())
     text += std::string("THE DIRECTORY STRUCTURE WHERE THE ZIP FILES WERE FOUND ") +
             (recreate_ ? "WAS RECREATED." : "WAS NOT RECREATED.");
-  if (!notUnzipped_.empty()) text += "\n\nTHESE ZIP FILES COULD NOT BE UNZIPPED:" + ListOf(notUnzipped_);
-  if (!notMoved_.empty()) text += "\n\nTHESE ZIP FILES COULD NOT BE MOVED AND ARE STILL WHERE THEY WERE:" + ListOf(notMoved_);
-  if (!neverMoved_.empty()) {
-    std::vector<std::pair<std::string, std::string>> never;
-    for (const std::string& a : neverMoved_) never.emplace_back(a, std::string());
-    text += "\n\nTHESE ZIP FILES ARE NEVER MOVED (A SYSTEM FOLDER OR A JAVA NAME):" + ListOf(never);
-  }
+  // Each list after one blank line.
+  const auto section = [&text](const char* heading, const std::vector<std::pair<std::string, std::string>>& items) {
+    if (items.empty()) return;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    text += std::string("\n\n") + heading + ListOf(items);
+  };
+  section("THESE ZIP FILES COULD NOT BE UNZIPPED:", notUnzipped_);
+  section("THESE ZIP FILES COULD NOT BE MOVED AND ARE STILL WHERE THEY WERE:", notMoved_);
+  std::vector<std::pair<std::string, std::string>> never;
+  for (const std::string& a : neverMoved_) never.emplace_back(a, std::string());
+  section("THESE ZIP FILES ARE NEVER MOVED (A SYSTEM FOLDER OR A JAVA NAME):", never);
   return text;
 }
