@@ -298,11 +298,7 @@ class TTarAdapter final : public IArchiveAdapter {
         if (ctx.Cancelled()) return TStatus::Cancelled();
       }
       if (ar->Truncated()) return {TStatusCode::Damaged, "the archive is cut short"};
-      if (drain) {
-        std::vector<char> buf(1 << 16);
-        while (ar->Input().Read(buf.data(), buf.size()) > 0) {
-        }
-      }
+      if (drain) ar->ReadToEnd();
     } catch (const std::exception& e) {
       return TarFailure(e.what());
     }

@@ -75,9 +75,12 @@ std::string DecodeLegacyName(const uint8_t* s, size_t n) {
 
 void FillAttributes(Entry& e) {
   const bool unixHost = e.hostOS == RAR_HOST_UNIX;
+  // A folder mode or attribute on an entry that carries data does not make it a folder: it is a
+  // file, as an entry with a folder mode and data in a zip is.
+  const bool carriesData = e.packSize > 0 || e.unpSize > 0;
   if (unixHost) {
     const uint32_t type = e.rawAttr & 0xF000;
-    if (type == 0x4000) e.isDir = true;
+    if (type == 0x4000 && !carriesData) e.isDir = true;
     if (type == 0xA000 && e.link == LinkKind::None) {
       e.link = LinkKind::Symlink;
       e.linkInData = true;
@@ -88,7 +91,7 @@ void FillAttributes(Entry& e) {
       e.dosAttr |= RAR_ATTR_HIDDEN;
     e.unixMode = e.rawAttr & 0777;
   } else {
-    if (e.rawAttr & RAR_ATTR_DIRECTORY) e.isDir = true;
+    if ((e.rawAttr & RAR_ATTR_DIRECTORY) && !carriesData) e.isDir = true;
     e.dosAttr = e.rawAttr & 0x3F;
     if (e.isDir) e.dosAttr |= RAR_ATTR_DIRECTORY;
     e.unixMode = e.isDir ? 0755 : ((e.rawAttr & RAR_ATTR_READONLY) ? 0444 : 0644);

@@ -337,6 +337,7 @@ TTarExtractResult TTarExtractor::Extract(TTarArchive& ar, const std::string& des
       res.Ok = false;
       res.Error = "Unexpected end of archive: the archive is truncated";
     }
+    if (res.Ok) ar.ReadToEnd();
     if (res.Ok && OnProgress) OnProgress(ar.Input().SourcePosition(), total, "");
   } catch (const TCancelled&) {
     res.Cancelled = true;

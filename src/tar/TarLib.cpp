@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "codec/SparseFile.h"
 
@@ -620,6 +621,12 @@ void TTarArchive::CheckSparseMap(const TTarDirRec& rec, int64_t stored) const {
     sum += r.Length;
   }
   if (sum != stored) throw bad("map does not match the data stored");
+}
+
+void TTarArchive::ReadToEnd() {
+  std::vector<char> rest(1 << 16);
+  while (input_->Read(rest.data(), rest.size()) > 0) {
+  }
 }
 
 void TTarArchive::SkipData() {

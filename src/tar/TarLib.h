@@ -131,6 +131,9 @@ class TTarArchive {
   void GetFilePos(int64_t& current, int64_t& total) const;
   // True when the archive ended inside a header or an entry's data.
   bool Truncated() const { return truncated_; }
+  // Reads the stream to its end after the archive's end: a gzipped archive's CRC and length are
+  // checked there (ETarError when they do not match).
+  void ReadToEnd();
   // The underlying stream (progress of compressed sources).
   TTarInput& Input() { return *input_; }
 

@@ -18,6 +18,7 @@ struct Rar4Item {
   bool folder = false;
   uint32_t dosTime = 0x5A8B6C21;  // 11 April 2025 13:33:02
   uint16_t extraFlags = 0;     // e.g. 0x04 encrypted, 0x200 Unicode name
+  bool badCrc = false;         // store a CRC that the data does not have
 };
 
 inline void Put16(std::string& s, uint32_t v) {
@@ -53,12 +54,12 @@ inline std::string Rar4FileBlock(const Rar4Item& it, uint8_t type = 0x74) {
   Put32(body, uint32_t(it.data.size()));
   Put32(body, uint32_t(it.data.size()));
   body += char(it.hostOS);
-  Put32(body, Crc(it.data));
+  Put32(body, Crc(it.data) ^ (it.badCrc ? 1u : 0u));
   Put32(body, it.dosTime);
   body += char(20);
   body += char(0x30);
   Put16(body, uint32_t(it.name.size()));
-  Put32(body, it.folder ? (it.hostOS == 3 ? 0x41ED : 0x10) : it.attr);
+  Put32(body, it.folder ? (it.hostOS != 3 ? 0x10 : (it.attr & 0170000) == 040000 ? it.attr : 0x41ED) : it.attr);
   body += it.name;
   const uint16_t flags = uint16_t(0x8000 | (it.folder ? 0xE0 : 0) | it.extraFlags);
   return Rar4Block(type, flags, body) + it.data;
@@ -102,6 +103,8 @@ struct Rar5Item {
   int redirect = 0;    // redirection record: 1 Unix symlink, 3 junction, 4 hard link, 5 file copy
   std::string target;  // its target
   uint32_t unixMode = 0;  // non-zero: a Unix host entry with this mode
+  bool folder = false;    // a folder entry (no data, no CRC)
+  bool badCrc = false;    // store a CRC that the data does not have
 };
 
 inline void AppendVint5(std::string& out, uint64_t v) {
@@ -146,11 +149,11 @@ inline std::string MakeRar5(const std::vector<Rar5Item>& items, bool solidArchiv
     AppendVint5(b, 0x0002 | (extra.empty() ? 0 : 0x0001));
     if (!extra.empty()) AppendVint5(b, extra.size());
     AppendVint5(b, it.data.size());
-    AppendVint5(b, 0x0004 | 0x0002);  // CRC and time present
+    AppendVint5(b, it.folder ? 0x0001 | 0x0002 : 0x0004 | 0x0002);  // folder, or CRC; time present
     AppendVint5(b, it.data.size());
-    AppendVint5(b, it.unixMode ? it.unixMode : 0x20);
+    AppendVint5(b, it.unixMode ? it.unixMode : (it.folder ? 0x10 : 0x20));
     Put32(b, 1700000000);
-    Put32(b, Crc(it.data));
+    if (!it.folder) Put32(b, Crc(it.data) ^ (it.badCrc ? 1u : 0u));
     AppendVint5(b, it.solid ? 0x40 : 0);  // version 0, stored
     AppendVint5(b, it.unixMode ? 1 : 0);
     AppendVint5(b, it.name.size());

@@ -56,14 +56,21 @@ struct TItem {
   enum TKind { File, Folder, Symlink, HardLink, Fifo, Device } kind = File;
   std::string name, data;
   uint32_t mode = 0;
+  bool damaged = false;  // its stored check value does not match (formats without one: see Make)
 };
 inline TItem F(std::string name, std::string data = "payload") {
-  return {TItem::File, std::move(name), std::move(data), 0};
+  return {TItem::File, std::move(name), std::move(data), 0, false};
 }
-inline TItem D(std::string name, uint32_t mode = 0) { return {TItem::Folder, std::move(name), "", mode}; }
-inline TItem L(std::string name, std::string target) { return {TItem::Symlink, std::move(name), std::move(target), 0}; }
+// A file whose data fails its check.
+inline TItem Bad(std::string name, std::string data = "damaged payload") {
+  return {TItem::File, std::move(name), std::move(data), 0, true};
+}
+inline TItem D(std::string name, uint32_t mode = 0) { return {TItem::Folder, std::move(name), "", mode, false}; }
+inline TItem L(std::string name, std::string target) {
+  return {TItem::Symlink, std::move(name), std::move(target), 0, false};
+}
 inline TItem H(std::string name, std::string target) {
-  return {TItem::HardLink, std::move(name), std::move(target), 0};
+  return {TItem::HardLink, std::move(name), std::move(target), 0, false};
 }
 
 // Entries stored at this time (2025-01-01 12:00 UTC); folders made from them must carry it.
@@ -148,7 +155,7 @@ inline std::string MakeTar(const std::vector<TItem>& items) {
 // ---- gzip --------------------------------------------------------------------------------------
 
 // A gzip member with `storedName` (when not empty) in its header.
-inline std::string Gzip(const std::string& data, const std::string& storedName = "") {
+inline std::string Gzip(const std::string& data, const std::string& storedName = "", bool badCrc = false) {
   std::string out("\x1f\x8b\x08", 3);
   out += char(storedName.empty() ? 0 : 0x08);
   for (int i = 0; i < 4; ++i) out += char((uint64_t(kEntryTime) >> (8 * i)) & 0xFF);
@@ -156,7 +163,7 @@ inline std::string Gzip(const std::string& data, const std::string& storedName =
   out += '\x03';
   if (!storedName.empty()) out += storedName + std::string(1, '\0');
   out += unzengtest::RawDeflate(data);
-  const uint32_t crc = unzengtest::Crc32(data);
+  const uint32_t crc = unzengtest::Crc32(data) ^ (badCrc ? 1u : 0u);
   for (int i = 0; i < 4; ++i) out += char((crc >> (8 * i)) & 0xFF);
   for (int i = 0; i < 4; ++i) out += char((data.size() >> (8 * i)) & 0xFF);
   return out;
@@ -174,6 +181,7 @@ inline std::string MakeZip(const std::vector<TItem>& items) {
       case TItem::File:
         e.plain = it.data;
         e.externalAttr = (it.mode ? it.mode : 0100644u) << 16;
+        if (it.damaged) e.crc = unzengtest::Crc32(it.data) ^ 1u;
         break;
       case TItem::Folder:
         e.method = 0;
@@ -208,9 +216,11 @@ inline std::string MakeRar4(const std::vector<TItem>& items) {
       case TItem::File:
         r.data = it.data;
         r.attr = it.mode ? it.mode : 0100644;
+        r.badCrc = it.damaged;
         break;
       case TItem::Folder:
         r.folder = true;
+        if (it.mode) r.attr = it.mode;
         break;
       case TItem::Symlink:
         r.data = it.data;
@@ -239,6 +249,7 @@ inline std::string MakeRar5(const std::vector<TItem>& items) {
       case TItem::File:
         r.data = it.data;
         r.unixMode = it.mode ? it.mode : 0100644;
+        r.badCrc = it.damaged;
         break;
       case TItem::Symlink:
         r.redirect = 1;
@@ -250,9 +261,15 @@ inline std::string MakeRar5(const std::vector<TItem>& items) {
         r.target = it.data;
         break;
       case TItem::Folder:
+        r.folder = true;
+        r.unixMode = it.mode ? it.mode : 040755;
+        break;
       case TItem::Fifo:
+        r.unixMode = 010644;
+        break;
       case TItem::Device:
-        continue;  // not written by this writer
+        r.unixMode = 020644;
+        break;
     }
     out.push_back(std::move(r));
   }
@@ -267,10 +284,12 @@ inline std::string Make(TFormat format, const std::vector<TItem>& items) {
     case TFormat::Tar:
       return MakeTar(items);
     case TFormat::TarGz:
-      return Gzip(MakeTar(items), "hostile.tar");
+      // Tar keeps no check value per entry: a damaged entry damages the stream's CRC.
+      return Gzip(MakeTar(items), "hostile.tar",
+                  std::any_of(items.begin(), items.end(), [](const TItem& it) { return it.damaged; }));
     case TFormat::Gz:
       for (const TItem& it : items)
-        if (it.kind == TItem::File) return Gzip(it.data, it.name);
+        if (it.kind == TItem::File) return Gzip(it.data, it.name, it.damaged);
       return Gzip("");
     case TFormat::Rar4:
       return MakeRar4(items);
