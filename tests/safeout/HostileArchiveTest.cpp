@@ -405,6 +405,24 @@ std::vector<TRow> Rows() {
     EXPECT_TRUE(fs::exists(b.dest / "good.txt")) << o.Text();
   };
 
+  // The same for every format, gzip too: the one file a run writes never goes through a link or a
+  // hard link that was at its name (14.4).
+  r = &add("a planted link at a file's name is replaced (14.4)", {F("f", "replaces the link")});
+  r->plant = [](const TBox& b) { fs::create_symlink(b.outside / "secret", b.dest / "f"); };
+  r->args = "-o";
+  r->exit = 0;
+  r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+    EXPECT_FALSE(fs::is_symlink(b.dest / "f")) << o.Text();
+    EXPECT_EQ(testenv::ReadFile(b.dest / "f"), "replaces the link") << o.Text();
+  };
+  r = &add("a planted hard link at a file's name is replaced (14.4)", {F("h", "replaces the hard link")});
+  r->plant = [](const TBox& b) { fs::create_hard_link(b.outside / "etc/passwd", b.dest / "h"); };
+  r->args = "-o";
+  r->exit = 0;
+  r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+    EXPECT_EQ(testenv::ReadFile(b.dest / "h"), "replaces the hard link") << o.Text();
+  };
+
   r = &add("hard link to a deep symlink (14.2)",
            {L(DeepLink(), TenUp() + "outside/secret"), H("pw", DeepLink()), F("good.txt")});
   r->formats = {TFormat::Tar, TFormat::TarGz, TFormat::Rar5};
