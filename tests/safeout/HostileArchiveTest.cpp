@@ -204,7 +204,8 @@ bool RunAndKillWhenWriting(const std::string& cmd, const std::function<bool(cons
 void KilledExtraction(TFormat format) {
   static const std::string content = [] {
     std::string c;
-    for (size_t i = 0; c.size() < (size_t(48) << 20); ++i) c += "line " + std::to_string(i % 1000) + " of the big file\n";
+    for (size_t i = 0; c.size() < (size_t(48) << 20); ++i)
+      c += "line " + std::to_string(i % 1000) + " of the big file\n";
     return c;
   }();
   for (const bool fallback : {false, true}) {
@@ -237,7 +238,8 @@ void KilledExtraction(TFormat format) {
 int PeerExtract(TFormat f, const fs::path& archive, const fs::path& into) {
   fs::create_directories(into);
   const std::string a = Quote(archive.string()), d = Quote(into.string());
-  return testenv::Run(f == TFormat::Zip ? "unzip -qq " + a + " -d " + d + " 2>&1" : "tar xf " + a + " -C " + d + " 2>&1");
+  return testenv::Run(f == TFormat::Zip ? "unzip -qq " + a + " -d " + d + " 2>&1"
+                                        : "tar xf " + a + " -C " + d + " 2>&1");
 }
 
 // Issue 14 item 7: adding never follows a symbolic link; each is stored as a link (a link to "/"
@@ -487,6 +489,20 @@ std::vector<TRow> Rows() {
     EXPECT_TRUE(fs::exists(b.dest / "good.txt")) << o.Text();
   };
 
+  TItem setUid = F("suid", "set-UID"), setGid = F("sgid", "set-GID");
+  setUid.mode = 0104755;
+  setGid.mode = 0102755;
+  r = &add("set-UID and set-GID bits are dropped", {setUid, setGid, D("sdir/", 042755), F("sdir/x")});
+  r->formats = folderFormats;
+  r->exit = 0;
+  r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+    for (const char* p : {"suid", "sgid", "sdir"}) {
+      struct stat st {};
+      ASSERT_EQ(::stat((b.dest / p).c_str(), &st), 0) << p << "\n" << o.Text();
+      EXPECT_EQ(st.st_mode & 06000, 0u) << p << "\n" << o.Text();
+    }
+  };
+
   r = &add("control characters in names (14.15)", {F("new\nline.txt"), F("esc\x1b[31m.txt"), F("good.txt")});
   r->says = {"new^Jline.txt"};
   r->check = [](const TBox& b, TFormat f, const TOutcome& o) {
@@ -607,7 +623,8 @@ void RunRow(const TRow& row, TFormat f) {
     if (row.testExit >= 0) {
       EXPECT_EQ(t.status, row.testExit) << t.Text();
     }
-    for (const std::string& s : row.testSays) EXPECT_TRUE(Has(t.err + t.out, s)) << "missing: " << s << "\n" << t.Text();
+    for (const std::string& s : row.testSays)
+      EXPECT_TRUE(Has(t.err + t.out, s)) << "missing: " << s << "\n" << t.Text();
   }
   TBox b = MakeBox(f, bytes);
   if (row.plant) row.plant(b);
