@@ -180,6 +180,41 @@ TEST_F(BatchPageTest, ScanWithAndWithoutSubfolders) {
   EXPECT_EQ(page_->BatchListView->Model()->Row(1).Extra.toStdString(), Commas(a));
 }
 
+// Totals past 32 bits: archives whose directories claim 3,000,000,000 unpacked bytes each.
+TEST_F(BatchPageTest, TotalsPastThirtyTwoBits) {
+  std::vector<fs::path> zips;
+  for (const char* n : {"big1.zip", "big2.zip"}) {
+    const fs::path zip = work_ / n;
+    ASSERT_EQ(testenv::Run("cd " + Quote(work_.string()) + " && printf hello > h.txt && zip -q " + Quote(zip.string()) + " h.txt"), 0);
+    std::string bytes = testenv::ReadFile(zip);
+    const size_t central = bytes.find("PK\x01\x02");
+    ASSERT_NE(central, std::string::npos);
+    const uint32_t claimed = 3000000000u;
+    for (int i = 0; i < 4; ++i) bytes[central + 24 + i] = static_cast<char>((claimed >> (8 * i)) & 0xff);
+    testenv::WriteFile(zip, bytes);
+    zips.push_back(zip);
+  }
+  fs::remove(work_ / "h.txt");
+  ASSERT_TRUE(Scan(work_));
+  EXPECT_EQ(Counters()[2], "6,000,000,000");
+  EXPECT_EQ(page_->BatchListView->Model()->Row(0).Extra.toStdString(), "3,000,000,000");
+  page_->BatchListView->SelectRow(0, false);
+  EXPECT_EQ(Counters()[2], "3,000,000,000");
+  page_->BatchSelectAllButtonClick();
+  EXPECT_EQ(Counters()[2], "6,000,000,000");
+  // The room check reads the total back whole: 6 GB do not fit in 5.
+  SetFreeSpaceOverride([](const std::string&) { return int64_t(5000000000); });
+  Answer("TBatchDestinationForm", [](QDialog& d) {
+    static_cast<TBatchDestinationForm&>(d).ChooseFolderRadio->setChecked(true);
+    return int(QDialog::Accepted);
+  });
+  prompt_.QueuePath((work_ / "out").string());
+  fs::create_directories(work_ / "out");
+  page_->BatchUnzipButtonClick();
+  EXPECT_FALSE(page_->Busy());
+  EXPECT_EQ(Last().rfind("THERE IS NOT ENOUGH ROOM", 0), 0u) << Last();
+}
+
 TEST_F(BatchPageTest, SelectFilesHighlightAndDelete) {
   Zip(work_ / "one.zip", {{"1", "1"}});
   Zip(work_ / "two.zip", {{"2", "22"}});
