@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     TTandorForm form;
     form.RequestPage(kCreatePage);
     TCreatePage* page = form.CreatePage();
-    page->ZipKit.AddCompLevel = level;
+    page->ZipLevel = level;
     form.Settings().SaveZipFolders = true;
     form.Settings().RelativePaths = true;
     form.Settings().AddPassword = false;

@@ -41,7 +41,7 @@ TStatus TStatus::FromErrno(int err, const std::string& what, TStatusCode fallbac
   if (err != 0) {
     char buf[256];
     // The GNU strerror_r returns its text; the XSI one fills the buffer.
-    const auto r = strerror_r(err, buf, sizeof buf);
+    auto r = strerror_r(err, buf, sizeof buf);
     if constexpr (std::is_same_v<decltype(r), char*>) {
       text += (text.empty() ? "" : ": ") + std::string(r);
     } else {

@@ -51,6 +51,9 @@ class IArchiveAdapter {
   virtual TStatus Extract(TJobContext& ctx, const TExtractParams& params) = 0;
   // Makes a new archive at `path` (a temporary name: the job renames it).
   virtual TStatus Create(TJobContext& ctx, const std::string& path, const TCreateParams& params);
+  // The file a Create made when it is not the path it was given (the last part of a multi-disk set);
+  // empty otherwise.
+  virtual std::string CreatedPath() const { return {}; }
   // Adds files to the open archive; entries of the same stored name are replaced in the same rewrite.
   virtual TStatus Add(TJobContext& ctx, const TUpdateParams& params);
   virtual TStatus Delete(TJobContext& ctx, const TSelection& selection);

@@ -82,6 +82,9 @@ struct TCreateParams {
   bool StoreComment = false;                         // gzip and tar.gz: write Comment into the header
   bool CheckSourcesFirst = false;                    // every listed file must be readable before anything is written
   bool SkipUnreadable = false;                       // tar: warn about unreadable files and go on
+  // Tar, tar.gz and gzip: the run stops with NoSpace when the target's drive has fewer bytes free
+  // than this, before writing and on the way (0: no check).
+  int64_t KeepFree = 0;
   TZipAddOptions Zip;
   TTarStampOptions Tar;
   // Tar.gz in two steps: the tar is made at this path first, then compressed into Target; the tar

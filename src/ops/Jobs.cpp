@@ -122,6 +122,10 @@ TStatus TCreateJob::Execute(TJobContext& ctx) {
       if (::access(it.Source.c_str(), R_OK) != 0) return TStatus::FromErrno(errno, it.Source, TStatusCode::Unreadable);
     }
   }
+  if (params_.KeepFree > 0 && format_ != TArchiveFormat::Zip) {
+    const int64_t free = FreeOnDisk(params_.Target);
+    if (free >= 0 && free < params_.KeepFree) return {TStatusCode::NoSpace, "No space left on the drive of " + params_.Target};
+  }
   std::unique_ptr<IArchiveAdapter> a = MakeArchiveAdapter(format_);
   if (!a->Can(capCreate)) return {TStatusCode::Unsupported, std::string(ArchiveFormatName(format_)) + " archives cannot be created"};
   const bool spanned = format_ == TArchiveFormat::Zip && (params_.Zip.Span || params_.Zip.SpanErase);
@@ -130,7 +134,7 @@ TStatus TCreateJob::Execute(TJobContext& ctx) {
   TStatus s = a->Create(ctx, part, params_);
   if (ctx.Cancelled() && s.Succeeded()) s = TStatus::Cancelled();
   if (spanned) {
-    if (s.Succeeded()) archivePath_ = params_.Target;
+    if (s.Succeeded()) archivePath_ = a->CreatedPath().empty() ? params_.Target : a->CreatedPath();
     return s;
   }
   if (s.Failed() || ctx.Status.Failed()) {

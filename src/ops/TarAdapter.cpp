@@ -11,6 +11,7 @@
 
 #include "core/TextUtil.h"
 #include "ops/AdapterCommon.h"
+#include "platform/FileSystem.h"
 #include "tar/ArchiveCreator.h"
 #include "tar/Gzip.h"
 #include "tar/GzipStream.h"
@@ -136,10 +137,22 @@ TStatus CreateWith(TJobContext& ctx, TArchiveKind kind, const std::string& path,
   c.Magic = p.Tar.Magic;
   c.VolumeHeader = kind == TArchiveKind::Gz ? std::string() : p.Tar.VolumeHeader;
   c.SkipUnreadable = p.SkipUnreadable;
-  c.OnProgress = [&ctx](uint64_t done, uint64_t total, const std::string& name) { ctx.Progress(done, total, name); };
+  // The room left is looked at with each progress call (every few megabytes).
+  bool noRoom = false;
+  c.OnProgress = [&ctx, &c, &p, &path, &noRoom](uint64_t done, uint64_t total, const std::string& name) {
+    if (p.KeepFree > 0 && !name.empty()) {
+      const int64_t free = FreeOnDisk(path);
+      if (free >= 0 && free < p.KeepFree) {
+        noRoom = true;
+        c.Cancel = true;
+      }
+    }
+    ctx.Progress(done, total, name);
+  };
   ctx.SetCancelHook([&c] { c.Cancel = true; });
   const TCreateResult r = c.Create(path);
   ctx.SetCancelHook({});
+  if (noRoom) return {TStatusCode::NoSpace, "No space left on the drive of " + path};
   for (const std::string& w : r.Warnings) {
     ctx.Refused.push_back(w);
     ++ctx.Counts.Skipped;

@@ -191,9 +191,14 @@ class TZipAdapter final : public IArchiveAdapter {
     kit_.AddOptions = o;
     kit_.MaxVolumeSize = zip.MaxVolumeSize;
     kit_.ErrCode = 0;
-    if (kit_.WriteSpannedArchive(single, target) == 0) return {};
+    if (kit_.WriteSpannedArchive(single, target) == 0) {
+      createdPath_ = kit_.SpannedSetName(target);
+      return {};
+    }
     return Outcome(ctx, "the multi-disk set could not be written");
   }
+
+  std::string CreatedPath() const override { return createdPath_; }
 
   // The zip component itself, for the jobs that need more of it (self-extracting conversion, spanning).
   TZipKit& Kit() { return kit_; }
@@ -429,6 +434,7 @@ class TZipAdapter final : public IArchiveAdapter {
   TZipKit kit_;
   std::string path_;
   std::string exclude_;  // a path the engine leaves out (the older archive under the target's name)
+  std::string createdPath_;  // the last part of the multi-disk set written
   TEngineRun run_ = TEngineRun::None;
   bool allOrNothing_ = false;
   std::string skippedFirst_;  // the first file the engine could not take in an all-or-nothing run

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "OpsTestUtil.h"
 #include "RarWriter.h"
 #include "ScriptedPrompt.h"
+#include "platform/FileSystem.h"
 #include "zip/ZipKit.h"
 
 using namespace opstest;
@@ -295,4 +297,30 @@ TEST_F(JobsTest, SpannedZipIsOneArchiveCopiedOntoItsParts) {
   TZipKit kit;
   kit.SetZipFileName(last.string());
   EXPECT_EQ(kit.ArchiveComment(), "tag");
+}
+
+TEST_F(JobsTest, RoomRunningOutStopsTarAndGzipCreation) {
+  testenv::WriteFile(src_ / "big.bin", testenv::RandomBytes(12 << 20, 4));
+  // The drive is full from the start, or fills up once the first megabytes are written.
+  for (const int fullAfter : {0, 1}) {
+    for (const char* name : {"r.tar", "r.tar.gz", "r.gz"}) {
+      SCOPED_TRACE(std::string(name) + " after " + std::to_string(fullAfter));
+      const fs::path target = dir_ / name;
+      testenv::WriteFile(target, "an older file of that name");
+      std::atomic<int> calls{0};
+      SetFreeSpaceOverride([&](const std::string&) { return calls++ < fullAfter ? int64_t{1} << 40 : int64_t{10}; });
+      TCreateParams p;
+      p.Target = target.string();
+      p.KeepFree = 65000;
+      if (std::string(name) == "r.gz") p.Items = {{(src_ / "big.bin").string(), "big.bin", false}};
+      else p.Items = {{src_.string(), "src", true}};
+      TCreateJob job(p);
+      const TJobResult r = job.Run();
+      SetFreeSpaceOverride(nullptr);
+      EXPECT_EQ(r.Status.Code(), TStatusCode::NoSpace) << Why(r);
+      EXPECT_GT(calls.load(), fullAfter) << "the room is looked at on the way";
+      EXPECT_EQ(testenv::ReadFile(target), "an older file of that name");
+      for (const std::string& f : testenv::ListTree(dir_)) EXPECT_EQ(f.find(".~"), std::string::npos) << f;
+    }
+  }
 }

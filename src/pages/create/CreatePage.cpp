@@ -8,7 +8,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QThread>
 #include <QVBoxLayout>
 #include <sys/stat.h>
 
@@ -19,6 +18,7 @@
 #include "core/TextUtil.h"
 #include "pages/common/FileList.h"
 #include "pages/common/IconLists.h"
+#include "pages/common/JobRunner.h"
 #include "pages/common/PromptService.h"
 #include "pages/create/AddFolderForm.h"
 #include "pages/create/DatePickForm.h"
@@ -129,37 +129,14 @@ TCreatePage::TCreatePage(IPageHost& host) : TPage(host) {
   });
   connect(ZipListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &TCreatePage::ZipListViewSelectItem);
-  TarTimer.setInterval(50);
-  GzipTimer.setInterval(100);
-  EnableTimer.setInterval(50);
-  EnableTimer.setSingleShot(true);
-  connect(&TarTimer, &QTimer::timeout, this, &TCreatePage::TarTimerTimer);
-  connect(&GzipTimer, &QTimer::timeout, this, &TCreatePage::GzipTimerTimer);
-  connect(&EnableTimer, &QTimer::timeout, this, &TCreatePage::EnableTimerEnded);
-  connect(&EnableTimer, &QTimer::timeout, this, &TCreatePage::EnableTimerTimer);
   ConnectExitButton(ZipExitButton, true);
   ConnectHelpButton(ZipHelpButton, "create.html");
   UseSharedIcons(ZipListView, false);
-  ZipKit.SetDLLDirectory(ProgramDir());
-  ZipKit.OnProgress = [this](TZipKit*, ProgressType type, const std::string&, int64_t size) {
-    if (stopRequested_) ZipKit.Cancel = true;
-    if (type == PtAdvance && size > 0) progressDone_ += size;
-  };
-  ZipKit.OnMessage = [this](TZipKit*, int32_t code, const std::string& text) {
-    if (code == 0) return;
-    zipErrorSeen_ = true;
-    if (!BatchCreateMode && !(Host.RunState().BatchBusy)) ShowError("ERROR : " + text);
-  };
-  progressTimer_.setInterval(100);
-  connect(&progressTimer_, &QTimer::timeout, this, &TCreatePage::ProgressTimerTimer);
 }
 
 TCreatePage::~TCreatePage() {
-  stopRequested_ = true;
-  ZipKit.Cancel = true;
-  if (worker_) worker_->wait();
-  worker_.reset();
-  tarWriter_.reset();
+  // A running job is stopped and waited for while the widgets still exist.
+  runner_.reset();
 }
 
 std::vector<QWidget*> TCreatePage::WorkControls() const {
@@ -192,14 +169,12 @@ void TCreatePage::ClearCreateList() {
 }
 
 void TCreatePage::EnableTimerTimer() {
-  EnableTimer.stop();
   Host.EnableAll();
   SetFiveButtons(true);
   while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
   ZipListView->setEnabled(true);
   ZipListView->setFocus();
   ZipStopButton->setEnabled(false);
-  GzipTimer.stop();
   ZipProgressBar->setValue(0);
   ZipStatusBar->clearMessage();
 }

@@ -1,10 +1,10 @@
 #pragma once
 // Page 2, "CREATE A NEW ZIP FILE": gathers files and folders, then makes a zip, tar, gzip or gzipped
-// tar archive of them. Runs build their archive under a temporary name beside the target and rename
-// it into place only when complete, so a stopped or failed run leaves no partial archive behind.
+// tar archive of them with the create job of the operations layer (TCreateJob, the job `tandor a`
+// runs) on the page's runner. The job builds the archive under a temporary name beside the target and
+// renames it into place only when complete, so a stopped or failed run leaves no partial archive.
 #include <QStringList>
 #include <QTimer>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,12 +14,12 @@
 #include "pages/common/Page.h"
 #include "pages/create/CreateForms.h"
 #include "pages/create/CreateList.h"
-#include "tar/Gzip.h"
-#include "zip/ZipKit.h"
 
 class QAction;
-class QThread;
-class TTarWriter;
+class TJobRunner;
+struct TCreateParams;
+struct TJobResult;
+enum class TArchiveFormat : uint8_t;
 
 class TCreatePage : public TPage {
   Q_OBJECT
@@ -60,8 +60,7 @@ class TCreatePage : public TPage {
 
   // --- Zip runs -----------------------------------------------------------------------------
   void ZipButtonClick();
-  bool BeginZipRun();
-  bool MakeZipFDLL();     // one engine call for the whole list
+  bool MakeZipFDLL();     // every row under its full path (or its bare name)
   bool MakeZipRelPath();  // stored folders relative to each row's root
   void ZipStopButtonClick();
   void ZipPropertiesButtonClick();
@@ -77,26 +76,21 @@ class TCreatePage : public TPage {
   void ZipTarGZButtonsOn();
   // The room checks of a gzipped tar for `total` bytes; false (after a message) when it cannot be made.
   bool CheckTarGzRoom(int64_t total);
-  void TarTimerTimer();
-  void GzipTimerTimer();
-  // After a creation run or a gzip run has ended: the page usable again, the run's controls reset.
+  // After a creation run has ended: the page usable again, the run's controls reset.
   void EnableTimerTimer();
+  // The archive the last run made (of a multi-disk set: the part holding its directory); empty after a failed run.
+  const std::string& LastArchive() const { return lastArchive_; }
 
   int64_t TotalBytes = 0;  // the page's total of the Size column
   TUndoStack UndoStack;    // the rows added by each adding action
   bool ZipRunStarted = false;  // a zip creation run was started since the list was filled
-  // The timers of the runs: the tar worker's end (TarTimer), the gzip progress (GzipTimer) and the
-  // end of a zip or gzip run (EnableTimer).
-  QTimer TarTimer, GzipTimer, EnableTimer;
   bool BatchCreateMode = false;
-  TZipKit ZipKit;
-  TGzip Gzip;
-  TTarOptions TarOptions;
+  TTarOptions TarOptions;  // the stamps of the next tar run (back to the defaults after each)
+  int ZipLevel = 9;        // the deflate level of zip runs (0-9)
   // Results of the last run, for the batch queue.
   bool TarFailed = false;
   bool GzipFailed = false;
   bool ZipFailed = false;
-  bool GzipProgressToCreatePage = false;
 
   QPushButton* OpenFilesZipButton;
   QPushButton* OpenFolderzipButton;
@@ -136,40 +130,23 @@ class TCreatePage : public TPage {
   int64_t NotBefore() const;
   std::vector<TRunRow> SnapshotRows() const;
 
-  bool PrepareZipKit();
-  void StartZipWorker(std::vector<std::pair<std::string, std::vector<std::string>>> calls);
-  void ZipRunEnded();
-  void TarStep(const std::string& path);
-  void StartGzipWorker(const std::string& source, const std::string& destination);
-  void EnableTimerEnded();
-  void ProgressTimerTimer();
+  bool PrepareZipParams(TCreateParams& p);
+  bool BeginZipRun(TCreateParams& p);
+  bool BeginTarRun(TCreateParams& p, TArchiveFormat format);
+  void AddTarRows(TCreateParams& p);
+  // Runs the create job; `type` as the type window numbers it (1 zip, 2 gzipped tar, 3 tar, 4 gzip).
+  void StartCreateJob(TCreateParams params, int type);
+  void CreateJobEnded(const TJobResult& r);
   bool TargetFolderUsable(const std::string& target);
   void Report(const std::string& text);  // not in BatchCreateMode
 
   std::unordered_set<std::string> sources_;  // Sources listed, during an adding action
   int added_ = 0;
 
-  // Run state shared with the workers.
-  QTimer progressTimer_;
-  std::atomic<bool> stopRequested_{false};
-  std::atomic<int64_t> progressDone_{0};
-  std::atomic<int64_t> progressTotal_{0};
-  std::atomic<bool> runOk_{false};
-  std::string partPath_;    // the archive being built under its temporary name
-  std::string targetPath_;  // where it goes when complete
-  AddOpts spanOptions_;     // not empty: the archive is then copied onto the parts of a multi-disk set
-  std::string resultPath_;  // the archive made (a set: the part holding its directory)
-  bool tarThenGzip_ = false;
-  bool roomRanOut_ = false;
-  bool tarReadError_ = false;
-  std::string tarErrorText_;
-  std::string tarTempPath_;
-  std::unique_ptr<TTarWriter> tarWriter_;
-  bool zipRunActive_ = false;
-  bool gzipRunActive_ = false;
-  std::unique_ptr<QThread> worker_;
-  std::atomic<bool> zipErrorSeen_{false};
+  // The run.
+  std::unique_ptr<TJobRunner> runner_;
+  int runType_ = 0;
+  bool stopRequested_ = false;
+  std::string targetPath_;
+  std::string lastArchive_;
 };
-
-// A fresh name beside `target` under which an archive is built before it is renamed to `target`.
-std::string PartNameFor(const std::string& target);

@@ -1,31 +1,27 @@
-// The creation runs of the create page: zip (one engine call for the list, or relative folders), tar,
-// gzipped tar and gzip. Each builds its archive under a temporary name beside the target and renames
-// it into place only when complete.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The creation runs of the create page: zip, tar, gzipped tar and gzip. The page gathers everything
+// a run needs on the window's thread (type, name, options, password, the rows), then the create job
+// of the operations layer makes the archive on the page's runner: the job `tandor a` runs. The job
+// builds the archive under a temporary name beside the target and renames it only when complete.
 #include <QApplication>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QThread>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
-#include <random>
 
 #include "core/Prompt.h"
 #include "core/Settings.h"
 #include "core/TextUtil.h"
+#include "ops/Jobs.h"
 #include "pages/common/FileList.h"
+#include "pages/common/JobRunner.h"
 #include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFolders.h"
-#include "tar/TarLib.h"
+#include "zip/ZipKit.h"
+#include "zip/ZipMessages.h"
 
 namespace fs = std::filesystem;
 
@@ -38,6 +34,8 @@ std::string FolderOf(const std::string& path) {
 }
 
 const char* const kNoFiles = "YOU HAVE NOT SELECTED ANY FILES TO ADD TO THIS ZIP FILE";
+// Free bytes a tar run leaves on the target's drive at least; below that it stops.
+constexpr int64_t kTarKeepFree = 65000;
 
 struct TTypeInfo {
   const char* DefaultExt;
@@ -49,42 +47,37 @@ const TTypeInfo kTypes[] = {{"zip", "ZIP Files|*.zip", ".zip"},
                             {"tar", "TAR Files|*.tar", ".tar"},
                             {"gz", "GZip Files|*.gz", ".gz"}};
 
-// Renames the finished archive over the target; false with `error` set when that fails.
-bool Publish(const std::string& part, const std::string& target, std::string& error) {
-  if (::rename(part.c_str(), target.c_str()) == 0) return true;
-  error = std::strerror(errno);
-  ::unlink(part.c_str());
-  return false;
+// The password of a new encrypted zip, typed twice; empty when none was given (`mismatch` set when
+// the two differ).
+std::string AskNewPassword(bool& mismatch) {
+  mismatch = false;
+  const std::string caption = ZipKitMessageText(10154);
+  std::string first, second;
+  if (TPasswordDlg::Execute(caption, ZipKitMessageText(10155), TPasswordDlg::pbOk | TPasswordDlg::pbCancel, first) !=
+          PbOk ||
+      first.empty())
+    return {};
+  if (TPasswordDlg::Execute(caption, ZipKitMessageText(10156), TPasswordDlg::pbOk | TPasswordDlg::pbCancel, second) !=
+          PbOk ||
+      second.empty())
+    return {};
+  if (first != second) {
+    mismatch = true;
+    return {};
+  }
+  return first;
 }
 
-// A readable regular file (what every archive run needs of its sources).
-bool CanRead(const std::string& path, std::string& why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::close(fd);
-  if (!regular) why = "not a regular file";
-  return regular;
+// "path (why)" of a status that says "path: why".
+std::string FileAndWhy(const TStatus& s) {
+  const std::string& m = s.Message();
+  const size_t colon = m.rfind(": ");
+  return colon == std::string::npos ? m : m.substr(0, colon) + " (" + m.substr(colon + 2) + ")";
 }
+
+bool Unreadable(const TStatus& s) { return s.Code() == TStatusCode::Unreadable || s.Code() == TStatusCode::NotFound; }
 
 }  // namespace
-
-std::string PartNameFor(const std::string& target) {
-  static std::mt19937_64 rng(std::random_device{}() ^
-                             static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  static std::mutex m;
-  char tag[20];
-  {
-    std::lock_guard lock(m);
-    std::snprintf(tag, sizeof tag, "%08llx", static_cast<unsigned long long>(rng() & 0xffffffffULL));
-  }
-  const std::string folder = FolderOf(target);
-  return (folder == "/" ? std::string() : folder) + "/.~" + tag + "-" + ExtractFileName(target);
-}
 
 bool TCreatePage::TargetFolderUsable(const std::string& target) {
   const std::string folder = FolderOf(target);
@@ -150,57 +143,43 @@ void TCreatePage::ZipButtonClick() {
   }
 }
 
-bool TCreatePage::PrepareZipKit() {
-  Host.DisableAll();
+// The zip options of the settings, the multi-disk size and the password; false (after a message)
+// when the run cannot go on.
+bool TCreatePage::PrepareZipParams(TCreateParams& p) {
   const TSettings& s = Host.Settings();
-  AddOpts o{AddHiddenFiles};
-  if (s.SaveZipFolders) o.Include(AddDirNames);
-  if (s.ArchiveBitOnly) {
-    o.Include(AddArchiveOnly);
-    o.Include(AddResetArchive);
-  }
-  if (!s.LongFileNames) o.Include(AddForceDOS);
-  if (s.AddPassword) o.Include(AddEncrypt);
-  if (s.SetArchiveTime) o.Include(AddZipTime);
-  // A multi-disk set: the engine runs make one archive, which is then copied onto the parts (a
-  // spanned engine run each would make a set of its own).
-  spanOptions_ = AddOpts{};
-  if (s.SpanDisks) spanOptions_.Include(AddDiskSpan);
-  if (s.EraseDisk) spanOptions_.Include(AddDiskSpanErase);
-  ZipKit.AddOptions = o;
-  ZipKit.Unattended = BatchCreateMode;
-  ZipKit.MaxVolumeSize = 0;
-  if (!spanOptions_.Empty() && !BatchCreateMode) {
+  p.Target = Host.CurrentArchiveFile();
+  p.Format = TArchiveFormat::Zip;
+  p.Level = ZipLevel;
+  p.Comment = CreateTagEdit->text().toStdString();
+  p.CheckSourcesFirst = true;
+  p.Zip.StorePaths = s.SaveZipFolders;
+  p.Zip.HiddenFiles = true;
+  p.Zip.ForceDos = !s.LongFileNames;
+  p.Zip.ArchiveOnly = p.Zip.ResetArchive = s.ArchiveBitOnly;
+  p.Zip.ArchiveTime = s.SetArchiveTime;
+  p.Zip.Span = s.SpanDisks;
+  p.Zip.SpanErase = s.EraseDisk;
+  if ((p.Zip.Span || p.Zip.SpanErase) && !BatchCreateMode) {
     TSpanSizeForm window(this);
     ExecModal(window, "TSpanSizeForm");
-    ZipKit.MaxVolumeSize = window.ChosenSize();
+    p.Zip.MaxVolumeSize = window.ChosenSize();
   }
-  targetPath_ = Host.CurrentArchiveFile();
-  resultPath_ = targetPath_;
-  partPath_ = PartNameFor(targetPath_);
-  ZipKit.SetPassword({});
-  if (s.AddPassword && !BatchCreateMode) {
-    TPasswordButton action = PbOk;
-    const std::string password = ZipKit.AskAddPassword(action);
-    if (password.empty()) {
+  if (s.AddPassword) {
+    // Unattended runs cannot ask: an encrypted archive without a password is not made.
+    if (BatchCreateMode) return false;
+    bool mismatch = false;
+    p.Password = AskNewPassword(mismatch);
+    if (mismatch) ShowError("ERROR : " + ZipKitMessageText(10104));
+    if (p.Password.empty()) {
       ShowError("NO PASSWORD WAS GIVEN, SO THE ZIP FILE WAS NOT CREATED.");
       return false;
     }
-    ZipKit.SetPassword(password);
-  }
-  if (!ZipKit.ZipEngineLoaded() && ZipKit.LoadZipEngine() == 0) return false;
-  ZipKit.SetZipFileName(partPath_);
-  ZipKit.FSpecArgs.clear();
-  ZipKit.FSpecArgsExcl.clear();
-  {
-    Host.RunState().JobTotalBytes = 0;
-    Host.RunState().JobDoneBytes = 0;
   }
   return true;
 }
 
-// The checks both zip runs make first: rows to zip, a usable target folder, the component set up.
-bool TCreatePage::BeginZipRun() {
+// The checks both zip runs make first: rows to zip, a usable target folder, the parameters.
+bool TCreatePage::BeginZipRun(TCreateParams& p) {
   if (!ZipListView->HasRows()) {
     if (!BatchCreateMode) ShowError(kNoFiles);
     return false;
@@ -210,7 +189,8 @@ bool TCreatePage::BeginZipRun() {
     QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
     return false;
   }
-  if (!PrepareZipKit()) {
+  Host.DisableAll();
+  if (!PrepareZipParams(p)) {
     Host.EnableAll();
     SetFiveButtons(true);
     ZipFailed = true;
@@ -221,124 +201,95 @@ bool TCreatePage::BeginZipRun() {
 }
 
 bool TCreatePage::MakeZipFDLL() {
-  if (!BeginZipRun()) return false;
-  std::vector<std::string> specs;
-  int64_t total = 0;
-  for (const TListRow& r : ZipListView->Model()->Rows()) {
-    specs.push_back(r.Extra.toStdString());
-    total += RemoveCommas(r.Size.toStdString());
-  }
-  Host.RunState().JobTotalBytes = total;
-  progressTotal_ = total;
-  if (specs.empty()) {
-    if (!BatchCreateMode) ShowError("THERE WERE NO FILES TO ZIP\nADD FILES TO THE GRID LIST AND TRY AGAIN");
-    Host.EnableAll();
-    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
-    return true;
-  }
-  StartZipWorker({{std::string(), std::move(specs)}});
+  TCreateParams p;
+  if (!BeginZipRun(p)) return false;
+  for (const TListRow& r : ZipListView->Model()->Rows()) p.Items.push_back({r.Extra.toStdString(), {}, false});
+  StartCreateJob(std::move(p), 1);
   return true;
 }
 
 bool TCreatePage::MakeZipRelPath() {
-  if (!BeginZipRun()) return false;
-  // One engine call per run of consecutive rows sharing a root folder: the engine stores each file
-  // under its path below that root, which is the row's Path followed by its name.
-  std::vector<std::pair<std::string, std::vector<std::string>>> calls;
-  int64_t total = 0;
+  TCreateParams p;
+  if (!BeginZipRun(p)) return false;
+  // Each file under its row's Path and name, below the folder that holds that path (the job makes
+  // one engine call per run of rows sharing that folder).
   for (const TListRow& r : ZipListView->Model()->Rows()) {
     const std::string source = r.Extra.toStdString();
     const std::string stored = r.Path.toStdString();
     const std::string folder = FolderOf(source);
-    std::string root = folder;
-    if (!stored.empty() && folder.size() > stored.size() &&
-        folder.compare(folder.size() - stored.size(), stored.size(), stored) == 0 &&
-        folder[folder.size() - stored.size() - 1] == '/') {
-      root = folder.substr(0, folder.size() - stored.size() - 1);
-      if (root.empty()) root = "/";
-    }
-    if (calls.empty() || calls.back().first != root) calls.push_back({root, {}});
-    calls.back().second.push_back(source);
-    total += r.SizeValue;
+    const std::string leaf = ExtractFileName(source);
+    const bool under = !stored.empty() && folder.size() > stored.size() &&
+                       folder.compare(folder.size() - stored.size(), stored.size(), stored) == 0 &&
+                       folder[folder.size() - stored.size() - 1] == '/';
+    p.Items.push_back({source, under ? stored + "/" + leaf : leaf, false});
   }
-  Host.RunState().JobTotalBytes = total;
-  progressTotal_ = total;
-  StartZipWorker(std::move(calls));
+  StartCreateJob(std::move(p), 1);
   return true;
 }
 
-void TCreatePage::StartZipWorker(std::vector<std::pair<std::string, std::vector<std::string>>> calls) {
+void TCreatePage::StartCreateJob(TCreateParams params, int type) {
+  runType_ = type;
   stopRequested_ = false;
-  zipErrorSeen_ = false;
-  ZipKit.Cancel = false;
+  targetPath_ = params.Target;
+  if (type == 1) ZipFailed = false;
+  else TarFailed = GzipFailed = false;
   ZipStopButton->setEnabled(true);
-  progressDone_ = 0;
   ZipProgressBar->setValue(0);
-  progressTimer_.start();
-  zipRunActive_ = true;
-  runOk_ = false;
-  ZipFailed = false;
-  Host.RunState().JobKind = 1;
-  const std::string comment = CreateTagEdit->text().toStdString();
-  worker_.reset(QThread::create([this, calls = std::move(calls), comment] {
-    bool ok = true;
-    std::string why;
-    for (const auto& call : calls) {
-      for (const std::string& source : call.second) {
-        if (!CanRead(source, why)) {
-          Report("THE FILE " + source + " CANNOT BE READ (" + why + ").\nTHE ZIP FILE WAS NOT CREATED.");
-          ok = false;
-          break;
-        }
-      }
-      if (!ok) break;
+  if (!runner_) runner_ = std::make_unique<TJobRunner>(this);
+  runner_->Start(
+      std::make_unique<TCreateJob>(std::move(params)),
+      [this](const TJobProgress& pr) {
+        if (pr.Total > 0)
+          ZipProgressBar->setValue(static_cast<int>(std::min<uint64_t>(100, pr.Done * 100 / pr.Total)));
+      },
+      [this](const TStatus& m) {
+        // The zip component's messages, as the window has always shown them.
+        if (runType_ == 1 && !BatchCreateMode && !Host.RunState().BatchBusy) ShowError("ERROR : " + m.Message());
+      },
+      [this](const TJobResult& r) { CreateJobEnded(r); });
+}
+
+void TCreatePage::CreateJobEnded(const TJobResult& r) {
+  const bool stopped = stopRequested_ || r.Status.IsCancelled();
+  const bool ok = r.Status.Succeeded() && !stopped;
+  const TStatus& s = r.Status;
+  const auto* job = static_cast<const TCreateJob*>(runner_->Job());
+  if (runType_ == 1) {
+    ZipFailed = !ok;
+    lastArchive_ = ok ? job->ArchivePath() : std::string();
+    if (ok && lastArchive_ != Host.CurrentArchiveFile()) Host.SetCurrentArchiveFile(lastArchive_);
+    if (!ok && !stopped) {
+      if (Unreadable(s))
+        Report("THE FILE " + FileAndWhy(s) + " CANNOT BE READ.\nTHE ZIP FILE WAS NOT CREATED.");
+      else if (s.Code() == TStatusCode::WriteFailed)
+        Report("THE ZIP FILE " + targetPath_ + " COULD NOT BE SAVED (" + s.Message() + ").");
+      else
+        Report("THE ZIP FILE WAS NOT CREATED.");
     }
-    for (size_t i = 0; ok && i < calls.size(); ++i) {
-      if (stopRequested_) break;
-      ZipKit.FSpecArgs = calls[i].second;
-      ZipKit.RootDir = calls[i].first;
-      ZipKit.ErrCode = 0;
-      try {
-        ZipKit.AddFiles();
-      } catch (...) {
-        Report("FATAL DLL ERROR");
-        ok = false;
-      }
-      if (ZipKit.SuccessCount <= 0 || ZipKit.ErrCode != 0 || zipErrorSeen_) ok = false;
+  } else {
+    TarFailed = GzipFailed = !ok;
+    lastArchive_ = ok ? job->ArchivePath() : std::string();
+    const char* what = runType_ == 4 ? "GZIP" : "TAR";
+    if (!ok && !stopped) {
+      if (s.Code() == TStatusCode::NoSpace)
+        Report(std::string("THERE WAS NOT ENOUGH ROOM ON THE DRIVE TO COMPLETE THE CREATION OF THE ") + what + " FILE.");
+      else if (Unreadable(s))
+        Report("THE FILE " + FileAndWhy(s) + " CANNOT BE READ.\nTHE " + what + " FILE WAS NOT CREATED.");
+      else
+        Report(std::string("THE ") + what + " FILE COULD NOT BE WRITTEN.\n" + s.Message());
     }
-    ZipKit.RootDir.clear();
-    if (stopRequested_) ok = false;
-    if (ok && !comment.empty()) {
-      ZipKit.SetArchiveComment(comment);
-      if (ZipKit.ErrCode != 0) ok = false;
-    }
-    if (ok && !spanOptions_.Empty()) {
-      // The archive onto the parts of the set; the component asks for disks and reports failures.
-      std::error_code ec;
-      progressDone_ = 0;
-      progressTotal_ = static_cast<int64_t>(std::filesystem::file_size(partPath_, ec));
-      ZipKit.AddOptions = spanOptions_;
-      ok = ZipKit.WriteSpannedArchive(partPath_, targetPath_) == 0;
-      if (ok) resultPath_ = ZipKit.SpannedSetName(targetPath_);
-      ::unlink(partPath_.c_str());
-      if (!ok && !stopRequested_) Report("THE ZIP FILE WAS NOT CREATED.");
-    } else if (ok && !Publish(partPath_, targetPath_, why)) {
-      Report("THE ZIP FILE " + targetPath_ + " COULD NOT BE SAVED (" + why + ").");
-      ok = false;
-    } else if (!ok) {
-      ::unlink(partPath_.c_str());
-      if (!stopRequested_) Report("THE ZIP FILE WAS NOT CREATED.");
-    }
-    runOk_ = ok;
-    QMetaObject::invokeMethod(this, [this] { EnableTimer.start(); }, Qt::QueuedConnection);
-  }));
-  worker_->start();
+    TarOptions = TTarOptions();
+  }
+  stopRequested_ = false;
+  if (runType_ == 1 || !BatchCreateMode) EnableTimerTimer();
+  // After the main window's own handler has enabled the page.
+  QTimer::singleShot(0, this, [this, ok] { emit RunEnded(ok); });
 }
 
 void TCreatePage::ZipStopButtonClick() {
   ZipStopButton->setEnabled(false);
-  ZipKit.Cancel = true;
   stopRequested_ = true;
+  if (runner_) runner_->Cancel();
 }
 
 void TCreatePage::ZipPropertiesButtonClick() {
@@ -349,32 +300,6 @@ void TCreatePage::ZipPropertiesButtonClick() {
   }
   ZipListView->setEnabled(true);
   ZipListView->setFocus();
-}
-
-void TCreatePage::ProgressTimerTimer() {
-  const int64_t total = progressTotal_;
-  const int64_t done = progressDone_;
-  ZipProgressBar->setValue(total > 0 ? static_cast<int>(std::min<int64_t>(100, done * 100 / total)) : 0);
-}
-
-void TCreatePage::EnableTimerEnded() {
-  if (!zipRunActive_ && !gzipRunActive_) return;
-  const bool wasZip = zipRunActive_;
-  zipRunActive_ = gzipRunActive_ = false;
-  if (worker_) worker_->wait();
-  worker_.reset();
-  progressTimer_.stop();
-  ZipKit.Cancel = false;
-  ZipKit.SetPassword({});
-  GzipProgressToCreatePage = false;
-  const bool ok = runOk_;
-  if (wasZip) {
-    ZipFailed = !ok;
-    if (ok && resultPath_ != targetPath_) Host.SetCurrentArchiveFile(resultPath_);
-    ZipKit.SetZipFileName(ok ? resultPath_ : std::string());
-  }
-  // After the main window's own handler has enabled the page.
-  QTimer::singleShot(0, this, [this, ok] { emit RunEnded(ok); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -421,203 +346,74 @@ bool TCreatePage::CheckTarGzRoom(int64_t total) {
   return true;
 }
 
-void TCreatePage::MakeTarFileThread() {
+// The start of a tar, gzipped tar or gzip run: the target's folder usable; false (the run ended
+// as failed) when not.
+bool TCreatePage::BeginTarRun(TCreateParams& p, TArchiveFormat format) {
   if (!BatchCreateMode) ZipTarGZButtonsOff();
-  tarThenGzip_ = false;
-  targetPath_ = Host.CurrentArchiveFile();
-  if (!TargetFolderUsable(targetPath_)) {
-    TarFailed = true;
+  p.Target = Host.CurrentArchiveFile();
+  p.Format = format;
+  p.CheckSourcesFirst = true;
+  const bool rows = format != TArchiveFormat::Gzip || ZipListView->HasRows();
+  if (!rows || !TargetFolderUsable(p.Target)) {
+    (format == TArchiveFormat::Gzip ? GzipFailed : TarFailed) = true;
     if (!BatchCreateMode) ZipTarGZButtonsOn();
     QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
-    return;
+    return false;
   }
-  TarStep(PartNameFor(targetPath_));
-}
-
-void TCreatePage::MakeTarGzFilethread() {
-  if (!BatchCreateMode) ZipTarGZButtonsOff();
-  targetPath_ = Host.CurrentArchiveFile();
-  if (!TargetFolderUsable(targetPath_)) {
-    TarFailed = true;
-    if (!BatchCreateMode) ZipTarGZButtonsOn();
-    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
-    return;
-  }
-  GzipProgressToCreatePage = true;
-  Gzip.ProgressStep = 1;
   const std::string tag = CreateTagEdit->text().toStdString();
-  if (!tag.empty()) {
-    Gzip.Comments = tag;
-    Gzip.GzipHeader = ghFilename | ghComment;
-  } else {
-    Gzip.GzipHeader = ghFilename;
-  }
-  tarThenGzip_ = true;
-  const std::string& extra = Host.TempFolders().TarTempFolder;
-  const std::string folder = extra.empty() ? Host.TempFolders().TempFolder() : extra;
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  std::string name = ExtractFileName(targetPath_);
-  name = name.size() > 3 ? name.substr(0, name.size() - 3) : name + ".tar";
-  tarTempPath_ = folder + "/" + name;
-  TarStep(tarTempPath_);
+  p.Comment = tag;
+  p.StoreComment = !tag.empty();
+  return true;
 }
 
-void TCreatePage::TarStep(const std::string& path) {
+// The tar part of a tar or gzipped tar run: every row under its Path and name, stamped with the
+// tar options (asked first when the settings say so).
+void TCreatePage::AddTarRows(TCreateParams& p) {
   if (Host.Settings().TarAttributes && !BatchCreateMode) {
     TTarArchiveOptionsForm window(this);
     Host.SetModalDialogOpen(true);
     if (ExecModal(window, "TTarArchiveOptionsForm") == QDialog::Accepted) window.Store(TarOptions);
     Host.SetModalDialogOpen(false);
   }
-  roomRanOut_ = false;
-  tarReadError_ = false;
-  tarErrorText_.clear();
-  TarFailed = false;
-  std::vector<TRunRow> rows = SnapshotRows();
-  progressTotal_ = static_cast<int64_t>(rows.size());
-  progressDone_ = 0;
-  partPath_ = path;
-  try {
-    tarWriter_ = std::make_unique<TTarWriter>(path);
-  } catch (const std::exception& e) {
-    Report("THE TAR FILE " + path + " COULD NOT BE CREATED.\n" + e.what());
-    TarOptions = TTarOptions();
-    TarFailed = true;
-    if (!BatchCreateMode) ZipTarGZButtonsOn();
-    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
-    return;
-  }
-  tarWriter_->UserName = TarOptions.UserName;
-  tarWriter_->GroupName = TarOptions.GroupName;
-  tarWriter_->UserId = TarOptions.UserId;
-  tarWriter_->GroupId = TarOptions.GroupId;
-  tarWriter_->Magic = TarOptions.Magic;
-  tarWriter_->Permissions = TarOptions.Permissions();
-  if (!TarOptions.VolumeHeader.empty())
-    tarWriter_->AddVolumeHeader(TarOptions.VolumeHeader, UnixToDateTime(static_cast<double>(::time(nullptr))));
-  stopRequested_ = false;
-  ZipStopButton->setEnabled(true);
-  ZipProgressBar->setValue(0);
-  progressTimer_.start();
-  worker_.reset(QThread::create([this, rows = std::move(rows), path] {
-    for (const TRunRow& row : rows) {
-      if (stopRequested_) break;
-      const std::string stored = row.Stored.empty() ? row.Name : row.Stored + "/" + row.Name;
-      std::string why;
-      if (!CanRead(row.Source, why)) {
-        tarReadError_ = true;
-        tarErrorText_ = row.Source + " (" + why + ")";
-        break;
-      }
-      try {
-        tarWriter_->AddFile(row.Source, stored);
-      } catch (const std::exception& e) {
-        tarReadError_ = true;
-        tarErrorText_ = row.Source + " (" + e.what() + ")";
-        break;
-      }
-      ++progressDone_;
-      if (FreeOnDisk(path) < 65000) {
-        roomRanOut_ = true;
-        break;
-      }
-    }
-    QMetaObject::invokeMethod(this, [this] { TarTimer.start(); }, Qt::QueuedConnection);
-  }));
-  worker_->start();
+  p.Tar.KeepAttributes = false;
+  p.Tar.Permissions = TarOptions.Permissions();
+  p.Tar.UserId = TarOptions.UserId;
+  p.Tar.GroupId = TarOptions.GroupId;
+  p.Tar.UserName = TarOptions.UserName;
+  p.Tar.GroupName = TarOptions.GroupName;
+  p.Tar.Magic = TarOptions.Magic;
+  p.Tar.VolumeHeader = TarOptions.VolumeHeader;
+  p.KeepFree = kTarKeepFree;
+  for (const TRunRow& row : SnapshotRows())
+    p.Items.push_back({row.Source, row.Stored.empty() ? row.Name : row.Stored + "/" + row.Name, false});
 }
 
-void TCreatePage::TarTimerTimer() {
-  TarTimer.stop();
-  if (!tarWriter_) return;
-  if (worker_) worker_->wait();
-  worker_.reset();
-  bool failed = roomRanOut_ || stopRequested_ || tarReadError_;
-  std::string closeError;
-  try {
-    tarWriter_->Finalize();
-  } catch (const std::exception& e) {
-    closeError = e.what();
-    failed = true;
-  }
-  tarWriter_.reset();
-  progressTimer_.stop();
-  ZipProgressBar->setValue(0);
-  ZipStopButton->setEnabled(false);
-  const bool stopped = stopRequested_;
-  stopRequested_ = false;
-  ZipKit.Cancel = false;
-  TarOptions = TTarOptions();
-  TarFailed = failed;
-  if (roomRanOut_) Report("THERE WAS NOT ENOUGH ROOM ON THE DRIVE TO COMPLETE THE CREATION OF THE TAR FILE.");
-  else if (tarReadError_) Report("THE FILE " + tarErrorText_ + " CANNOT BE READ.\nTHE TAR FILE WAS NOT CREATED.");
-  else if (!closeError.empty()) Report("THE TAR FILE COULD NOT BE WRITTEN.\n" + closeError);
-  (void)stopped;
+void TCreatePage::MakeTarFileThread() {
+  TCreateParams p;
+  if (!BeginTarRun(p, TArchiveFormat::Tar)) return;
+  AddTarRows(p);
+  StartCreateJob(std::move(p), 3);
+}
 
-  if (!tarThenGzip_ || failed) {
-    if (!tarThenGzip_) {
-      std::string why;
-      if (failed) ::unlink(partPath_.c_str());
-      else if (!Publish(partPath_, targetPath_, why)) {
-        Report("THE TAR FILE " + targetPath_ + " COULD NOT BE SAVED (" + why + ").");
-        failed = TarFailed = true;
-      }
-    }
-    if (!BatchCreateMode) ZipTarGZButtonsOn();
-    QTimer::singleShot(0, this, [this, failed] { emit RunEnded(!failed); });
-    return;
-  }
-  GzipTimer.start();
-  StartGzipWorker(tarTempPath_, targetPath_);
+void TCreatePage::MakeTarGzFilethread() {
+  TCreateParams p;
+  if (!BeginTarRun(p, TArchiveFormat::TarGz)) return;
+  // The tar is made in the temporary folder first (it stays there for the clean-up), then gzipped.
+  const std::string& extra = Host.TempFolders().TarTempFolder;
+  const std::string folder = extra.empty() ? Host.TempFolders().TempFolder() : extra;
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  std::string name = ExtractFileName(p.Target);
+  name = name.size() > 3 ? name.substr(0, name.size() - 3) : name + ".tar";
+  p.TempTar = folder + "/" + name;
+  AddTarRows(p);
+  StartCreateJob(std::move(p), 2);
 }
 
 void TCreatePage::MakeGZFileThread() {
-  if (!BatchCreateMode) ZipTarGZButtonsOff();
-  targetPath_ = Host.CurrentArchiveFile();
-  if (!ZipListView->HasRows() || !TargetFolderUsable(targetPath_)) {
-    GzipFailed = true;
-    if (!BatchCreateMode) ZipTarGZButtonsOn();
-    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
-    return;
-  }
-  GzipProgressToCreatePage = true;
-  const std::string tag = CreateTagEdit->text().toStdString();
-  if (!tag.empty()) {
-    Gzip.Comments = tag;
-    Gzip.GzipHeader = ghFilename | ghComment;
-  } else {
-    Gzip.GzipHeader = ghFilename;
-  }
-  Gzip.ProgressStep = 1;
-  GzipTimer.start();
-  StartGzipWorker(ZipListView->Model()->Row(0).Extra.toStdString(), targetPath_);
-}
-
-void TCreatePage::StartGzipWorker(const std::string& source, const std::string& destination) {
-  gzipRunActive_ = true;
-  runOk_ = false;
-  targetPath_ = destination;
-  partPath_ = PartNameFor(destination);
-  Gzip.FileSource = source;
-  Gzip.FileDestination = partPath_;
-  Gzip.WindowOnError = !BatchCreateMode;
-  Gzip.Progress = 0;
-  worker_.reset(QThread::create([this] {
-    bool ok = Gzip.Compress() == 0;
-    std::string why;
-    if (ok && !Publish(partPath_, targetPath_, why)) {
-      Report("THE FILE " + targetPath_ + " COULD NOT BE SAVED (" + why + ").");
-      ok = false;
-    }
-    if (!ok) ::unlink(partPath_.c_str());
-    GzipFailed = !ok;
-    runOk_ = ok;
-    QMetaObject::invokeMethod(this, [this] { EnableTimer.start(); }, Qt::QueuedConnection);
-  }));
-  worker_->start();
-}
-
-void TCreatePage::GzipTimerTimer() {
-  if (GzipProgressToCreatePage) ZipProgressBar->setValue(Gzip.Progress);
+  TCreateParams p;
+  if (!BeginTarRun(p, TArchiveFormat::Gzip)) return;
+  const std::string source = ZipListView->Model()->Row(0).Extra.toStdString();
+  p.Items.push_back({source, ExtractFileName(source), false});
+  StartCreateJob(std::move(p), 4);
 }

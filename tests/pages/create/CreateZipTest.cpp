@@ -200,7 +200,7 @@ TEST_F(CreateZipTest, SpannedRunMakesOneSetOfEveryRowWithItsTag) {
   EXPECT_EQ(Leftovers(out_, parts), std::vector<std::string>{});
   const fs::path last = out_ / parts.back();
   EXPECT_EQ(form_->CurrentArchiveFile(), last.string());
-  EXPECT_EQ(page_->ZipKit.ZipFileName(), last.string());
+  EXPECT_EQ(page_->LastArchive(), last.string());
   EXPECT_TRUE(PageIdle());
 
   TZipKit kit;
