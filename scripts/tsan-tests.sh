@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The job and page tests under ThreadSanitizer: configures BUILD_DIR with -DTANDOR_TSAN=ON, builds
+# only those tests (and the engines they load), runs them. Qt itself is not instrumented.
+#   scripts/tsan-tests.sh [BUILD_DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-tsan}
+tests=(ops_tests pages_common_tests create_page_tests unzip_page_tests batch_page_tests)
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDOR_TSAN=ON >/dev/null
+cmake --build "$build" -j2 --target "${tests[@]}" zipeng unzeng unrar
+pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
+cd "$build"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" ctest --output-on-failure -R "$pattern"
