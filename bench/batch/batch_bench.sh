@@ -25,7 +25,9 @@ for round in 1 2; do
   t0=$(now)
   for f in "$work"/loop/*.zip; do unzip -q -d "${f%.zip}" "$f"; done
   loop=$(echo "$(now) - $t0" | bc)
-  out=$("$page" "$work/page")
+  if ! out=$("$page" "$work/page"); then
+    echo "$out"; echo "round $round: the page's run failed" >&2; status=1; continue
+  fi
   echo "$out"
   run=$(echo "$out" | sed -n 's/^run: [0-9]* archives in \([0-9.]*\) s.*/\1/p')
   # Both sides wrote the same files.
