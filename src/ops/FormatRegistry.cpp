@@ -129,6 +129,8 @@ TArchiveFormat FormatByExtension(std::string_view name) {
 }
 
 TArchiveFormat FormatForNewArchive(std::string_view name) {
+  // A self-extracting program starts as the stub with an empty zip archive behind it.
+  if (EndsWith(LowerCase(name), ".run")) return TArchiveFormat::Zip;
   const TArchiveFormat f = FormatByExtension(name);
   return f == TArchiveFormat::Rar ? TArchiveFormat::Unknown : f;
 }

@@ -37,9 +37,8 @@ TFormatMatch DetectArchiveFormat(const std::string& path);
 // ".tgz", ".gz". Unknown for anything else.
 TArchiveFormat FormatByExtension(std::string_view name);
 
-// The kind of archive a new file of this name is made as: ".zip", ".tar", ".tar.gz"/".tgz", ".gz"
-// (case ignored); Unknown for other names. Self-extracting ".run" programs join here when their
-// creation does.
+// The kind of archive a new file of this name is made as: ".zip" and self-extracting ".run"
+// programs, ".tar", ".tar.gz"/".tgz", ".gz" (case ignored); Unknown for other names.
 TArchiveFormat FormatForNewArchive(std::string_view name);
 
 // True when `block` (512 bytes) is a tar header: "ustar" magic, or a non-empty name with a stored

@@ -109,7 +109,7 @@ TStatus TExtractJob::Execute(TJobContext& ctx) {
 TStatus TCreateJob::Execute(TJobContext& ctx) {
   format_ = params_.Format != TArchiveFormat::Unknown ? params_.Format : FormatForNewArchive(params_.Target);
   if (format_ == TArchiveFormat::Unknown)
-    return {TStatusCode::Unsupported, params_.Target + ": the name must end in .zip, .tar, .tar.gz, .tgz or .gz"};
+    return {TStatusCode::Unsupported, params_.Target + ": the name must end in .zip, .run, .tar, .tar.gz, .tgz or .gz"};
   if (params_.Items.empty()) return {TStatusCode::Failed, "nothing to add"};
   if (params_.CheckSourcesFirst) {
     for (const TSourceItem& it : params_.Items) {

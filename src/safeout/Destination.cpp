@@ -13,11 +13,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 namespace safeout {
 
 namespace {
+
+// Makes `path` and its missing parents, as `mkdir -p` does (failures show when the path is opened).
+// Plain calls: std::filesystem would bring the stream and locale libraries into the static
+// self-extractor.
+void MakeFolders(const std::string& path) {
+  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+    const std::string part = at == std::string::npos ? path : path.substr(0, at);
+    if (!part.empty()) ::mkdir(part.c_str(), 0777);
+    if (at == std::string::npos) break;
+  }
+}
 
 // TANDOR_SAFEOUT_FALLBACK=1 makes the destination behave as on a system without openat2 and
 // O_TMPFILE (tests of the fallback paths).
@@ -122,8 +132,7 @@ TResult TDestination::Open(const std::string& path) {
   const bool fallback = FallbackForced();
   haveOpenat2_ = !fallback;
   noTmpfile_ = fallback;
-  std::error_code ec;
-  std::filesystem::create_directories(path_, ec);
+  MakeFolders(path_);
   const int fd = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return TResult::FromErrno(errno, "cannot open the destination folder " + path_);
   struct stat st {};
@@ -462,8 +471,14 @@ unsigned Umask() {
   FILE* f = std::fopen("/proc/self/status", "re");
   if (!f) return mask;
   char line[256];
-  while (std::fgets(line, sizeof line, f))
-    if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+  // Parsed by hand: sscanf would take the whole scanf machinery into the static self-extractor.
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::strncmp(line, "Umask:", 6) != 0) continue;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(line + 6, &end, 8);
+    if (end != line + 6) mask = static_cast<unsigned>(v);
+    break;
+  }
   std::fclose(f);
   return mask;
 }

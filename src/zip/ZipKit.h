@@ -190,8 +190,19 @@ class TZipKit {
   bool ReadEndRecord(bool raiseMode);
 
   // --- Self-extracting programs and multi-disk sets -----------------------------------------
+  // ZipFileName (a ".zip") becomes a program of the same name with ".run", made of the stub, the
+  // settings header of the SFX* properties and the archive; with `newProgram`, ZipFileName (a
+  // ".run" that does not exist yet) becomes a program holding an empty archive. 0 or a negative
+  // result code (-1 create, -2 copy, -3 open, -9 general, -10 no icon slot in the stub, -11 icon
+  // write, -12 icon size).
   int32_t ConvertToSfx(bool newProgram = false);
+  // ZipFileName (a ".run" program) becomes a ".zip" archive; the SFX* properties and SFXIcon take
+  // the settings found in the program. 0 or a negative result code (-10: out of memory).
   int32_t ConvertToZip();
+  // The stub file: SFXPath when absolute, else looked for in the program's folder first, then in
+  // DLLDirectory, then in the current folder. Empty when there is none; SFXPath keeps the last
+  // candidate tried.
+  std::string FindSfxStub();
   int32_t WriteSpannedArchive(const std::string& source, const std::string& target);
   // The part holding the directory of the set just written for `target`: the target's name on a
   // removable medium, its last numbered file ("archive003.zip") on a fixed or network drive.
@@ -241,6 +252,7 @@ class TZipKit {
   void AnswerPassword(CallbackRecord& record, const std::string& forFile);
 
   void ClearDirectoryState();
+  int32_t WriteShiftedDirectory(int from, int64_t dirPos, int to, int64_t shift);
   void ScanEndRecordOf(IZipInput& input, bool raiseMode, bool& found);
   // Opens part `disk` of the set whose last part is `name` (asking for the disk on removable media).
   IZipInput& OpenDiskForRead(const std::string& name, int32_t disk, std::unique_ptr<TZipFileInput>& input);

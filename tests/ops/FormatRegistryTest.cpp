@@ -121,6 +121,8 @@ TEST(FormatNames, NewArchivesAndExtensions) {
       {"a.TGZ", TArchiveFormat::TarGz, TArchiveFormat::TarGz},
       {"a.gz", TArchiveFormat::Gzip, TArchiveFormat::Gzip},
       {"a.rar", TArchiveFormat::Rar, TArchiveFormat::Unknown},
+      {"setup.run", TArchiveFormat::Unknown, TArchiveFormat::Zip},  // a self-extracting program
+      {"SETUP.RUN", TArchiveFormat::Unknown, TArchiveFormat::Zip},
       {"a.zip.old", TArchiveFormat::Unknown, TArchiveFormat::Unknown},
       {"zip", TArchiveFormat::Unknown, TArchiveFormat::Unknown},
       {"", TArchiveFormat::Unknown, TArchiveFormat::Unknown},

@@ -624,7 +624,7 @@ TEST_F(ZipOperationTest, AddRefusalsEndBeforeTheEngine) {
   kit_.AddFiles();
   EXPECT_EQ(kit_.ErrCode, 11041);
   kit_.AddOptions = {};
-  kit_.AddFiles();  // a new self-extracting program cannot be made in this build
+  kit_.AddFiles();  // a new self-extracting program needs the stub, which the engines' folder lacks
   EXPECT_EQ(kit_.ErrCode, 10304);
   EXPECT_EQ(kit_.LastMessage, "Error -9 occurred during Auto SFX creation.");
   EXPECT_TRUE(zip_.Calls->empty());
@@ -633,6 +633,7 @@ TEST_F(ZipOperationTest, AddRefusalsEndBeforeTheEngine) {
             (std::vector<std::string>{"Error - no files to zip!", "Error - no zip file specified!",
                                       "AddFreshen or AddUpdate not possible on a spanned archive",
                                       "Error - Self extracting archives(.run) can not be spanned",
+                                      "Error - SFXSTUB.BIN not found!",
                                       "Error -9 occurred during Auto SFX creation."}));
 }
 

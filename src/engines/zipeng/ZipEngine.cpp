@@ -103,10 +103,16 @@ bool CopyEntry(Existing& ex, size_t index, OutputArchive& out) {
   return true;
 }
 
-// Writes the stub bytes in front of a self-extracting archive unchanged.
+// Writes the bytes in front of the first entry (a self-extracting program's stub and settings) unchanged.
+// Offsets that already count from the start of the file put them before the first local header;
+// offsets that count from the zip data put them in the prefix; an empty archive has them before its
+// directory.
 bool CopyPrefix(Existing& ex, OutputArchive& out) {
-  if (!ex.present || ex.dir.prefixSize == 0) return true;
-  return out.CopyFrom(ex.file.Fd(), 0, ex.dir.prefixSize);
+  if (!ex.present) return true;
+  uint64_t lead = ex.dir.cdStart;
+  for (const LocalInfo& li : ex.local) lead = std::min(lead, li.headerStart);
+  if (lead == 0) return true;
+  return out.CopyFrom(ex.file.Fd(), 0, lead);
 }
 
 time_t EntryTime(const EntryFields& e) {
