@@ -221,6 +221,10 @@ void TTandorForm::FormCreate() {
   settings_.UpdateCutoffDate = 0;
   icons_.ClearCache();
   createPage_->UndoStack.clear();
+  // The self-extracting icon chosen in an earlier session.
+  std::error_code iconEc;
+  if (!settings_.SfxIconFile.empty() && fs::is_regular_file(settings_.SfxIconFile, iconEc))
+    sfxPage_->CheckOutIcon(settings_.SfxIconFile);
 
   const std::string before = settings_.UpdateCheckDate;
   settings_.ClampUpdateCheckDate();

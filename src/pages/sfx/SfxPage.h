@@ -1,6 +1,9 @@
 #pragma once
-// Page 4, "SELF EXTRACTING ZIP": turns a zip archive into a self-extracting program and back.
+// Page 4, "SELF EXTRACTING ZIP": turns a zip archive into a self-extracting ".run" program and such a
+// program back into a zip archive. The page collects the program's settings and runs the conversion
+// job (ops/SfxConvertJob.h); the result is shown as a message.
 #include <string>
+#include <vector>
 
 #include "pages/common/Page.h"
 
@@ -8,6 +11,7 @@ class QCheckBox;
 class QComboBox;
 class QRadioButton;
 class QButtonGroup;
+struct TSfxSettings;
 
 class TSfxPage : public TPage {
   Q_OBJECT
@@ -20,8 +24,27 @@ class TSfxPage : public TPage {
   std::vector<QWidget*> CommonControls() const override;
   // A zip archive handed over by another page is loaded for conversion.
   void TakeArchive(const std::string& archive) override;
-  // Disables the conversion options until a file is loaded.
+
+  // Handlers.
+  void OpenSFXZipButtonClick();
+  void SFXCreateButtonClick();
+  void SFXResetButtonClick() { DisableSFXControls(); }
+  void SelectAutoStartButtonClick();
+  void SFXIconButtonClick();
+  // Takes the icon file when its first image is 32 x 32 with 16 colours: shown on the page, kept in the
+  // settings (SfxIconFile) and given to the zip component. False otherwise (nothing changes).
+  bool CheckOutIcon(const std::string& path);
+  void SFXDirComboBoxChange();
+  void AutoUnzipCheckBoxClick();
+  void SFXMessageTypeRadioGroupClick();
+  void ShowContentsCheckBoxClick();
+  void SuccessMessageCheckBoxClick();
+  void CancelAutoStartCheckBoxClick();
+  // Page states: empty (options disabled, texts cleared) and an archive loaded (options enabled).
   void DisableSFXControls();
+  void EnableSFXControls();
+  // The settings of the program CONVERT would make, from the controls.
+  TSfxSettings SettingsFromControls() const;
 
   QPushButton* OpenSFXZipButton;
   QPushButton* SFXResetButton;
@@ -45,5 +68,10 @@ class TSfxPage : public TPage {
   std::string SfxArchive;  // the zip archive or program loaded on the page
 
  private:
+  // Shows the conversion's messages and result; true on success.
+  bool Convert(const std::string& source, bool toProgram, const TSfxSettings& settings);
+  void SetDirChoice(int index);
   QWidget* options_;
+  std::vector<QWidget*> optionControls_;
+  bool settingDir_ = false;
 };
