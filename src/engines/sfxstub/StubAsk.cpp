@@ -136,7 +136,8 @@ class TTerminalAsk : public IAsk {
     }
   }
   std::string Password(const std::string& name) override {
-    Say("Password for " + name + ": ");
+    // Echo goes off (and what was typed ahead is dropped) before the question shows, so that an
+    // answer typed as soon as it shows is neither shown nor lost.
     termios old {};
     const bool tty = ::tcgetattr(STDIN_FILENO, &old) == 0;
     if (tty) {
@@ -144,6 +145,7 @@ class TTerminalAsk : public IAsk {
       quiet.c_lflag &= ~tcflag_t(ECHO);
       ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    Say("Password for " + name + ": ");
     std::string line;
     ReadLine(line);
     if (tty) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "TestEnv.h"
 
@@ -96,8 +97,11 @@ void TPty::Send(const std::string& text) {
 }
 
 int TPty::Wait() {
+  // By the clock: once the program has closed the terminal, reading returns at once, and a loaded
+  // machine may take a while to make the ended program waitable.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   int status = 0;
-  for (int i = 0; i < 400; ++i) {
+  while (std::chrono::steady_clock::now() < end) {
     ReadSome(50);
     const pid_t done = ::waitpid(pid_, &status, WNOHANG);
     if (done == pid_) {
@@ -105,6 +109,7 @@ int TPty::Wait() {
       ReadSome(50);
       return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return -1;
 }
