@@ -224,7 +224,7 @@ void TOpenDispatch::DropFileTargetDrop(const QStringList& paths) {
   }
   const std::string name = ToStd(paths.first());
   const std::string ext = LowerCase(ExtractFileExt(name));
-  if (ext != ".zip" && ext != ".gz" && ext != ".tar") return;
+  if (ext != ".zip" && ext != ".run" && ext != ".gz" && ext != ".tar") return;
 
   bool onFullList = target == unzip->UnzipListView;
   if (target->HasRows()) {
@@ -251,7 +251,7 @@ void TOpenDispatch::DropFileTargetDrop(const QStringList& paths) {
   form_.SetCurrentArchiveFile(name);
   form_.SetCaption(name);
   form_.DisableAll();
-  if (ext == ".zip") {
+  if (ext == ".zip" || ext == ".run") {
     Openers.Zip(name);
   } else {
     if (ext == ".gz" && EndsWith(lower, ".tar.gz") && form_.Settings().OpenTarInGz)

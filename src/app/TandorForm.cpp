@@ -87,6 +87,7 @@ class TPageTabs : public QTabWidget {
 std::string SystemTempFolder() { return TSystemDirs().TempDir(); }
 
 bool EndsWithZip(const std::string& name) { return EndsWith(LowerCase(name), ".zip"); }
+bool EndsWithProgram(const std::string& name) { return EndsWith(LowerCase(name), ".run"); }
 
 }  // namespace
 
@@ -316,8 +317,9 @@ bool TTandorForm::TabbedNotebookChange(int from, int& to) {
   // 3. The loaded zip archive moves to the update page.
   if (from == kUnzipPage && to == kUpdatePage && sourceRows && EndsWithZip(currentArchiveFile_)) MoveZipfileToUpdate();
 
-  // 4. The archive at hand goes to the self-extracting page.
-  if (to == kSfxPage && from != kSfxPage && EndsWithZip(currentArchiveFile_) && source->ArchiveReady()) {
+  // 4. The archive (or self-extracting program) at hand goes to the self-extracting page.
+  if (to == kSfxPage && from != kSfxPage &&
+      (EndsWithZip(currentArchiveFile_) || EndsWithProgram(currentArchiveFile_)) && source->ArchiveReady()) {
     const std::string archive = currentArchiveFile_;
     source->Clear();
     GiveArchiveToSfxPage(archive);

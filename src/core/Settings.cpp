@@ -319,7 +319,8 @@ void TSettings::ClampUpdateCheckDate() {
 
 bool IsArchiveExtension(const std::string& ext) {
   const std::string e = LowerCase(ext);
-  return e == ".zip" || e == ".gz" || e == ".tar" || e == ".rar" || e == ".tgz";
+  // ".run": a self-extracting program is a zip archive behind the stub.
+  return e == ".zip" || e == ".gz" || e == ".tar" || e == ".rar" || e == ".tgz" || e == ".run";
 }
 
 void TRunState::ClearAtStartup() {

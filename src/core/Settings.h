@@ -88,7 +88,8 @@ class TSettings {
   void Parse(const std::string& text);
 };
 
-// True for ".zip", ".gz", ".tar", ".rar" and ".tgz" in any letter case.
+// True for ".zip", ".gz", ".tar", ".rar", ".tgz" and ".run" (a self-extracting program) in any letter
+// case.
 bool IsArchiveExtension(const std::string& ext);
 
 // Run-time flags and counters; never persisted. Every field may be read and written from workers.

@@ -220,6 +220,6 @@ TEST(Settings, UnwritableFolderFailsCleanly) {
 }
 
 TEST(Settings, ArchiveExtensions) {
-  for (const char* e : {".zip", ".ZIP", ".gz", ".Tar", ".rar", ".tgz"}) EXPECT_TRUE(IsArchiveExtension(e)) << e;
-  for (const char* e : {"zip", ".tar.gz", ".7z", "", ".zipx"}) EXPECT_FALSE(IsArchiveExtension(e)) << e;
+  for (const char* e : {".zip", ".ZIP", ".gz", ".Tar", ".rar", ".tgz", ".run"}) EXPECT_TRUE(IsArchiveExtension(e)) << e;
+  for (const char* e : {"zip", ".tar.gz", ".7z", "", ".zipx", ".exe"}) EXPECT_FALSE(IsArchiveExtension(e)) << e;
 }

@@ -172,10 +172,20 @@ void TSfxPage::TakeArchive(const std::string& archive) {
   Host.SetCurrentArchiveFile(archive);
   Host.SetCaption({});
   Host.SetDropTarget(nullptr);
-  ZipFileNameLabel->setText(QString::fromStdString(ExtractFileName(archive)));
-  SfxArchive = archive;
   Host.ZipKit().SetZipFileName(archive);
-  EnableSFXControls();
+  ShowLoaded(archive);
+}
+
+void TSfxPage::ShowLoaded(const std::string& file) {
+  SfxArchive = file;
+  if (LowerCase(ExtractFileExt(file)) == ".zip") {
+    EnableSFXControls();
+  } else {
+    DisableSFXControls();
+    SFXCreateButton->setEnabled(true);
+    SFXResetButton->setEnabled(true);
+  }
+  ZipFileNameLabel->setText(QString::fromStdString(ExtractFileName(file)));
 }
 
 // --- Page states ------------------------------------------------------------------------------------
@@ -222,14 +232,7 @@ void TSfxPage::OpenSFXZipButtonClick() {
   if (kit.ErrCode != 0 || kit.ZipFileName().empty()) return;
   settings.ArchiveOpenFolder = ExtractFileDir(file);
   Host.SetCurrentArchiveFile(file);
-  SfxArchive = file;
-  ZipFileNameLabel->setText(QString::fromStdString(ExtractFileName(file)));
-  if (LowerCase(ExtractFileExt(file)) == ".zip") {
-    EnableSFXControls();
-  } else {
-    SFXCreateButton->setEnabled(true);
-    SFXResetButton->setEnabled(true);
-  }
+  ShowLoaded(file);
 }
 
 // --- Options ------------------------------------------------------------------------------------------

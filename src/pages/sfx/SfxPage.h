@@ -70,6 +70,8 @@ class TSfxPage : public TPage {
  private:
   // Shows the conversion's messages and result; true on success.
   bool Convert(const std::string& source, bool toProgram, const TSfxSettings& settings);
+  // Shows `file` as loaded: a zip archive with every option, a program with CONVERT and RESET only.
+  void ShowLoaded(const std::string& file);
   void SetDirChoice(int index);
   QWidget* options_;
   std::vector<QWidget*> optionControls_;

@@ -10,6 +10,8 @@
 
 bool HasExtension(std::string_view name, std::string_view ext) { return EndsWithNoCase(name, ext); }
 
+bool IsZipArchiveName(std::string_view name) { return HasExtension(name, ".zip") || HasExtension(name, ".run"); }
+
 std::string LastExtension(std::string_view name) {
   const size_t slash = name.find_last_of("/\\");
   const size_t dot = name.rfind('.');

@@ -9,6 +9,8 @@
 // The extension test: the lower-cased name ends with `ext` (".zip", ".tar.gz", ...). So data.tar.gz
 // ends with both ".gz" and ".tar.gz".
 bool HasExtension(std::string_view name, std::string_view ext);
+// A zip archive by its name: ".zip", or ".run" (a self-extracting program, the archive behind its stub).
+bool IsZipArchiveName(std::string_view name);
 // The text from the last "." of the name's last element, lower-cased; empty when there is none.
 std::string LastExtension(std::string_view name);
 

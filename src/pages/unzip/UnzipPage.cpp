@@ -488,7 +488,7 @@ void TUnzipPage::EnableLoadedArchiveButtons() {
 void TUnzipPage::UnzipPropertiesButtonClick() {
   const std::string& archive = Host.CurrentArchiveFile();
   QString start;
-  if (HasExtension(archive, ".zip"))
+  if (IsZipArchiveName(archive))
     start = "UNZIP";
   else if ((UnzipListView->HasRows() && HasExtension(archive, ".gz")) || HasExtension(archive, ".tar") ||
            HasExtension(archive, ".tar.gz"))

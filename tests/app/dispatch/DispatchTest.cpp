@@ -68,9 +68,13 @@ TEST_F(DispatchTest, RoutesByFileType) {
   EXPECT_TRUE(IsaGzippedTarBall(packed));
   EXPECT_FALSE(IsaGzippedTarBall(plain));
   const std::string tgz = File("x.TGZ"), targz = File("y.tar.gz"), rar = File("r.rar"), tar = File("t.tar");
-  for (const std::string& archive : {packed, plain, tgz, targz, rar, tar}) MakeForm(Args({archive}));
+  // A self-extracting program: a stub, then a (here empty) zip archive.
+  const std::string program =
+      File("setup.run", std::string("\x7f" "ELF stub") + std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  for (const std::string& archive : {packed, plain, tgz, targz, rar, tar, program}) MakeForm(Args({archive}));
   EXPECT_EQ(opened_, (std::vector<std::string>{"tgz:" + packed, "gz:" + plain, "tgz:" + tgz, "tgz:" + targz,
-                                               "rar:" + rar, "tar:" + tar}));
+                                               "rar:" + rar, "tar:" + tar, "zip:" + program}));
+  EXPECT_TRUE(prompt_.History().empty());
   EXPECT_EQ(RouteByFileType((files_ / "gone.zip").string()), TOpenRoute::None);
 }
 
@@ -117,13 +121,13 @@ TEST_F(DispatchTest, HandOverToAnIdleWindowOpensOneArchive) {
 
 TEST_F(DispatchTest, HandOverOfSeveralToAnIdleWindowOpensTheFirst) {
   MakeForm();
-  const std::string a = File("a.zip"), b = File("b.rar"), c = File("c.gz");
+  const std::string a = File("a.zip"), b = File("b.rar"), c = File("c.gz"), d = File("d.run");
   const std::string notes = File("notes.txt");
-  form_->Dispatch().RunOnceOtherInstance(nullptr, 5, HandOver({a, b, notes, (files_ / "gone.zip").string(), c}));
+  form_->Dispatch().RunOnceOtherInstance(nullptr, 6, HandOver({a, b, notes, (files_ / "gone.zip").string(), c, d}));
   Settle();
   EXPECT_EQ(opened_, std::vector<std::string>{"zip:" + a});
-  EXPECT_EQ(Queued(), (std::vector<std::string>{b, c}));
-  EXPECT_EQ(QueueFileLines(), (std::vector<std::string>{b, c}));
+  EXPECT_EQ(Queued(), (std::vector<std::string>{b, c, d}));
+  EXPECT_EQ(QueueFileLines(), (std::vector<std::string>{b, c, d}));
   EXPECT_EQ(BoxItem(0), "{ QUEUE - WAITING }");
   EXPECT_TRUE(prompt_.History().empty());
 }

@@ -67,6 +67,11 @@ TEST_F(DispatchTest, DroppedGzipAndTarArchivesGoToTheirOpeners) {
     form_->Dispatch().DropFileTargetDrop(Paths({f}));
   }
   EXPECT_EQ(opened_, (std::vector<std::string>{"tgz:" + targz, "gz:" + gz, "tar:" + tar}));
+  // A self-extracting program: the zip archive it carries.
+  const std::string program = File("setup.RUN");
+  form_->UnzipPage()->ClearUnzipWindow();
+  form_->Dispatch().DropFileTargetDrop(Paths({program}));
+  EXPECT_EQ(opened_.back(), "zip:" + program);
   // With gzipped tar archives opened as plain gzip files.
   form_->Settings().OpenTarInGz = false;
   form_->UnzipPage()->ClearUnzipWindow();

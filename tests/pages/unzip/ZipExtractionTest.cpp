@@ -1,15 +1,21 @@
 // Extraction from the unzip page: highlighted rows only, overwrite answers, the security window,
 // the room checks. In every case the files on disk are compared with what must be there.
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 
 #include "UnzipPageFixture.h"
+#include "app/OpenDispatch.h"
 #include "app/TandorForm.h"
 #include "pages/common/FileList.h"
+#include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/unzip/ZipSecurityForm.h"
 #include "platform/FileSystem.h"
+#include "zip/ZipKit.h"
 
 namespace {
 
@@ -259,4 +265,53 @@ TEST_F(ZipExtractionTest, RoomOnTheDestination) {
   Unzip(dest_);
   EXPECT_FALSE(prompt_.Saw("MEGABYTES OF FREE SPACE REMAINING"));
   EXPECT_EQ(DestTree(), Tree{"small.txt"});
+}
+
+// A self-extracting program opened from outside (the file manager routes ".run" here) is listed as
+// the zip archive it carries and extracted like one; the self-extracting page takes it from there
+// as a program (CONVERT and RESET only) and turns it back into a zip archive, listed again.
+TEST_F(ZipExtractionTest, SelfExtractingProgramIsListedExtractedAndConvertedBack) {
+  MakePythonZip(work_ / "p.zip", {{"a.txt", "A"}, {"dir/b.txt", "B"}});
+  TZipKit kit;
+  kit.HowToDelete = htdFinal;
+  kit.SetZipFileName((work_ / "p.zip").string());
+  ASSERT_EQ(kit.ConvertToSfx(), 0) << kit.LastMessage;
+  const std::string program = (work_ / "p.run").string();
+  ASSERT_EQ(RouteByFileType(program), TOpenRoute::Zip);
+
+  form_->SetCurrentArchiveFile(program);
+  form_->Dispatch().StartOpenThread();
+  form_->Dispatch().WaitForOpenThread();
+  WaitWhileBusy();
+  EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{}) << "no warning about the bytes in front";
+  auto keys = Keys();
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<std::string>{"a.txt", "dir/b.txt"}));
+  page_->UnzipListView->SelectAllRows();
+  Unzip(dest_);
+  EXPECT_EQ(DestTree(), (Tree{"a.txt", "dir/", "dir/b.txt"}));
+  EXPECT_EQ(testenv::ReadFile(dest_ / "dir" / "b.txt"), "B");
+
+  const std::string shown = form_->CurrentArchiveFile();
+  ASSERT_EQ(form_->RequestPage(kSfxPage), kSfxPage);
+  TSfxPage* sfx = form_->SfxPage();
+  EXPECT_EQ(page_->UnzipListView->Count(), 0);
+  EXPECT_EQ(sfx->ZipFileNameLabel->text().toStdString(), "p.run");
+  EXPECT_TRUE(sfx->SFXCreateButton->isEnabled());
+  EXPECT_TRUE(sfx->SFXResetButton->isEnabled());
+  EXPECT_FALSE(sfx->CaptionEdit->isEnabled()) << "a program's settings are not edited";
+  EXPECT_FALSE(sfx->SelectAutoStartButton->isEnabled());
+
+  prompt_.Clear();
+  sfx->SFXCreateButtonClick();
+  EXPECT_TRUE(prompt_.Saw("WAS CONVERTED TO A REGULAR ZIP FILE")) << testing::PrintToString(prompt_.Texts());
+  const fs::path zip = fs::path(shown).replace_extension(".zip");
+  EXPECT_FALSE(fs::exists(shown));
+  ASSERT_TRUE(fs::exists(zip));
+  std::string out;
+  EXPECT_EQ(testenv::Run("unzip -tqq " + testenv::Quote(zip.string()) + " 2>&1", &out), 0) << out;
+  ASSERT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
+  WaitWhileBusy();
+  EXPECT_EQ(form_->CurrentArchiveFile(), zip.string());
+  EXPECT_EQ(page_->UnzipListView->Count(), 2);
 }
