@@ -6,9 +6,10 @@ set(TANDOR_INSTALL_PROGRAM_DIR lib/tandorfile)
 
 install(TARGETS tandorfile tandor RUNTIME DESTINATION ${TANDOR_INSTALL_PROGRAM_DIR})
 install(TARGETS zipeng unzeng unrar LIBRARY DESTINATION ${TANDOR_INSTALL_PROGRAM_DIR})
-# The stub is built by its own target once it exists; it is read and copied, never run from here.
-install(FILES ${TANDOR_PROGRAM_DIR}/SfxStub.bin DESTINATION ${TANDOR_INSTALL_PROGRAM_DIR}
-        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ OPTIONAL)
+# The self-extractor stub (built stripped): read and copied into the programs users make, never run
+# from here.
+install(FILES $<TARGET_FILE:sfxstub> DESTINATION ${TANDOR_INSTALL_PROGRAM_DIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/help/ DESTINATION ${TANDOR_INSTALL_PROGRAM_DIR}/help)
 
 file(WRITE ${CMAKE_BINARY_DIR}/install/installed

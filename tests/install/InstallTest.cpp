@@ -124,6 +124,7 @@ TEST_F(InstalledTest, CommandLineRoundTripsWithPeerTools) {
   } cases[] = {
       {"tree.zip", "unzip -qq {a} -d {d}"},
       {"tree.tar.gz", "tar -xzf {a} -C {d}"},
+      {"tree.run", "unzip -qq {a} -d {d}"},  // a self-extracting program: the installed stub in front
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.archive);
@@ -138,6 +139,13 @@ TEST_F(InstalledTest, CommandLineRoundTripsWithPeerTools) {
     cmd = std::regex_replace(cmd, std::regex("\\{d\\}"), Quote(peer.string()));
     ASSERT_EQ(testenv::Run(cmd), 0) << cmd;
     EXPECT_TRUE(testenv::SameTree(src, peer / "src"));
+  }
+  // The program extracts itself, with none of our libraries where it runs.
+  {
+    std::string out;
+    const fs::path self = work / "tree.run.self";
+    ASSERT_EQ(RunClean(work, "./tree.run -d " + Quote(self.string()), &out), 0) << out;
+    EXPECT_TRUE(testenv::SameTree(src, self / "src"));
   }
   // A RAR archive (no RAR writer exists here): ours against libarchive's bsdtar.
   const fs::path rar = testenv::TestDataDir() / "rar" / "test_read_format_rar_binary_data.rar";
