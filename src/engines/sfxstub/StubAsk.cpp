@@ -37,6 +37,15 @@ std::string Trim(const std::string& s) {
   return s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
+// "~" and "~/..." typed as a folder mean the home folder, as they do in the shell (not a folder
+// named "~" in the current one).
+std::string ExpandHome(const std::string& typed) {
+  if (typed != "~" && typed.rfind("~/", 0) != 0) return typed;
+  const char* home = std::getenv("HOME");
+  if (!home || home[0] != '/') return typed;
+  return std::string(home) + typed.substr(1);
+}
+
 // An executable file named `name` in a folder of PATH; empty when there is none.
 std::string FindOnPath(const char* name) {
   const char* path = std::getenv("PATH");
@@ -95,7 +104,7 @@ class TTerminalAsk : public IAsk {
     std::string line;
     if (!ReadLine(line)) return {};
     line = Trim(line);
-    return line.empty() ? proposed : line;
+    return line.empty() ? proposed : ExpandHome(line);
   }
   TMode OverwriteMode(TMode proposed) override {
     const char* shown = proposed == TMode::Always ? "a" : proposed == TMode::Never ? "n" : "c";

@@ -327,6 +327,30 @@ TEST_F(TStubFixture, AsksOnTheTerminal) {
   EXPECT_FALSE(fs::exists(work / "chosen" / "sub")) << "not chosen";
   EXPECT_EQ(testenv::ReadFile(work / "chosen" / "ran.txt"), "ran\n");
 
+  // "~/..." typed as the folder is in the home folder, as in the shell.
+  const char* homeVar = std::getenv("HOME");
+  ASSERT_TRUE(homeVar && *homeVar);
+  const fs::path home = homeVar;
+  {
+    stubtest::TPty t(p, {}, work);
+    ASSERT_TRUE(t.Expect("[y]es or [n]o?")) << t.Screen();
+    t.Send("y\n");
+    ASSERT_TRUE(t.Expect("Extract into folder [")) << t.Screen();
+    t.Send("~/typed\n");
+    ASSERT_TRUE(t.Expect("Existing files:")) << t.Screen();
+    t.Send("\n");
+    ASSERT_TRUE(t.Expect("Extract which files")) << t.Screen();
+    t.Send("\n");
+    ASSERT_TRUE(t.Expect("Press Enter")) << t.Screen();
+    t.Send("\n");
+    ASSERT_TRUE(t.Expect("Start run.sh now?")) << t.Screen();
+    t.Send("n\n");
+    EXPECT_EQ(t.Wait(), 0) << t.Screen();
+  }
+  ExpectSources(home / "typed");
+  EXPECT_FALSE(fs::exists(work / "~")) << "no folder named ~";
+  fs::remove_all(home / "typed");
+
   // No to the message: nothing is written.
   fs::remove_all(work / "chosen");
   {
