@@ -60,11 +60,13 @@ class TReporter {
 
   void Attach(TJob& job) {
     job.Questions = &questions_;
-    job.OnProgress = [this](const TJobProgress& p) {
-      bar_.SetTotal(static_cast<int64_t>(p.Total));
-      bar_.SetDone(static_cast<int64_t>(p.Done));
-      bar_.SetName(p.Name);
-    };
+    // Quiet runs show no progress: the job is told so and spares the work of measuring it.
+    if (!o_.Quiet)
+      job.OnProgress = [this](const TJobProgress& p) {
+        bar_.SetTotal(static_cast<int64_t>(p.Total));
+        bar_.SetDone(static_cast<int64_t>(p.Done));
+        bar_.SetName(p.Name);
+      };
     job.OnMessage = [this](const TStatus& s) {
       if (IsTarFamily(format_) && s.Code() == TStatusCode::Warning && o_.Quiet) {
         held_.push_back(s.Message());

@@ -137,18 +137,21 @@ TStatus CreateWith(TJobContext& ctx, TArchiveKind kind, const std::string& path,
   c.Magic = p.Tar.Magic;
   c.VolumeHeader = kind == TArchiveKind::Gz ? std::string() : p.Tar.VolumeHeader;
   c.SkipUnreadable = p.SkipUnreadable;
-  // The room left is looked at with each progress call (every few megabytes).
+  // The room left is looked at with each progress call (every few megabytes). Without a listener and
+  // without a room check the creator is given no progress call and skips summing the sizes (a second
+  // stat of every file).
   bool noRoom = false;
-  c.OnProgress = [&ctx, &c, &p, &path, &noRoom](uint64_t done, uint64_t total, const std::string& name) {
-    if (p.KeepFree > 0 && !name.empty()) {
-      const int64_t free = FreeOnDisk(path);
-      if (free >= 0 && free < p.KeepFree) {
-        noRoom = true;
-        c.Cancel = true;
+  if (ctx.OnProgress || p.KeepFree > 0)
+    c.OnProgress = [&ctx, &c, &p, &path, &noRoom](uint64_t done, uint64_t total, const std::string& name) {
+      if (p.KeepFree > 0 && !name.empty()) {
+        const int64_t free = FreeOnDisk(path);
+        if (free >= 0 && free < p.KeepFree) {
+          noRoom = true;
+          c.Cancel = true;
+        }
       }
-    }
-    ctx.Progress(done, total, name);
-  };
+      ctx.Progress(done, total, name);
+    };
   ctx.SetCancelHook([&c] { c.Cancel = true; });
   const TCreateResult r = c.Create(path);
   ctx.SetCancelHook({});

@@ -202,6 +202,12 @@ TCreateResult TArchiveCreator::Create(const std::string& target) {
         w.AddVolumeHeader(VolumeHeader, UnixToDateTime(static_cast<double>(::time(nullptr))));
         ++res.Entries;
       }
+      if (KeepAttributes && items.size() > 1) {
+        std::vector<std::string> paths;
+        paths.reserve(items.size());
+        for (const auto& it : items) paths.push_back(it.Source);
+        w.Prefetch(std::move(paths));
+      }
       for (const auto& it : items) {
         progress->Check();
         std::string name = it.StoredName.empty() ? ExtractFileName(it.Source) : it.StoredName;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "codec/SparseFile.h"
+#include "tar/PathPrefetch.h"
 
 namespace {
 
@@ -690,6 +691,13 @@ TTarWriter::~TTarWriter() {
   if (owns_) delete output_;
 }
 
+void TTarWriter::Prefetch(std::vector<std::string> paths) {
+  prefetch_.reset();
+  if (paths.empty()) return;
+  prefetch_ = std::make_unique<TPathPrefetch>(std::move(paths));
+  if (!taken_) taken_ = std::make_unique<TPrefetchedPath>();
+}
+
 void TTarWriter::Out(const void* p, size_t n) {
   output_->Write(p, n);
   written_ += n;
@@ -895,13 +903,44 @@ void TTarWriter::WriteFileData(int fd, const std::string& path, int64_t size) {
   }
 }
 
+// A small file's data read ahead (short when the file shrank meanwhile: zeros fill up to `size`), with
+// its padding, into one place of the output.
+void TTarWriter::WriteLoaded(const std::string& data, int64_t size) {
+  const size_t n = static_cast<size_t>(size);
+  const size_t whole = static_cast<size_t>(BlocksFor(static_cast<uint64_t>(size)) * kBlock);
+  const size_t got = std::min(data.size(), n);
+  if (whole == 0) return;
+  char* place = output_->Reserve(whole);
+  if (!place) {
+    if (copyBuf_.size() < kReadBuffer + kBlock) copyBuf_.resize(kReadBuffer + kBlock);
+    place = copyBuf_.data();
+  }
+  std::memcpy(place, data.data(), got);
+  std::memset(place + got, 0, whole - got);
+  if (place == copyBuf_.data()) {
+    Out(place, whole);
+  } else {
+    output_->Commit(whole);
+    written_ += whole;
+  }
+}
+
 int64_t TTarWriter::AddPath(const std::string& fileName, const std::string& tarName) {
-  // One statx and, for a file, one open and (mostly) one read, looked up inside the cached folder.
+  // One statx and, for a file, one open and (mostly) one read, looked up inside the cached folder (or
+  // ahead, by the prefetching thread).
   std::string leaf;
-  int dir = folders_.Parent(fileName, leaf);
-  struct statx sx {};
-  if (::statx(dir, leaf.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) != 0)
-    throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));
+  int dir = AT_FDCWD;
+  TPrefetchedPath* pre = prefetch_ && prefetch_->Take(fileName, *taken_) ? taken_.get() : nullptr;
+  const bool ready = pre != nullptr;
+  struct statx own {};
+  struct statx& sx = ready ? pre->Status : own;
+  if (ready) {
+    if (pre->StatError) throw ETarError("Can't open " + fileName + ": " + SystemErrorText(pre->StatError));
+  } else {
+    dir = folders_.Parent(fileName, leaf);
+    if (::statx(dir, leaf.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) != 0)
+      throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));
+  }
   const mode_t mode = sx.stx_mode;
   TTarDirRec rec;
   rec.Name = tarName;
@@ -918,6 +957,7 @@ int64_t TTarWriter::AddPath(const std::string& fileName, const std::string& tarN
     AddEntry(rec, nullptr);
   } else if (S_ISLNK(mode)) {
     rec.EntryKind = TTarEntryKind::SymbolicLink;
+    if (ready) dir = folders_.Parent(fileName, leaf);
     std::string target(static_cast<size_t>(sx.stx_size > 0 ? sx.stx_size : 4096) + 1, '\0');
     ssize_t n = ::readlinkat(dir, leaf.c_str(), target.data(), target.size());
     if (n < 0) throw ETarError("Can't read link " + fileName + ": " + SystemErrorText(errno));
@@ -925,9 +965,15 @@ int64_t TTarWriter::AddPath(const std::string& fileName, const std::string& tarN
     rec.LinkName = target;
     AddEntry(rec, nullptr);
   } else if (S_ISREG(mode)) {
-    int fd = ::openat(dir, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) throw ETarError("Can't open " + fileName + ": " + SystemErrorText(errno));
     rec.Size = static_cast<int64_t>(sx.stx_size);
+    if (ready && pre->Loaded) {
+      WriteHeaders(rec);
+      if (pre->ReadError) throw ETarError("Can't read " + fileName + ": " + SystemErrorText(pre->ReadError));
+      WriteLoaded(pre->Data, rec.Size);
+      return rec.Size;
+    }
+    int fd = ready ? pre->Fd : ::openat(dir, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw ETarError("Can't open " + fileName + ": " + SystemErrorText(ready ? pre->OpenError : errno));
     try {
       WriteHeaders(rec);
       WriteFileData(fd, fileName, rec.Size);

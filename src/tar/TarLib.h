@@ -10,6 +10,9 @@
 
 #include "tar/TarStreams.h"
 
+class TPathPrefetch;
+struct TPrefetchedPath;
+
 // Permission flags; bit i of TTarPermissions is flag i in this order.
 enum TTarPermission : uint16_t {
   tpReadByOwner = 1 << 0,
@@ -205,6 +208,9 @@ class TTarWriter {
   // Adds a file, folder or symbolic link from disk with its own mode, owner, time and kind; returns the
   // data bytes stored.
   int64_t AddPath(const std::string& fileName, const std::string& tarName);
+  // The paths that AddPath will be given next, in that order: a thread of their own looks them up and
+  // opens the files ahead of the writing (a path asked for out of order is looked up as usual).
+  void Prefetch(std::vector<std::string> paths);
   // Adds an entry from a prepared record; `data` delivers exactly rec.Size bytes when the kind has data.
   void AddEntry(const TTarDirRec& rec, TTarInput* data);
   // Writes the end-of-archive blocks once and closes the stream.
@@ -226,6 +232,7 @@ class TTarWriter {
   void WriteLongRecord(char flag, const std::string& text);
   void WriteData(TTarInput& data, int64_t size, int fd);
   void WriteFileData(int fd, const std::string& path, int64_t size);
+  void WriteLoaded(const std::string& data, int64_t size);
   void Out(const void* p, size_t n);
 
   TTarOutput* output_ = nullptr;
@@ -234,4 +241,6 @@ class TTarWriter {
   uint64_t written_ = 0;
   std::vector<char> copyBuf_;
   TFolderCache folders_;
+  std::unique_ptr<TPathPrefetch> prefetch_;
+  std::unique_ptr<TPrefetchedPath> taken_;  // the last path taken from prefetch_
 };

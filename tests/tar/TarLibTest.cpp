@@ -312,3 +312,72 @@ TEST(TarWriter, PeersListAndExtractOurArchives) {
   }
   EXPECT_EQ(fs::file_size(dir / "three.tar"), 512u * (3 + 2) + 1024);
 }
+
+// Paths looked up and opened ahead give the same archive as paths looked up one by one, whatever the
+// order the writer is then asked in; a missing path fails as it does without, and a pipe is never opened.
+TEST(TarWriter, PrefetchedPathsGiveTheSameArchive) {
+  fs::path src = testenv::MakeTempDir("presrc");
+  auto samples = MakeTree(src, true, true);
+  testenv::WriteFile(src / "docs/limit.bin", testenv::RandomBytes(64 << 10, 4));
+  testenv::WriteFile(src / "docs/over.bin", testenv::RandomBytes((64 << 10) + 1, 5));
+  testenv::WriteFile(src / "docs/mega.bin", testenv::RandomBytes((1 << 20) + 700, 6));
+  ASSERT_EQ(::mkfifo((src / "docs/pipe").c_str(), 0600), 0);
+  std::vector<std::string> names;
+  for (const auto& s : samples) names.push_back(s.name);
+  for (const char* n : {"docs/limit.bin", "docs/over.bin", "docs/mega.bin", "docs/pipe", "docs/gone.txt"})
+    names.push_back(n);
+  for (int i = 0; i < 300; ++i) {  // more paths than the prefetching window
+    std::string n = "many/f" + std::to_string(i);
+    testenv::WriteFile(src / n, std::string(size_t(i * 37), char('a' + i % 26)));
+    names.push_back(n);
+  }
+  fs::path dir = testenv::MakeTempDir("pre");
+  // Writes `order` (indexes into names) with `prefetched` announced; failures are listed.
+  auto write = [&](const std::vector<size_t>& order, const std::vector<size_t>& prefetched, std::string& failed) {
+    std::string file = (dir / "a.tar").string();
+    TTarWriter w(file);
+    std::vector<std::string> paths;
+    for (size_t i : prefetched) paths.push_back((src / names[i]).string());
+    if (!paths.empty()) w.Prefetch(paths);
+    for (size_t i : order) {
+      try {
+        w.AddPath((src / names[i]).string(), names[i]);
+      } catch (const ETarError& e) {
+        failed += names[i] + ": " + e.what() + "\n";
+      }
+    }
+    w.Finalize();
+    return testenv::ReadFile(file);
+  };
+  std::vector<size_t> inOrder(names.size());
+  for (size_t i = 0; i < names.size(); ++i) inOrder[i] = i;
+  std::vector<size_t> swapped = inOrder;
+  std::swap(swapped[3], swapped[4]);
+  std::vector<size_t> shortList(inOrder.begin(), inOrder.begin() + 5);
+  struct TCase {
+    const char* what;
+    std::vector<size_t> order, prefetched;
+  } cases[] = {
+      {"in order", inOrder, inOrder},
+      {"out of order after three", swapped, inOrder},
+      {"more asked than announced", inOrder, shortList},
+      {"first path not the one announced", inOrder, {1, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string plainFailed, preFailed;
+    const std::string plain = write(c.order, {}, plainFailed);
+    const std::string pre = write(c.order, c.prefetched, preFailed);
+    EXPECT_TRUE(plain == pre) << "archives differ";
+    EXPECT_EQ(plainFailed, preFailed);
+    EXPECT_NE(preFailed.find("docs/gone.txt: Can't open"), std::string::npos) << preFailed;
+  }
+  // The peer reads the pipe as a pipe and every file back.
+  testenv::WriteFile(dir / "b.tar", [&] { std::string f; return write(inOrder, inOrder, f); }());
+  std::string listing = Sh("tar -tvf " + testenv::Quote((dir / "b.tar").string()) + " docs/pipe");
+  EXPECT_EQ(listing.substr(0, 1), "p") << listing;
+  fs::path x = testenv::MakeTempDir("pre-x");
+  Sh("tar -xf " + testenv::Quote((dir / "b.tar").string()) + " -C " + testenv::Quote(x.string()) + " --exclude docs/pipe");
+  for (const char* n : {"docs/limit.bin", "docs/over.bin", "docs/mega.bin", "many/f299"})
+    EXPECT_TRUE(testenv::ReadFile(x / n) == testenv::ReadFile(src / n)) << n;
+}
