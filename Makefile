@@ -4,7 +4,7 @@ BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test bench install package clean
+.PHONY: all deps configure build run test bench bench-table install package clean
 
 all: build
 
@@ -33,6 +33,10 @@ package: build
 
 bench: build
 	@bash bench/run.sh $(BUILD_DIR)
+
+# Only the speed and memory table (the last part of `make bench`).
+bench-table: build
+	@bash bench/table/speed_table.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -20,6 +20,8 @@ x=$(mktemp -d "$xroot/tandor-table-x.XXXXXX")
 trap 'rm -rf "$work" "$x"' EXIT
 cd "$work"
 
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date +%s)
 echo "corpus in $work (a ${mib} MiB mixed file, a 200 MB mixed tree, a ${files}-file tree); extracting into $x" >&2
 mkdir big && "$drv" gen-mixed big/big.bin "$mib"
 python3 "$here/../engines/make_corpus.py" mixed mixed >/dev/null
@@ -90,7 +92,7 @@ row "gunzip, ${mib} MiB file" "gzip -d" "rm -f '$x/big.bin'" "gzip -d -c peer.gz
 cmp -s big/big.bin "$x/o/peer" || cmp -s big/big.bin "$x/o/big.bin" || { echo "gunzip: output differs" >&2; exit 1; }
 
 {
-  echo "Machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(gzip --version | head -1), $(zip -v | sed -n 2p | sed 's/^ *//'), $(tar --version | head -1); extraction into $xroot; best of $runs runs."
+  echo "Machine: $(nproc) cores, load $load_start at the start and $(cut -d' ' -f1-3 /proc/loadavg) at the end ($(( $(date +%s) - started )) s); $(gzip --version | head -1), $(zip -v | sed -n 2p | sed 's/^ *//'), $(tar --version | head -1); extraction into $xroot; best of $runs runs."
   echo
   echo "| work | peer (wall, cpu, peak resident) | ours | ratio (wall, cpu) | output bytes: peer / ours | target |"
   echo "|---|---|---|---|---|---|"

@@ -359,6 +359,7 @@ class TGzipAdapter final : public IArchiveAdapter {
   TStatus Test(TJobContext& ctx, const TTestParams&) override {
     try {
       TGzReader in(path_);
+      in.CrcOnReader = true;
       std::vector<char> buf(1 << 20);
       const std::string name = GzOutputName(gz_.HeaderFileName, path_);
       for (;;) {

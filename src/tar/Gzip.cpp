@@ -122,6 +122,7 @@ int TGzip::Decompress() {
   std::unique_ptr<TGzReader> in;
   try {
     in = std::make_unique<TGzReader>(FileSource);
+    in->CrcOnReader = true;
   } catch (const ETarError&) {
     Report("Can't open: " + FileSource);
     return 1;

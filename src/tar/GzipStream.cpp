@@ -97,12 +97,19 @@ struct TGzReader::TDecoder {
   bool eof = false;
   int members = 0;
   uint32_t crc = 0, memberLen = 0;
+  bool crcByReader = false;  // member CRCs left to the reader: `checks` say where members end
+  struct TCheck {
+    size_t at;      // offset in the slot just after the member's last byte
+    uint32_t crc;   // the member's stored CRC
+  };
+  std::vector<TCheck>* checks = nullptr;  // of the slot being filled
   codec::TInflater inflater;
   std::atomic<int64_t> consumed{0};  // compressed bytes used, for progress
 
   // The ring: slots filled by the thread, taken by the reader, given back.
   TRawBuffer<char> slots[kSlots];
   size_t lens[kSlots] = {};
+  std::vector<TCheck> slotChecks[kSlots];
   std::deque<int> filled, free;
   bool done = false;  // nothing will be filled after what is in `filled`
   TGzReadError error = TGzReadError::None;
@@ -193,10 +200,11 @@ struct TGzReader::TDecoder {
     return true;
   }
 
-  void FinishMember() {
+  void FinishMember(size_t filledNow) {
     if (Ensure(8) < 8) Fail(TGzReadError::Truncated, "unexpected end of file");
     const unsigned char* t = in.data() + inPos;
-    if (GetLE32(t) != crc) Fail(TGzReadError::BadChecksum, "invalid compressed data--crc error");
+    if (crcByReader) checks->push_back({filledNow, GetLE32(t)});
+    else if (GetLE32(t) != crc) Fail(TGzReadError::BadChecksum, "invalid compressed data--crc error");
     if (GetLE32(t + 4) != memberLen) Fail(TGzReadError::BadChecksum, "invalid compressed data--length error");
     inPos += 8;
   }
@@ -217,14 +225,14 @@ struct TGzReader::TDecoder {
       auto* dst = reinterpret_cast<uint8_t*>(out + filledNow);
       codec::TInflateStatus st = inflater.Step(in.data() + inPos, inLen - inPos, c, dst, room - filledNow, p);
       inPos += c;
-      crc = codec::Crc32(crc, dst, p);
+      if (!crcByReader) crc = codec::Crc32(crc, dst, p);
       memberLen += static_cast<uint32_t>(p);
       filledNow += p;
       if (st == codec::TInflateStatus::BadData) Fail(TGzReadError::BadData, "invalid compressed data--format violated");
       if (st == codec::TInflateStatus::End) {
         uint8_t back[8];
         Unread(back, inflater.TakeBack(back));
-        FinishMember();
+        FinishMember(filledNow);
         inMember = false;
       } else if (c == 0 && p == 0) {
         size_t before = inLen - inPos;
@@ -246,6 +254,8 @@ struct TGzReader::TDecoder {
         free.pop_front();
       }
       if (slots[slot].empty()) slots[slot].resize(kSlot);
+      slotChecks[slot].clear();
+      checks = &slotChecks[slot];
       size_t n = 0;
       TGzReadError kind = TGzReadError::None;
       std::string text;
@@ -321,6 +331,7 @@ void TGzReader::Start() {
     rawPos_ = 0;
     return;  // the bytes already read are served from d.in by ReadRaw
   }
+  d.crcByReader = CrcOnReader;
   d.thread = std::thread([&d] { d.Run(); });
 }
 
@@ -373,6 +384,18 @@ size_t TGzReader::Next(const char*& data, size_t max) {
     delivered_ += static_cast<int64_t>(k);
     return k;
   }
+  if (slot_ >= 0) {
+    // Members that ended where the reading stands are checked before anything after them is given.
+    const auto& checks = d.slotChecks[slot_];
+    for (; check_ < checks.size() && checks[check_].at == slotPos_; ++check_) {
+      if (checks[check_].crc != crc_) {
+        error_ = TGzReadError::BadChecksum;
+        errorText_ = path_ + ": invalid compressed data--crc error";
+        Raise();
+      }
+      crc_ = 0;
+    }
+  }
   if (slot_ >= 0 && slotPos_ == slotLen_) {
     {
       std::lock_guard<std::mutex> lock(d.mutex);
@@ -397,9 +420,18 @@ size_t TGzReader::Next(const char*& data, size_t max) {
     d.filled.pop_front();
     slotPos_ = 0;
     slotLen_ = d.lens[slot_];
+    check_ = 0;
   }
-  size_t k = std::min(max, slotLen_ - slotPos_);
+  size_t end = slotLen_;
+  if (d.crcByReader) {
+    // Up to the next member end at most, so that each member's CRC is complete there.
+    const auto& checks = d.slotChecks[slot_];
+    if (check_ < checks.size()) end = checks[check_].at;
+    if (end == slotPos_) return Next(data, max);  // a member ended at the start of this slot
+  }
+  size_t k = std::min(max, end - slotPos_);
   data = d.slots[slot_].data() + slotPos_;
+  if (d.crcByReader) crc_ = codec::Crc32(crc_, data, k);
   slotPos_ += k;
   delivered_ += static_cast<int64_t>(k);
   return k;

@@ -40,6 +40,9 @@ class TGzReader : public TTarInput {
   int64_t SourceSize() const override { return fileSize_; }
   // True when the file is not gzip and is read through unchanged.
   bool Transparent() const { return transparent_; }
+  // Set before the first read: the CRCs are computed on the reading thread as it takes the bytes,
+  // not on the inflating thread (for a reader with time to spare: the inflating thread sets the pace).
+  bool CrcOnReader = false;
   // The first member's header (valid after the first Read).
   const TGzHeaderInfo& Header() const { return header_; }
   TGzReadError Error() const { return error_; }
@@ -62,6 +65,8 @@ class TGzReader : public TTarInput {
   // The slot being read from.
   int slot_ = -1;
   size_t slotPos_ = 0, slotLen_ = 0;
+  size_t check_ = 0;   // the slot's next member end to check (CrcOnReader)
+  uint32_t crc_ = 0;   // CRC of the member's bytes taken so far (CrcOnReader)
   std::unique_ptr<TDecoder> decoder_;
 };
 

@@ -381,6 +381,7 @@ TTarExtractResult TTarExtractor::ExtractGz(const std::string& gzFile, const std:
   try {
     if (leaf.empty()) throw ETarError("Can't create a file without a name in " + dest);
     TGzReader in(gzFile);
+    in.CrcOnReader = true;  // this thread only writes: it takes the CRCs off the inflating one
     bool replace = false;
     if (!run.MayWrite(*run.dest.Root(), leaf, rec, diskPath, replace)) {
       ++res.Skipped;

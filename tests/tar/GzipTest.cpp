@@ -279,3 +279,52 @@ TEST(Gzip, OutputIsOneMemberWithTheSourcesTimeAndUnixAsSystem) {
     EXPECT_TRUE(Decompressed(g.FileDestination) == data);
   }
 }
+
+// Member CRCs checked on the inflating thread or on the reading one: the same bytes and the same
+// failure, with members that end on a ring buffer's edge (2 MiB), empty members and a bad CRC in each.
+TEST(Gzip, MemberChecksOnEitherThreadAgree) {
+  fs::path dir = testenv::MakeTempDir("gzcrc");
+  const size_t sizes[] = {2u << 20, 1, 0, (3u << 20) + 5, 2u << 20};
+  std::string whole, file;
+  std::vector<size_t> trailerAt;  // offset of each member's stored CRC
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    std::string data = testenv::RandomBytes(sizes[i], uint32_t(20 + i), true);
+    testenv::WriteFile(dir / "m", data);
+    Sh("gzip -c " + Quote((dir / "m").string()) + " > " + Quote((dir / "m.gz").string()));
+    file += testenv::ReadFile(dir / "m.gz");
+    trailerAt.push_back(file.size() - 8);
+    whole += data;
+  }
+  auto read = [&](const std::string& bytes, bool onReader, std::string& error) {
+    testenv::WriteFile(dir / "t.gz", bytes);
+    TGzReader in((dir / "t.gz").string());
+    in.CrcOnReader = onReader;
+    std::string out;
+    std::vector<char> buf(700000);  // reads that straddle members and slots
+    try {
+      for (size_t n; (n = in.Read(buf.data(), buf.size())) > 0;) out.append(buf.data(), n);
+    } catch (const ETarError& e) {
+      error = e.what();
+    }
+    return out;
+  };
+  for (bool onReader : {false, true}) {
+    SCOPED_TRACE(onReader ? "on the reader" : "on the inflater");
+    std::string error;
+    EXPECT_TRUE(read(file, onReader, error) == whole);
+    EXPECT_EQ(error, "");
+    for (size_t m = 0; m < trailerAt.size(); ++m) {
+      SCOPED_TRACE("bad CRC in member " + std::to_string(m));
+      std::string bad = file;
+      bad[trailerAt[m]] ^= 0x20;
+      std::string got = read(bad, onReader, error);
+      EXPECT_NE(error.find("crc error"), std::string::npos) << error;
+      EXPECT_LE(got.size(), whole.size());
+      EXPECT_TRUE(whole.compare(0, got.size(), got) == 0);
+      // Nothing after the damaged member is given.
+      size_t end = 0;
+      for (size_t k = 0; k <= m; ++k) end += sizes[k];
+      EXPECT_LE(got.size(), end);
+    }
+  }
+}
