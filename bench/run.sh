@@ -8,8 +8,8 @@ build=$(cd "${1:-$here/../build}" && pwd)
 status=0
 for script in "$here"/cli/cli_bench.sh "$here"/engines/zip_bench.sh "$here"/engines-unzip/run.sh \
               "$here"/tar/*.sh "$here"/zip/*.sh "$here"/unzippage/*.sh "$here"/createpage/*.sh \
-              "$here"/spanning/*.sh "$here"/sfx/*.sh "$here"/startup/*.sh "$here"/rar/*.sh "$here"/batch/*.sh \
-              "$here"/table/*.sh; do
+              "$here"/update/*.sh "$here"/spanning/*.sh "$here"/sfx/*.sh "$here"/startup/*.sh "$here"/rar/*.sh \
+              "$here"/batch/*.sh "$here"/table/*.sh; do
   [ -f "$script" ] || continue
   echo "== ${script#$here/}"
   bash "$script" "$build" || status=1

@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <QDateTime>
-#include <QLocale>
 #include <ctime>
 
 #include "core/TextUtil.h"
@@ -76,21 +74,20 @@ TUpdatePlan::TUpdatePlan(const std::vector<TListRow>& rows, int64_t notBefore) :
     t.Row = static_cast<int>(i);
     t.Time = rows[i].DateValue;  // read as local time when a file meets it
     t.Listed = true;
-    byKey_.try_emplace(rows[i].Key().toStdString(), t);
+    byKey_.try_emplace(rows[i].Key(), t);
   }
 }
 
 TUpdatePlan::TVerdict TUpdatePlan::Offer(const TFoundFile& file) {
   if (notBefore_ != 0 && file.MTime < notBefore_) return TVerdict::BeforeCutoff;
-  const std::string key = file.StoredFolder + ExtractFileName(file.Path);
-  auto [it, added] = byKey_.try_emplace(key);
+  auto [it, added] = byKey_.try_emplace(QString::fromStdString(file.StoredFolder + ExtractFileName(file.Path)));
   TTarget& t = it->second;
   if (added) {
     t.Time = file.MTime;
     t.Taken = true;
     t.Item = items_.size();
     items_.push_back(file);
-    newRows_.push_back(RowFor(file));
+    newRows_.push_back(RowFor(file, dates_));
     newRowItem_.push_back(t.Item);
     return TVerdict::Added;
   }
@@ -106,7 +103,7 @@ TUpdatePlan::TVerdict TUpdatePlan::Offer(const TFoundFile& file) {
     // A newer file for the same name within this action takes the place of the one before.
     items_[t.Item] = file;
     for (size_t r = 0; r < newRowItem_.size(); ++r)
-      if (newRowItem_[r] == t.Item) newRows_[r] = RowFor(file);
+      if (newRowItem_[r] == t.Item) newRows_[r] = RowFor(file, dates_);
     for (auto& [row, f] : replacedRows_)
       if (row == t.Row) f = file;
     return t.Row >= 0 ? TVerdict::Replaced : TVerdict::Added;
@@ -131,16 +128,12 @@ int64_t TUpdatePlan::Bytes() const {
   return total;
 }
 
-TListRow RowFor(const TFoundFile& file) {
+TListRow RowFor(const TFoundFile& file, const TDateText& dates) {
   TListRow row;
   row.File = QString::fromStdString(ExtractFileName(file.Path));
   row.SizeValue = file.Size;
   row.Size = QString::fromStdString(FormatWithCommas(file.Size));
-  const QDateTime t = QDateTime::fromSecsSinceEpoch(file.MTime);
-  const QLocale locale = QLocale::system();
-  QString format = locale.timeFormat(QLocale::LongFormat);
-  format.remove('t');  // no time-zone name in a list cell
-  row.Date = locale.toString(t.date(), QLocale::ShortFormat) + " " + t.time().toString(format.trimmed());
+  row.Date = dates.FromUnix(file.MTime);
   row.DateValue = file.MTime;
   row.Path = QString::fromStdString(file.StoredFolder);
   row.Extra = QString::fromStdString(file.Path);

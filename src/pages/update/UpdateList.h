@@ -9,6 +9,7 @@
 
 #include "ops/JobParams.h"
 #include "pages/common/FileList.h"
+#include "pages/unzip/ArchiveNames.h"
 
 namespace updatelist {
 
@@ -79,7 +80,8 @@ class TUpdatePlan {
     int64_t Time = 0;
   };
   int64_t notBefore_;
-  std::unordered_map<std::string, TTarget> byKey_;
+  TDateText dates_;
+  std::unordered_map<QString, TTarget> byKey_;
   std::vector<TFoundFile> items_;
   std::vector<TListRow> newRows_;
   std::vector<size_t> newRowItem_;
@@ -87,7 +89,7 @@ class TUpdatePlan {
 };
 
 // The list row of a file going in (File, Size with separators, Date, Path, Extra = full path).
-TListRow RowFor(const TFoundFile& file);
+TListRow RowFor(const TFoundFile& file, const TDateText& dates);
 
 // The folder scan of ADD FOLDER and dropped folders: every regular file below `folder` (its
 // sub-folders too when `recurse`), stored folders by `rule` with `folder` as the relative root.

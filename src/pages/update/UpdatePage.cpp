@@ -370,7 +370,8 @@ void TUpdatePage::CheckMovedArchive() {
   });
 }
 
-void TUpdatePage::SetRows(std::vector<TListRow>&& rows) {
+void TUpdatePage::GiveIcons(std::vector<TListRow>& rows) {
+  // One look-up per extension.
   std::unordered_map<std::string, int> icons;
   for (TListRow& r : rows) {
     const std::string ext = LastExtension(r.File.toStdString());
@@ -382,11 +383,15 @@ void TUpdatePage::SetRows(std::vector<TListRow>&& rows) {
     if (added) it->second = Host.Icons().FindFilesIcon("x" + ext);
     r.Icon = it->second;
   }
+}
+
+void TUpdatePage::SetRows(std::vector<TListRow>&& rows) {
+  GiveIcons(rows);
   UpdateListView->Model()->SetRows(std::move(rows));
 }
 
 void TUpdatePage::AppendRows(std::vector<TListRow>&& rows) {
-  for (TListRow& r : rows) r.Icon = Host.Icons().FindFilesIcon(r.File.toStdString());
+  GiveIcons(rows);
   UpdateListView->Model()->Append(std::move(rows));
 }
 
@@ -524,10 +529,11 @@ void TUpdatePage::UpdatingAZipFile() {
   if (!HasExtension(archive, ".zip")) return;
   // The rows of the action first, as the list will show them.
   TFileListModel* model = UpdateListView->Model();
+  const TDateText dates;
   for (const auto& [row, file] : plan_->ReplacedRows()) {
     TListRow& r = model->MutableRow(row);
     totalBytes_ += file.Size - r.SizeValue;
-    const TListRow fresh = updatelist::RowFor(file);
+    const TListRow fresh = updatelist::RowFor(file, dates);
     r.Size = QString::number(file.Size);
     r.SizeValue = file.Size;
     r.Date = fresh.Date;
@@ -585,6 +591,7 @@ TJobResult TUpdatePage::RunJob(std::unique_ptr<TRewriteJob> job, std::vector<TLi
   UpdateProgressBar->setMaximum(100);
   UpdateProgressBar->setValue(1);
   // The archive as it stands after the rewrite, in rows made on the worker.
+  listed.reserve(static_cast<size_t>(UpdateListView->Count()) + 1024);
   auto maker = std::make_shared<TRowMaker>(true, true);
   job->OnEntry = [&listed, maker](const TArchiveEntry& e) {
     TListRow row;

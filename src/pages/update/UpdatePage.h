@@ -115,6 +115,7 @@ class TUpdatePage : public TPage {
   TJobResult RunJob(std::unique_ptr<TRewriteJob> job, std::vector<TListRow>& listed, const QString& status);
   // Replaces the rows with a listing; icons are looked up once per extension.
   void SetRows(std::vector<TListRow>&& rows);
+  void GiveIcons(std::vector<TListRow>& rows);
   void AppendRows(std::vector<TListRow>&& rows);
   // After a rewrite that did not land: why, then the archive listed again from disk.
   void ReportFailure(const TJobResult& result, bool changed);
