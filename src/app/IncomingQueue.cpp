@@ -197,6 +197,7 @@ void TIncomingQueue::PruneQueueCopies() const {
   for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
     const std::string name = e.path().filename().string();
     if (name.empty() || name[0] == '.' || e.is_directory(ec) || !e.is_regular_file(ec)) continue;
+    if (InUse && InUse(e.path().string())) continue;  // the archive the page shows
     if (list_.empty() || !IsInQueue(e.path().string())) doomed.push_back(e.path());
   }
   for (const fs::path& p : doomed) fs::remove(p, ec);

@@ -44,7 +44,7 @@ class TIncomingQueue {
   // copying (any thread).
   std::string CopyTargetFor(const std::string& path) const;
   static bool CopyFileTo(const std::string& source, const std::string& target);
-  // Deletes the copies that are no longer queued.
+  // Deletes the copies that are no longer queued and not in use.
   void PruneQueueCopies() const;
 
   // Item 0 of the box tells whether archives are waiting; item 0 is selected.
@@ -53,7 +53,7 @@ class TIncomingQueue {
   const std::string& QueueFile() const { return queueFile_; }
   std::string CopiesFolder() const;
 
-  // Tells a path that must not be overwritten by a copy (the archive shown on the page).
+  // Tells a path that must not be overwritten by a copy nor pruned (the archive shown on the page).
   std::function<bool(const std::string&)> InUse;
 
  private:

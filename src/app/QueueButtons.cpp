@@ -113,10 +113,12 @@ void TQueueButtons::SaveUnzipFileButtonClick() {
   const std::string name = ExtractFileName(longPath.empty() ? archive : longPath);
   const std::string& folder = form_.Settings().ArchiveSaveFolder;
   const std::string proposal = folder.empty() ? name : folder + "/" + name;
-  std::string chosen =
-      Prompt().SaveFileName("Choose a name for your zip file ", proposal, "Zip files|*.zip|TAR Files|*.tar|GZ Files|*.gz");
+  // A copy: a name typed without an archive suffix gets the archive's own.
+  const std::string own = ArchiveSuffixOf(archive);
+  const std::string chosen =
+      AskArchiveSaveName("Choose a name for your zip file ", proposal, "Zip files|*.zip|TAR Files|*.tar|GZ Files|*.gz",
+                         own.empty() ? ".zip" : own, {".zip", ".tar.gz", ".tgz", ".tar", ".gz", ".rar"});
   if (chosen.empty()) return;
-  if (ExtractFileExt(ExtractFileName(chosen)).empty()) chosen += ".zip";
   if (fs::exists(chosen, ec) && fs::equivalent(chosen, archive, ec)) return;  // the archive itself
   if (!TIncomingQueue::CopyFileTo(archive, chosen))
     ShowError("ERROR : THE FILE COULD NOT BE SAVED AS " + chosen);

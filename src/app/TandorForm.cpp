@@ -265,6 +265,7 @@ void TTandorForm::DoCloseCode() {
   unzipPage_->UnzipListView->Model()->Clear();
   createPage_->UndoStack.clear();
   tempFolders_.ClearTempFolders(queueList_);
+  queue_->InUse = nullptr;  // the page lets go of the shown archive: its copy goes unless queued
   queue_->PruneQueueCopies();
   queue_->SaveQueue();
   if (!settings_.SaveSettings()) ReportSettingsError();

@@ -1,6 +1,10 @@
 #include "core/Prompt.h"
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+
+#include "core/TextUtil.h"
 
 namespace {
 
@@ -19,7 +23,9 @@ class TSilentPrompt final : public IPromptService {
   std::vector<std::string> OpenFileNames(const std::string&, const std::string&, const std::string&) override {
     return {};
   }
-  std::string SaveFileName(const std::string&, const std::string&, const std::string&) override { return {}; }
+  std::string SaveFileName(const std::string&, const std::string&, const std::string&, const std::string&) override {
+    return {};
+  }
   std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
 };
 
@@ -51,4 +57,25 @@ void ShowWarning(const std::string& text, const std::string& caption) {
 
 bool AskYesNo(const std::string& text, const std::string& caption) {
   return Prompt().ShowMessage(caption, text, TPromptIcon::Question, TPromptButtons::YesNo) == TPromptAnswer::Yes;
+}
+
+std::string ArchiveSuffixOf(const std::string& name) {
+  const std::string lower = LowerCase(ExtractFileName(name));
+  for (const char* suffix : {".tar.gz", ".tgz", ".zip", ".tar", ".gz", ".rar"})
+    if (lower.size() > std::string_view(suffix).size() && EndsWith(lower, suffix)) return suffix;
+  return {};
+}
+
+std::string AskArchiveSaveName(const std::string& caption, const std::string& folder, const std::string& filter,
+                               const std::string& defaultSuffix, const std::vector<std::string>& kept) {
+  const std::string typed = Prompt().SaveFileName(caption, folder, filter, defaultSuffix);
+  const std::string suffix = ArchiveSuffixOf(typed);
+  if (typed.empty() || (!suffix.empty() && std::find(kept.begin(), kept.end(), suffix) != kept.end())) return typed;
+  const std::string name = typed + defaultSuffix;
+  std::error_code ec;
+  if (std::filesystem::exists(name, ec) &&
+      Prompt().ShowMessage(caption, name + " already exists.\nDo you want to replace it?", TPromptIcon::Warning,
+                           TPromptButtons::YesNo) != TPromptAnswer::Yes)
+    return {};
+  return name;
 }

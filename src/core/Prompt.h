@@ -27,8 +27,10 @@ class IPromptService {
                                    const std::string& filter) = 0;
   virtual std::vector<std::string> OpenFileNames(const std::string& caption, const std::string& folder,
                                                  const std::string& filter) = 0;
-  virtual std::string SaveFileName(const std::string& caption, const std::string& folder,
-                                   const std::string& filter) = 0;
+  // `defaultSuffix` (".zip", ".tar.gz") is added to a typed name that has no extension, before the
+  // dialog asks about replacing an existing file.
+  virtual std::string SaveFileName(const std::string& caption, const std::string& folder, const std::string& filter,
+                                   const std::string& defaultSuffix) = 0;
   virtual std::string ChooseFolder(const std::string& caption, const std::string& folder) = 0;
 };
 
@@ -44,3 +46,13 @@ void ShowInfo(const std::string& text, const std::string& caption = "Tandor File
 void ShowError(const std::string& text, const std::string& caption = "Tandor File");
 void ShowWarning(const std::string& text, const std::string& caption = "Tandor File");
 bool AskYesNo(const std::string& text, const std::string& caption = "Tandor File");
+
+// The archive suffix a file name ends in (".zip", ".tar.gz", ".tgz", ".tar", ".gz", ".rar"; lower
+// case), or empty.
+std::string ArchiveSuffixOf(const std::string& name);
+// Asks for the name of an archive to save. A name typed with one of the `kept` suffixes keeps it; any
+// other gets `defaultSuffix`, and when that makes it the name of an existing file, the user is asked
+// before it is replaced. Empty when cancelled.
+std::string AskArchiveSaveName(const std::string& caption, const std::string& folder, const std::string& filter,
+                               const std::string& defaultSuffix,
+                               const std::vector<std::string>& kept = {".zip", ".tar.gz", ".tgz", ".tar", ".gz"});

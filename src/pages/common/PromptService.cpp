@@ -149,9 +149,16 @@ std::vector<std::string> TPromptService::OpenFileNames(const std::string& captio
 }
 
 std::string TPromptService::SaveFileName(const std::string& caption, const std::string& folder,
-                                         const std::string& filter) {
+                                         const std::string& filter, const std::string& defaultSuffix) {
   std::string r;
-  OnUiThread([&] { r = QFileDialog::getSaveFileName(owner_, Q(caption), Q(folder), QtFilter(filter)).toStdString(); });
+  OnUiThread([&] {
+    QFileDialog dialog(owner_, Q(caption), Q(folder), QtFilter(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // Added before the dialog asks about replacing, so the question names the file really written.
+    if (!defaultSuffix.empty()) dialog.setDefaultSuffix(Q(defaultSuffix.substr(defaultSuffix[0] == '.' ? 1 : 0)));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      r = dialog.selectedFiles().first().toStdString();
+  });
   return r;
 }
 

@@ -105,9 +105,9 @@ void TCreatePage::ZipButtonClick() {
     type = 1;
   }
   if (type == 4 && ZipListView->Count() > 1) type = 1;
-  const TTypeInfo& info = kTypes[type - 1];
-
-  std::string name = Prompt().SaveFileName("Choose a name for your zip file ", s.ArchiveSaveFolder, info.Filter);
+  const std::string name =
+      AskArchiveSaveName("Choose a name for your zip file ", s.ArchiveSaveFolder, kTypes[type - 1].Filter,
+                         kTypes[type - 1].Appended);
   if (name.empty()) {
     SetFiveButtons(true);
     ZipListView->setEnabled(true);
@@ -115,7 +115,12 @@ void TCreatePage::ZipButtonClick() {
     return;
   }
   s.ArchiveSaveFolder = FolderOf(name);
-  if (LowerCase(name).find(info.Appended) == std::string::npos) name += info.Appended;
+  // A name typed with another archive suffix asks for that kind (a .gz of several rows holds a tar).
+  const std::string suffix = ArchiveSuffixOf(name);
+  if (suffix == ".tar.gz" || suffix == ".tgz") type = 2;
+  else if (suffix == ".tar") type = 3;
+  else if (suffix == ".gz") type = ZipListView->Count() == 1 ? 4 : 2;
+  else if (suffix == ".zip") type = 1;
   Host.SetCurrentArchiveFile(name);
   if (!TargetFolderUsable(name)) return;
 

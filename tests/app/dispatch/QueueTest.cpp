@@ -224,6 +224,37 @@ TEST_F(DispatchTest, CopiesOfDownloadsLiveAsLongAsTheyAreQueued) {
   EXPECT_EQ(testenv::ListTree(ziptemp), (std::vector<std::string>{".keep", "sub/", "x.zip"}));
 }
 
+TEST_F(DispatchTest, CopyOfTheShownArchiveOutlivesQueueRemovals) {
+  MakeForm();
+  const fs::path tmp = getenv("TMPDIR");
+  fs::create_directories(tmp / "dl");
+  for (const char* n : {"one.zip", "two.zip", "three.zip"}) testenv::WriteFile(tmp / "dl" / n, n);
+  for (const char* n : {"one.zip", "two.zip", "three.zip"}) form_->AddToQueue((tmp / "dl" / n).string());
+  const std::string ziptemp = fs::weakly_canonical(data_ / "ziptemp").string();
+  form_->QueueButtons().ComboBoxChange(1);  // shows the copy of one.zip, which leaves the queue
+  Settle();
+  ASSERT_EQ(form_->CurrentArchiveFile(), ziptemp + "/one.zip");
+  // Removing other items through the window prunes their copies, never the shown one.
+  modal_ = [&](QDialog& d) {
+    auto& w = dynamic_cast<TDeleteQueueFileForm&>(d);
+    w.SetChecked(0, true);
+    w.DeleteClick();
+    return w.result();
+  };
+  form_->QueueButtons().CLRButtonClick();
+  EXPECT_EQ(Queued(), std::vector<std::string>{ziptemp + "/three.zip"});
+  EXPECT_EQ(testenv::ListTree(ziptemp), (std::vector<std::string>{"one.zip", "three.zip"}));
+  // Emptying the queue without the window: the same.
+  form_->Settings().ConfirmQueueDelete = false;
+  form_->QueueButtons().CLRButtonClick();
+  EXPECT_EQ(testenv::ListTree(ziptemp), std::vector<std::string>{"one.zip"});
+  EXPECT_EQ(testenv::ReadFile(ziptemp + "/one.zip"), "one.zip");
+  // When the window closes without queueing it, the page lets go and the copy goes.
+  form_->Settings().QueueEnabled = false;
+  form_.reset();
+  EXPECT_EQ(testenv::ListTree(ziptemp), std::vector<std::string>{});
+}
+
 TEST_F(DispatchTest, QueueButtonMovesTheShownArchive) {
   MakeForm();
   const std::string shown = File("shown.zip");
@@ -256,6 +287,32 @@ TEST_F(DispatchTest, SaveButtonCopiesTheShownArchive) {
   prompt_.QueuePath("/proc/tandor-nowhere/copy.zip");
   form_->QueueButtons().SaveUnzipFileButtonClick();
   EXPECT_TRUE(prompt_.Saw("COULD NOT BE SAVED"));
+}
+
+TEST_F(DispatchTest, SavedCopyNeverReplacesWithoutAsking) {
+  MakeForm();
+  const std::string shown = File("shown.tar.gz", testenv::RandomBytes(5000, 3));
+  ShowArchive(shown);
+  const fs::path out = testenv::MakeTempDir("out");
+  testenv::WriteFile(out / "copy.tar.gz", "older copy");
+  // The archive's own suffix is the default; the question names the file really written.
+  prompt_.QueuePath((out / "copy").string());
+  prompt_.QueueAnswer(TPromptAnswer::No);
+  form_->QueueButtons().SaveUnzipFileButtonClick();
+  ASSERT_FALSE(prompt_.History().empty());
+  EXPECT_EQ(prompt_.History()[0].text, ".tar.gz");
+  EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{(out / "copy.tar.gz").string() +
+                                                      " already exists.\nDo you want to replace it?"});
+  EXPECT_EQ(testenv::ReadFile(out / "copy.tar.gz"), "older copy");
+  prompt_.Clear();
+  prompt_.QueuePath((out / "copy").string());
+  prompt_.QueueAnswer(TPromptAnswer::Yes);
+  form_->QueueButtons().SaveUnzipFileButtonClick();
+  EXPECT_EQ(testenv::ReadFile(out / "copy.tar.gz"), testenv::ReadFile(shown));
+  // A typed archive suffix is kept as it stands.
+  prompt_.QueuePath((out / "other.tgz").string());
+  form_->QueueButtons().SaveUnzipFileButtonClick();
+  EXPECT_EQ(testenv::ListTree(out), (std::vector<std::string>{"copy.tar.gz", "other.tgz"}));
 }
 
 TEST_F(DispatchTest, QueueFileThatCannotBeWrittenIsReported) {
