@@ -277,12 +277,20 @@ bool TSettings::LoadSettings() {
   CreateOptionsEditable = true;
   UpdateCutoffDate = 0;
   LastError.clear();
+  keepFile_ = false;
   struct stat st {};
-  if (stat(ConfigFile.c_str(), &st) != 0) return false;
-  std::ifstream in(ConfigFile, std::ios::binary);
+  const bool found = stat(ConfigFile.c_str(), &st) == 0;
+  if (!found && (errno == ENOENT || errno == ENOTDIR)) return false;  // a first run
   std::ostringstream content;
-  if (S_ISREG(st.st_mode) && in) content << in.rdbuf();
-  if (!S_ISREG(st.st_mode) || !in || in.bad()) {
+  bool read = false;
+  if (found && S_ISREG(st.st_mode)) {  // never opened otherwise: a pipe would block the start
+    std::ifstream in(ConfigFile, std::ios::binary);
+    if (in) content << in.rdbuf();
+    read = in && !in.bad();
+  }
+  if (!read) {
+    // Whatever is there stays untouched: the settings of this session are never written over it.
+    keepFile_ = true;
     LastError = "CANNOT READ THE SETTINGS FILE " + ConfigFile + "\nTHE PROGRAM GOES ON WITH ITS DEFAULT SETTINGS.";
     return false;
   }
@@ -292,6 +300,7 @@ bool TSettings::LoadSettings() {
 
 bool TSettings::SaveSettings() {
   LastError.clear();
+  if (keepFile_) return true;
   return WriteFileAtomically(ConfigFile, Serialize(), LastError);
 }
 

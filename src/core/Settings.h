@@ -76,6 +76,7 @@ class TSettings {
   // False when the config file does not exist (first run) or cannot be read (LastError set).
   bool LoadSettings();
   // Writes the lines through a temporary file renamed over the config file; false on failure.
+  // After a load that found the file unreadable, writes nothing (and succeeds).
   bool SaveSettings();
   // Sets the first-run values and writes them.
   bool WriteDefaultSettings();
@@ -86,6 +87,9 @@ class TSettings {
   std::string Serialize() const;
   // Applies the lines of a config file (CR LF or bare LF) with the reading rules.
   void Parse(const std::string& text);
+
+ private:
+  bool keepFile_ = false;  // the last load could not read the file
 };
 
 // True for ".zip", ".gz", ".tar", ".rar", ".tgz" and ".run" (a self-extracting program) in any letter

@@ -308,3 +308,26 @@ TEST(FormFirstRun, UnreadableConfigIsReportedOnceAndKept) {
   EXPECT_EQ(reports, 1);
   EXPECT_TRUE(fs::is_directory(data / "config"));
 }
+
+TEST(FormSettings, UnreadableSettingsFileIsLeftAsItIs) {
+  const fs::path data = testenv::MakeTempDir("data");
+  setenv("TANDOR_HOME", data.c_str(), 1);
+  fs::create_symlink("config", data / "config");  // a loop: cannot be read
+  TScriptedPrompt prompt;
+  std::vector<std::string> windows;
+  SetModalHook([&](QDialog&, const char* name) {
+    windows.push_back(name);
+    return int(QDialog::Accepted);
+  });
+  {
+    TTandorForm form;
+    form.Settings().QueueEnabled = !form.Settings().QueueEnabled;
+  }
+  SetModalHook(nullptr);
+  EXPECT_TRUE(windows.empty()) << "not taken for a first run";
+  ASSERT_EQ(prompt.Texts().size(), 1u);
+  EXPECT_NE(prompt.Texts()[0].find("CANNOT READ THE SETTINGS FILE"), std::string::npos);
+  EXPECT_NE(prompt.Texts()[0].find("KEPT FOR THIS SESSION ONLY"), std::string::npos);
+  EXPECT_TRUE(fs::is_symlink(data / "config"));
+  EXPECT_EQ(fs::read_symlink(data / "config"), "config");
+}

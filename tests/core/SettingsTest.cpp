@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "TestEnv.h"
 #include "core/Settings.h"
@@ -217,6 +218,44 @@ TEST(Settings, UnwritableFolderFailsCleanly) {
   TSettings t = Fresh(dir / "cfgdir");
   EXPECT_FALSE(t.LoadSettings());
   EXPECT_FALSE(t.LastError.empty());
+}
+
+TEST(Settings, UnreadableFileIsNeverWritten) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+  };
+  const std::vector<Case> cases{
+      {"pipe", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+      {"link loop", [](const fs::path& p) { fs::create_symlink(p.filename(), p); }},
+      {"folder", [](const fs::path& p) { fs::create_directories(p / "inside"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = testenv::MakeTempDir();
+    c.make(dir / "config");
+    const auto before = fs::symlink_status(dir / "config").type();
+    TSettings s = Fresh(dir);
+    EXPECT_FALSE(s.LoadSettings());  // returns at once, even for a pipe nobody writes to
+    EXPECT_NE(s.LastError.find("CANNOT READ THE SETTINGS FILE"), std::string::npos);
+    s.UpdateCheckDate = "1";
+    s.ClampUpdateCheckDate();
+    s.QueueEnabled = !s.QueueEnabled;
+    EXPECT_TRUE(s.SaveSettings());
+    EXPECT_TRUE(s.LastError.empty());
+    EXPECT_EQ(fs::symlink_status(dir / "config").type(), before);
+    EXPECT_EQ(testenv::ListTree(dir).size(), c.what == std::string("folder") ? 2u : 1u) << "no file beside it";
+  }
+  // Once a later load reads the file, saving writes again.
+  const fs::path dir = testenv::MakeTempDir();
+  mkfifo((dir / "config").c_str(), 0600);
+  TSettings s = Fresh(dir);
+  EXPECT_FALSE(s.LoadSettings());
+  fs::remove(dir / "config");
+  EXPECT_TRUE(Fresh(dir).WriteDefaultSettings());
+  EXPECT_TRUE(s.LoadSettings());
+  EXPECT_TRUE(s.SaveSettings());
+  EXPECT_EQ(FileLines(dir / "config").size(), 60u);
 }
 
 TEST(Settings, ArchiveExtensions) {
