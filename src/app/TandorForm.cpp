@@ -499,7 +499,8 @@ void TTandorForm::ZipKitProgress(TZipKit*, ProgressType type, const std::string&
   QMetaObject::invokeMethod(bar, [bar, percent] { bar->setValue(percent); }, Qt::QueuedConnection);
 }
 
-void TTandorForm::ZipKitMessage(TZipKit*, int32_t errCode, const std::string& message) {
+void TTandorForm::ZipKitMessage(TZipKit* sender, int32_t errCode, const std::string& message) {
+  if (sender && sender->Cancel) return;  // the user asked for the stop: nothing to report
   if (errCode != 0 && !runState_->BatchBusy) ShowError("ERROR : " + message);
 }
 
@@ -516,7 +517,7 @@ void TTandorForm::ZipKitExtractOverwrite(TZipKit* sender, const std::string& for
   }
   if (sender && sender->ExtrOptions.Has(ExtrOverWrite)) return;  // the engine's proposal stands
   const std::string text =
-      QString::fromStdString(forFile).toUpper().toStdString() + "\n\n" +
+      forFile + "\n\n" +
       (isOlder ? "THE FILE IN THE ZIP FILE IS OLDER THAN THE FILE ON DISK\n"
                : "THE FILE IN THE ZIP FILE WILL REPLACE THE FILE ON DISK\n") +
       "TO REPLACE THIS FILE CHOOSE  YES\nTO REPLACE ALL FILES AND AVOID RECEIVING THIS MESSAGE AGAIN CHOOSE  ALL";
@@ -532,6 +533,10 @@ void TTandorForm::ZipKitExtractOverwrite(TZipKit* sender, const std::string& for
       state.OverwriteNoToAll = true;
       state.OverwriteCurrent = false;
       break;
-    default: doOverwrite = false; break;
+    case TPromptAnswer::No: doOverwrite = false; break;
+    default:  // Cancel, Escape or closing the box: the file stays and the run ends
+      doOverwrite = false;
+      if (sender) sender->Cancel = true;
+      break;
   }
 }

@@ -13,7 +13,8 @@ TOverwriteChoice TPromptQuestions::AskOverwrite(const TOverwriteQuestion& q) {
     case TPromptAnswer::Yes: return TOverwriteChoice::Yes;
     case TPromptAnswer::YesToAll: return TOverwriteChoice::YesToAll;
     case TPromptAnswer::NoToAll: return TOverwriteChoice::NoToAll;
-    default: return TOverwriteChoice::No;  // closing the box keeps the file
+    case TPromptAnswer::No: return TOverwriteChoice::No;
+    default: return TOverwriteChoice::Cancel;  // Cancel, Escape or closing the box: the file stays, the run ends
   }
 }
 

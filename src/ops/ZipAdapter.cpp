@@ -224,6 +224,7 @@ class TZipAdapter final : public IArchiveAdapter {
     };
     kit_.OnMessage = [this, &ctx](TZipKit* k, int32_t code, const std::string& text) {
       if (quietMessages_ || (code == 0 && k->ErrCode == 0)) return;
+      if (ctx.Cancelled() || k->Cancel) return;  // a stop that was asked for is not a failure to report
       const int engineCode = code != 0 ? (code & 0xFF) : 0;
       TStatusCode c = TStatusCode::Failed;
       if (engineCode != 0) c = run_ == TEngineRun::Zip ? ZipCode(engineCode) : UnzipCode(engineCode);

@@ -66,12 +66,18 @@ TEST_F(JobsTest, OverwriteQuestionsThroughThePromptService) {
     ASSERT_TRUE(Extract(archive, out, {}, TOverwriteMode::Never).Status.Succeeded());
     EXPECT_TRUE(prompt.Texts().empty());
     EXPECT_EQ(testenv::ReadFile(out / "src/a.txt"), "mine again");
-    // Closing the question (Cancel) keeps the file.
+    // Cancel (Escape, closing the question) keeps the file and ends the run, without a message.
     prompt.QueueAnswer(TPromptAnswer::Cancel);
-    prompt.QueueAnswer(TPromptAnswer::NoToAll);
-    const TJobResult c = Extract(archive, out);
-    EXPECT_TRUE(c.Status.Succeeded()) << name;
-    EXPECT_EQ(prompt.Texts().size(), 2u);
+    TExtractParams p;
+    p.Archive = archive.string();
+    p.Destination = out.string();
+    TExtractJob job(p);
+    std::vector<std::string> messages;
+    job.OnMessage = [&](const TStatus& s) { messages.push_back(s.Message()); };
+    const TJobResult c = job.Run();
+    EXPECT_TRUE(c.Status.IsCancelled()) << name << " " << Why(c);
+    EXPECT_EQ(prompt.Texts().size(), 1u) << name << ": no question after Cancel";
+    EXPECT_EQ(messages, std::vector<std::string>{}) << name << ": a cancel the user asked for is quiet";
     EXPECT_EQ(testenv::ReadFile(out / "src/a.txt"), "mine again");
   }
 }

@@ -164,6 +164,19 @@ TEST_F(ZipExtractionTest, OverwriteAnswers) {
   EXPECT_EQ(DestTree(), (Tree{"a.txt", "b.txt", "c.txt", "d.txt"}));
 }
 
+TEST_F(ZipExtractionTest, OverwriteQuestionShowsStoredNamesAndCancelEndsTheRun) {
+  MakePythonZip(work_ / "c.zip", {{"ReadMe.TXT", "new readme"}, {"later.txt", "later"}});
+  Open(work_ / "c.zip");
+  testenv::WriteFile(dest_ / "ReadMe.TXT", "old");
+  prompt_.QueueAnswer(TPromptAnswer::Cancel);
+  Unzip(dest_);
+  ASSERT_FALSE(prompt_.Texts().empty());
+  EXPECT_EQ(prompt_.Texts()[0].substr(0, prompt_.Texts()[0].find('\n')), "ReadMe.TXT");
+  EXPECT_EQ(testenv::ReadFile(dest_ / "ReadMe.TXT"), "old");
+  EXPECT_EQ(DestTree(), Tree{"ReadMe.TXT"}) << "nothing is written after Cancel";
+  EXPECT_EQ(prompt_.Texts().size(), 1u) << "a cancel is quiet: " << ::testing::PrintToString(prompt_.Texts());
+}
+
 // The window lists exactly the names that extraction would move (the safe-output library decides):
 // dots inside a name are harmless, a drive or a "..\\" is not.
 TEST_F(ZipExtractionTest, SecurityWindowListsWhatCleaningMoves) {
