@@ -111,7 +111,7 @@ TPromptAnswer TTerminalPrompt::ShowMessage(const std::string& caption, const std
 
 bool TTerminalPrompt::AskText(const std::string& caption, const std::string& label, std::string& value, bool secret) {
   if (!TerminalAvailable()) return false;
-  value = secret ? AskPassword(label + " ") : std::string();
+  value = secret ? ::AskPassword(label + " ") : std::string();
   if (!secret) {
     std::cerr << label << " " << std::flush;
     std::getline(std::cin, value);

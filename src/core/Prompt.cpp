@@ -34,6 +34,11 @@ std::atomic<IPromptService*> gService{nullptr};
 
 }  // namespace
 
+TPromptAnswer IPromptService::AskPassword(const std::string& caption, const std::string& label, std::string& value,
+                                          bool, bool) {
+  return AskText(caption, label, value, true) ? TPromptAnswer::Ok : TPromptAnswer::Cancel;
+}
+
 IPromptService& Prompt() {
   IPromptService* s = gService.load(std::memory_order_acquire);
   return s ? *s : gSilent;

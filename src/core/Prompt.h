@@ -22,6 +22,12 @@ class IPromptService {
   // A one-line text entry. Returns false when cancelled; `value` holds the start text and the answer.
   virtual bool AskText(const std::string& caption, const std::string& label, std::string& value, bool secret) = 0;
 
+  // The password window: "&Ok" and "&Cancel", and "Cancel all" and "Abort" when asked for. Ok with
+  // `value` holding the typed text (at most 80 characters), Cancel, NoToAll for "Cancel all", Abort.
+  // Services without a window of their own ask with AskText (Ok or Cancel).
+  virtual TPromptAnswer AskPassword(const std::string& caption, const std::string& label, std::string& value,
+                                    bool cancelAll, bool abort);
+
   // File and folder dialogs. Empty results mean cancelled. `filter` uses Qt's syntax ("Zip (*.zip)").
   virtual std::string OpenFileName(const std::string& caption, const std::string& folder,
                                    const std::string& filter) = 0;

@@ -18,11 +18,14 @@ TOverwriteChoice TPromptQuestions::AskOverwrite(const TOverwriteQuestion& q) {
   }
 }
 
-TPasswordChoice TPromptQuestions::AskPassword(const std::string& entryName, std::string& password) {
+TPasswordChoice TPromptQuestions::AskPassword(const std::string&, std::string& password) {
   password.clear();
-  if (!Prompt().AskText("Enter password", "Password for " + entryName + ":", password, true) || password.empty())
-    return TPasswordChoice::Cancel;
-  return TPasswordChoice::Ok;
+  switch (Prompt().AskPassword("Password", "Enter Password ", password, true, true)) {
+    case TPromptAnswer::Ok: return password.empty() ? TPasswordChoice::Cancel : TPasswordChoice::Ok;
+    case TPromptAnswer::NoToAll: password.clear(); return TPasswordChoice::CancelAll;
+    case TPromptAnswer::Abort: password.clear(); return TPasswordChoice::Abort;
+    default: password.clear(); return TPasswordChoice::Cancel;
+  }
 }
 
 TSecurityChoice TPromptQuestions::AskSecurity(const std::vector<TUnsafeName>& names) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <set>
 #include <unordered_set>
 
 #include "ZipTime.h"
@@ -16,6 +17,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The unzip engine's code for an entry left without the right password.
+constexpr int kUnzipWrongPassword = 82;
 
 // Which engine a message came from: their codes overlap.
 enum class TEngineRun { None, Unzip, Zip };
@@ -209,6 +213,7 @@ class TZipAdapter final : public IArchiveAdapter {
     run_ = run;
     reported_ = false;
     quietMessages_ = false;
+    passwordSkips_ = 0;
     done_ = total_ = 0;
     name_.clear();
     ctx.SetCancelHook([this] { kit_.Cancel = true; });
@@ -226,6 +231,10 @@ class TZipAdapter final : public IArchiveAdapter {
       if (quietMessages_ || (code == 0 && k->ErrCode == 0)) return;
       if (ctx.Cancelled() || k->Cancel) return;  // a stop that was asked for is not a failure to report
       const int engineCode = code != 0 ? (code & 0xFF) : 0;
+      if (run_ == TEngineRun::Unzip && engineCode == kUnzipWrongPassword) {
+        ++passwordSkips_;  // told once for the run, when it ends
+        return;
+      }
       TStatusCode c = TStatusCode::Failed;
       if (engineCode != 0) c = run_ == TEngineRun::Zip ? ZipCode(engineCode) : UnzipCode(engineCode);
       if (c == TStatusCode::Warning && run_ == TEngineRun::None) c = TStatusCode::Failed;
@@ -345,10 +354,55 @@ class TZipAdapter final : public IArchiveAdapter {
     kit_.FSpecArgs = SpecsFor(selection);
     kit_.SetPassword(password);
     kit_.ErrCode = 0;
+    const std::vector<std::string> newFolders = test ? std::vector<std::string>{} : FoldersOfEncrypted(selection);
     kit_.ExtractFiles();
     kit_.OnExtractOverwrite = nullptr;
     ctx.Counts.Files += kit_.SuccessCount;
-    return Outcome(ctx, test ? "test failed" : "extraction failed");
+    if (passwordSkips_ == 0 && !ctx.Cancelled()) return Outcome(ctx, test ? "test failed" : "extraction failed");
+    // Folders made only for entries that were not written go again (rmdir leaves any with content).
+    for (const std::string& folder : newFolders) {
+      // Every step a real folder, none a link the run may have made.
+      fs::path p = kit_.ExtrBaseDir;
+      bool plain = true;
+      std::error_code ec;
+      for (const fs::path& step : fs::path(folder)) {
+        p /= step;
+        plain = plain && fs::is_directory(fs::symlink_status(p, ec));
+      }
+      if (plain) fs::remove(p, ec);
+    }
+    if (passwordSkips_ == 0) return Outcome(ctx, test ? "test failed" : "extraction failed");
+    const std::string n = std::to_string(passwordSkips_);
+    TStatus s(TStatusCode::WrongPassword, passwordSkips_ == 1
+                                              ? "1 encrypted file was not " + std::string(test ? "tested" : "extracted") +
+                                                    ": no password or a wrong password"
+                                              : n + " encrypted files were not " + (test ? "tested" : "extracted") +
+                                                    ": no password or a wrong password");
+    if (ctx.Cancelled()) return TStatus::Cancelled();
+    Report(ctx, s);
+    return s;
+  }
+
+  // The folders below the destination that the encrypted entries of the selection would go into and
+  // that are not there yet, relative to it, deepest first.
+  std::vector<std::string> FoldersOfEncrypted(const TSelection& selection) const {
+    const std::vector<ZipDirEntry>& entries = kit_.DirEntries();
+    std::unordered_set<TEntryId> ids(selection.Ids.begin(), selection.Ids.end());
+    std::set<std::string> folders;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (!entries[i].IsEncrypted || (!ids.empty() && !ids.count(i))) continue;
+      std::string name = CleanedEntryName(entries[i].EntryName);
+      for (size_t slash = name.rfind('/'); slash != std::string::npos && slash > 0; slash = name.rfind('/', slash - 1)) {
+        name.resize(slash);
+        folders.insert(name);
+      }
+    }
+    std::vector<std::string> out;
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {  // a folder sorts before its content
+      std::error_code ec;
+      if (!fs::exists(fs::symlink_status(fs::path(kit_.ExtrBaseDir) / *it, ec))) out.push_back(*it);
+    }
+    return out;
   }
 
   // The engine's lines for the items, each with the folder its stored name is relative to (empty:
@@ -441,6 +495,7 @@ class TZipAdapter final : public IArchiveAdapter {
   std::string skippedFirst_;  // the first file the engine could not take in an all-or-nothing run
   bool quietMessages_ = false;
   bool reported_ = false;
+  uint32_t passwordSkips_ = 0;  // entries the unzip engine left for want of the right password
   uint64_t done_ = 0, total_ = 0;
   std::string name_;
 };

@@ -39,15 +39,14 @@ using TGetNextDiskEvent = std::function<void(TZipKit* Sender, int32_t DiskSeqNo,
 using TStatusDiskEvent = std::function<void(TZipKit* Sender, int32_t PreviousDisk, const std::string& PreviousFile,
                                             TZipDiskStatus Status, TZipDiskAction& Action)>;
 
-// The password entry: a secret one-line text entry through the prompt service.
+// The password entry: the prompt service's password window with the buttons asked for.
 class TPasswordDlg {
  public:
   enum Buttons { pbOk = 1, pbCancel = 2, pbCancelAll = 4, pbAbort = 8 };
   // Shows the entry; `text` gets the typed text on OK (at most 80 characters), else "".
   static TPasswordButton Execute(const std::string& caption, const std::string& prompt, int buttons,
                                  std::string& text);
-  // Replaces the entry (a window with all four buttons, or a test script); empty restores the
-  // prompt-service entry, which knows only OK and Cancel.
+  // Replaces the entry (a test script); empty restores the prompt service's window.
   using TRunner = std::function<TPasswordButton(const std::string& caption, const std::string& prompt, int buttons,
                                                 std::string& text)>;
   static void SetRunner(TRunner runner);

@@ -180,7 +180,12 @@ TPasswordButton TPasswordDlg::Execute(const std::string& caption, const std::str
   if (runner) {
     result = runner(caption, prompt, buttons, text);
   } else {
-    result = Prompt().AskText(caption, prompt, text, true) ? PbOk : PbCancel;
+    switch (Prompt().AskPassword(caption, prompt, text, buttons & pbCancelAll, buttons & pbAbort)) {
+      case TPromptAnswer::Ok: result = PbOk; break;
+      case TPromptAnswer::NoToAll: result = PbCancelAll; break;
+      case TPromptAnswer::Abort: result = PbAbort; break;
+      default: result = PbCancel; break;
+    }
   }
   if (result != PbOk) text.clear();
   if (text.size() > static_cast<size_t>(kMaxCallbackPasswordLen)) text.resize(kMaxCallbackPasswordLen);

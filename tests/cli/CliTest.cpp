@@ -92,6 +92,18 @@ TEST(Cli, ZipPasswordsAndDelete) {
   EXPECT_NE(RunTandor(dir, "t -q -p wrong enc.zip", nullptr, &err), 0);
   EXPECT_FALSE(err.empty());
   EXPECT_NE(RunTandor(dir, "x -q enc.zip -d nopass"), 0) << "no password and no terminal to ask";
+  // A wrong password: one line for the archive, not one per entry, and no empty folders left.
+  for (const char* command : {"x -p wrong enc.zip -d wrongpass", "t -q -p wrong enc.zip", "x -q enc.zip -d nopass"}) {
+    SCOPED_TRACE(command);
+    err.clear();
+    EXPECT_EQ(RunTandor(dir, command, nullptr, &err), 1);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("encrypted files were not"), std::string::npos) << err;
+  }
+  // Only the archive's own empty folder is made; none of the folders of the files left out.
+  const std::vector<std::string> emptyFolder{"src/", "src/emptydir/"};
+  EXPECT_EQ(testenv::ListTree(dir / "wrongpass"), emptyFolder);
+  EXPECT_EQ(testenv::ListTree(dir / "nopass"), emptyFolder);
   EXPECT_EQ(RunTandor(dir, "x -q -p s3cret enc.zip -d withpass"), 0);
   EXPECT_TRUE(SameTree(dir / "src", dir / "withpass/src"));
   ASSERT_EQ(RunTandor(dir, "d -q enc.zip src/a.txt"), 0);

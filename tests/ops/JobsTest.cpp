@@ -108,6 +108,73 @@ TEST_F(JobsTest, PasswordAskedOnceAndKept) {
   EXPECT_TRUE(prompt.History().empty());
 }
 
+TEST_F(JobsTest, PasswordWindowAnswers) {
+  // Six encrypted files under d/ (with their folder entries) and one plain file.
+  const fs::path work = testenv::MakeTempDir("pw");
+  for (int i = 0; i < 3; ++i) {
+    testenv::WriteFile(work / "d" / ("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
+    testenv::WriteFile(work / "d/sub" / ("g" + std::to_string(i) + ".txt"), "sub " + std::to_string(i));
+  }
+  testenv::WriteFile(work / "plain.txt", "plain");
+  ASSERT_EQ(testenv::Run("cd " + Quote(work.string()) + " && zip -qr -P s3cret enc.zip d && zip -q enc.zip plain.txt"),
+            0);
+  struct Case {
+    const char* what;
+    std::vector<std::string> typed;
+    size_t asked;
+    const char* message;  // the one message of the run; empty: none
+    bool cancelled;
+    std::vector<std::string> tree;
+  };
+  const std::string k = TScriptedPrompt::kCancel, all = TScriptedPrompt::kCancelAll, abort = TScriptedPrompt::kAbort;
+  const std::vector<std::string> everything{"d/", "d/f0.txt", "d/f1.txt", "d/f2.txt", "d/sub/", "d/sub/g0.txt",
+                                            "d/sub/g1.txt", "d/sub/g2.txt", "plain.txt"};
+  const std::vector<Case> cases{
+      {"wrong every time: asked once per entry", std::vector<std::string>(6, "bad"), 6,
+       "6 encrypted files were not extracted: no password or a wrong password", false, {"plain.txt"}},
+      {"Cancel all", {all}, 1, "6 encrypted files were not extracted: no password or a wrong password", false,
+       {"plain.txt"}},
+      {"Cancel skips one entry only", {k, "s3cret"}, 2,
+       "1 encrypted file was not extracted: no password or a wrong password", false, {}},
+      {"Abort ends the run quietly", {abort}, 1, "", true, {}},
+      {"right password: asked once", {"s3cret"}, 1, "", false, everything},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path out = testenv::MakeTempDir("pwout");
+    TScriptedPrompt prompt;
+    for (const std::string& t : c.typed) prompt.QueueText(t);
+    TExtractParams p;
+    p.Archive = (work / "enc.zip").string();
+    p.Destination = out.string();
+    TExtractJob job(p);
+    std::vector<std::string> messages;
+    job.OnMessage = [&](const TStatus& s) { messages.push_back(s.Message()); };
+    const TJobResult r = job.Run();
+    size_t asked = 0;
+    for (const auto& h : prompt.History()) {
+      if (h.kind != "text") continue;
+      ++asked;
+      EXPECT_EQ(h.caption, "Password");
+      EXPECT_EQ(h.text, "Enter Password ");
+      EXPECT_EQ(h.buttons, "Ok|Cancel|Cancel all|Abort");
+    }
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(messages, std::string(c.message).empty() ? std::vector<std::string>{}
+                                                       : std::vector<std::string>{c.message});
+    EXPECT_EQ(r.Status.IsCancelled(), c.cancelled) << Why(r);
+    const std::vector<std::string> tree = testenv::ListTree(out);
+    if (c.tree.empty()) {  // Cancel of one entry or Abort: which files remain depends on the order
+      for (const std::string& e : tree)
+        EXPECT_TRUE(e.back() != '/' || fs::exists(out / e / "f1.txt") || fs::exists(out / e / "g1.txt") ||
+                    !fs::is_empty(out / e))
+            << "empty folder left: " << e;
+    } else {
+      EXPECT_EQ(tree, c.tree) << "no empty folders left";
+    }
+  }
+}
+
 TEST_F(JobsTest, SecurityQuestionForNamesThatLeaveTheFolder) {
   PythonZip(dir_ / "evil.zip", {{"../evil.txt", "x"}, {"ok/fine.txt", "z"}, {"/abs/evil2.txt", "y"}});
   const struct {

@@ -70,9 +70,24 @@ bool TScriptedPrompt::AskText(const std::string& caption, const std::string& lab
   if (texts_.empty()) return false;
   std::string t = texts_.front();
   texts_.pop_front();
-  if (t == "\x18") return false;
+  if (t.rfind(kCancel, 0) == 0) return false;
   value = t;
   return true;
+}
+
+TPromptAnswer TScriptedPrompt::AskPassword(const std::string& caption, const std::string& label, std::string& value,
+                                           bool cancelAll, bool abort) {
+  std::lock_guard lock(mutex_);
+  history_.push_back({"text", caption, label,
+                      std::string("Ok|Cancel") + (cancelAll ? "|Cancel all" : "") + (abort ? "|Abort" : "")});
+  if (texts_.empty()) return TPromptAnswer::Cancel;
+  const std::string t = texts_.front();
+  texts_.pop_front();
+  if (t == kCancelAll && cancelAll) return TPromptAnswer::NoToAll;
+  if (t == kAbort && abort) return TPromptAnswer::Abort;
+  if (t.rfind(kCancel, 0) == 0) return TPromptAnswer::Cancel;
+  value = t.substr(0, 80);
+  return TPromptAnswer::Ok;
 }
 
 std::string TScriptedPrompt::NextPath() {

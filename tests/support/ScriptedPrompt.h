@@ -13,6 +13,7 @@ class TScriptedPrompt : public IPromptService {
     std::string kind;  // "message", "text", "open", "opens", "save", "folder"
     std::string caption;
     std::string text;
+    std::string buttons;  // password window: "Ok|Cancel|Cancel all|Abort" as offered
   };
 
   TScriptedPrompt();
@@ -20,7 +21,12 @@ class TScriptedPrompt : public IPromptService {
 
   // Answers are taken in order; when none is queued the default answer (or empty) is used.
   void QueueAnswer(TPromptAnswer a);
-  void QueueText(const std::string& s);  // for AskText; a queued "\x18" means cancel
+  // For AskText and AskPassword; a queued kCancel means Cancel, kCancelAll and kAbort press the password
+  // window's "Cancel all" and "Abort" (AskText takes them as Cancel).
+  static constexpr const char* kCancel = "\x18";
+  static constexpr const char* kCancelAll = "\x18all";
+  static constexpr const char* kAbort = "\x18abort";
+  void QueueText(const std::string& s);
   void QueuePath(const std::string& s);  // for Open/Save/ChooseFolder
   void QueuePaths(const std::vector<std::string>& s);
   void SetDefaultAnswer(TPromptAnswer a) { defaultAnswer_ = a; }
@@ -33,6 +39,9 @@ class TScriptedPrompt : public IPromptService {
   TPromptAnswer ShowMessage(const std::string& caption, const std::string& text, TPromptIcon icon,
                             TPromptButtons buttons) override;
   bool AskText(const std::string& caption, const std::string& label, std::string& value, bool secret) override;
+  // Recorded as a "text" entry; the buttons offered are noted in `Buttons`.
+  TPromptAnswer AskPassword(const std::string& caption, const std::string& label, std::string& value, bool cancelAll,
+                            bool abort) override;
   std::string OpenFileName(const std::string& caption, const std::string& folder, const std::string& filter) override;
   std::vector<std::string> OpenFileNames(const std::string& caption, const std::string& folder,
                                          const std::string& filter) override;

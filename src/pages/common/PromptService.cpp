@@ -3,11 +3,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -129,6 +133,46 @@ bool TPromptService::AskText(const std::string& caption, const std::string& labe
     if (ok) value = v.toStdString();
   });
   return ok;
+}
+
+TPromptAnswer TPromptService::AskPassword(const std::string& caption, const std::string& label, std::string& value,
+                                         bool cancelAll, bool abort) {
+  TPromptAnswer answer = TPromptAnswer::Cancel;
+  OnUiThread([&] {
+    QDialog dialog(owner_);
+    dialog.setWindowTitle(Q(caption));
+    QFont bold = dialog.font();
+    bold.setBold(true);
+    dialog.setFont(bold);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(Q(label), &dialog));
+    auto* edit = new QLineEdit(&dialog);
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setMaxLength(80);
+    layout->addWidget(edit);
+    auto* row = new QHBoxLayout;
+    layout->addLayout(row);
+    const auto add = [&](const char* text, TPromptAnswer a) {
+      auto* b = new QPushButton(text, &dialog);
+      b->setMinimumWidth(114);
+      row->addWidget(b);
+      QObject::connect(b, &QPushButton::clicked, &dialog, [&dialog, &answer, a] {
+        answer = a;
+        dialog.done(a == TPromptAnswer::Ok ? QDialog::Accepted : QDialog::Rejected);
+      });
+      return b;
+    };
+    add("&Ok", TPromptAnswer::Ok)->setDefault(true);
+    add("&Cancel", TPromptAnswer::Cancel);
+    if (cancelAll) add("Cancel all", TPromptAnswer::NoToAll);
+    if (abort) add("Abort", TPromptAnswer::Abort);
+    // Wide enough for the title as well as the buttons.
+    dialog.setMinimumWidth(std::max(dialog.sizeHint().width(), dialog.fontMetrics().horizontalAdvance(Q(caption)) + 120));
+    answer = TPromptAnswer::Cancel;  // Escape and closing the window
+    dialog.exec();
+    if (answer == TPromptAnswer::Ok) value = edit->text().toStdString();
+  });
+  return answer;
 }
 
 std::string TPromptService::OpenFileName(const std::string& caption, const std::string& folder,

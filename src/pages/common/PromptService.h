@@ -17,6 +17,8 @@ class TPromptService final : public QObject, public IPromptService {
   TPromptAnswer ShowMessage(const std::string& caption, const std::string& text, TPromptIcon icon,
                             TPromptButtons buttons) override;
   bool AskText(const std::string& caption, const std::string& label, std::string& value, bool secret) override;
+  TPromptAnswer AskPassword(const std::string& caption, const std::string& label, std::string& value, bool cancelAll,
+                            bool abort) override;
   std::string OpenFileName(const std::string& caption, const std::string& folder, const std::string& filter) override;
   std::vector<std::string> OpenFileNames(const std::string& caption, const std::string& folder,
                                          const std::string& filter) override;
