@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -61,9 +62,11 @@ TCreatePage::TCreatePage(IPageHost& host) : TPage(host) {
   ZipListView->Model()->SetPathIcon(0);
   SelectAll2 = new QAction("Select All", this);
   Remove1 = new QAction("Remove", this);
+  Remove1->setShortcut(QKeySequence::Delete);  // shown in the menu; the list's filter below acts on it
   ZipListView->addAction(SelectAll2);
   ZipListView->addAction(Remove1);
   ZipListView->setContextMenuPolicy(Qt::ActionsContextMenu);
+  ZipListView->installEventFilter(this);
   Remove1->setEnabled(false);
   NumfilesEdit = MakeCounter();
   TotalFileSizeEdit = MakeCounter();
@@ -159,6 +162,7 @@ void TCreatePage::SetIdleButtons() {
 
 void TCreatePage::ClearCreateList() {
   UndoStack.clear();
+  RemovedRows.clear();
   ZipListView->Model()->Clear();
   Host.Icons().ClearCache();
   Host.Settings().CreateOptionsEditable = true;
@@ -371,6 +375,22 @@ void TCreatePage::ZipUndoButtonClick() {
     ZipListView->setFocus();
     return;
   }
+  if (const int64_t removal = undo.TopRemoval(); removal >= 0) {
+    // A removal: its rows go back to their places.
+    std::vector<TListRow> rows = ZipListView->Model()->Rows();
+    for (auto& [at, row] : RemovedRows[removal]) {
+      TotalBytes += row.SizeValue;
+      rows.insert(rows.begin() + std::min<ptrdiff_t>(at, static_cast<ptrdiff_t>(rows.size())), std::move(row));
+    }
+    RemovedRows.erase(removal);
+    ZipListView->Model()->SetRows(std::move(rows));
+    undo.PopUndoList();
+    SetFiveButtons(true);
+    UpdateCounts();
+    ZipListView->setEnabled(true);
+    ZipListView->setFocus();
+    return;
+  }
   Host.DisableAll();
   {
     TWaitCursor wait;
@@ -417,10 +437,30 @@ void TCreatePage::SelectAll2Click() {
 void TCreatePage::Delete2Click() {
   if (!ZipListView->HasRows()) return;
   std::vector<int> selected = ZipListView->SelectedRows();
-  for (int r : selected) TotalBytes -= RemoveCommas(S(ZipListView->Model()->Row(r).Size));
+  if (selected.empty()) return;
+  std::sort(selected.begin(), selected.end());
+  // Kept for UNDO, which puts them back where they were.
+  static int64_t nextRemoval = 0;
+  const int64_t removal = nextRemoval++;
+  auto& kept = RemovedRows[removal];
+  for (int r : selected) {
+    TotalBytes -= RemoveCommas(S(ZipListView->Model()->Row(r).Size));
+    kept.emplace_back(r, ZipListView->Model()->Row(r));
+  }
+  if (!BatchCreateMode) UndoStack.PushRemoval(removal);
+  else RemovedRows.erase(removal);
   ZipListView->Model()->RemoveRows(std::move(selected));
   UpdateCounts();
   Remove1->setEnabled(false);
+}
+
+bool TCreatePage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ZipListView && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete && ZipListView->isEnabled()) {
+    Delete2Click();
+    return true;
+  }
+  return TPage::eventFilter(watched, event);
 }
 
 void TCreatePage::ZipListViewSelectItem() { Remove1->setEnabled(!ZipListView->SelectedRows().empty()); }
@@ -430,6 +470,7 @@ void TCreatePage::ZipResetButtonClick() {
   TWaitCursor wait;
   ZipStatusBar->clearMessage();
   UndoStack.DisposeUndoList();
+  RemovedRows.clear();
   SetFiveButtons(false);
   ZipListView->Model()->Clear();
   Host.ClearTempFolders();

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -53,7 +54,7 @@ class TCreatePage : public TPage {
   void ZipUndoButtonClick();
   void ZipResetButtonClick();
   void SelectAll2Click();
-  void Delete2Click();  // "Remove"
+  void Delete2Click();  // "Remove", and the Delete key on the list
   void ZipListViewSelectItem();
   // Asks the cut-off date when OnlyNewerThanDate is set and none was given on this page visit.
   void DateQuestion(bool modalFlag);
@@ -82,7 +83,9 @@ class TCreatePage : public TPage {
   const std::string& LastArchive() const { return lastArchive_; }
 
   int64_t TotalBytes = 0;  // the page's total of the Size column
-  TUndoStack UndoStack;    // the rows added by each adding action
+  TUndoStack UndoStack;    // the rows added by each adding action, and the removals
+  // The rows of each removal on the undo stack, with the places they had, in list order.
+  std::map<int64_t, std::vector<std::pair<int, TListRow>>> RemovedRows;
   bool ZipRunStarted = false;  // a zip creation run was started since the list was filled
   bool BatchCreateMode = false;
   TTarOptions TarOptions;  // the stamps of the next tar run (back to the defaults after each)
@@ -115,6 +118,9 @@ class TCreatePage : public TPage {
  signals:
   // A creation run has ended and the page is usable again; `ok` when the archive was made.
   void RunEnded(bool ok);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct TRunRow {

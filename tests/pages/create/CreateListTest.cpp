@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <QKeyEvent>
+
 #include "CreatePageFixture.h"
 #include "core/TextUtil.h"
 #include "pages/create/AddFolderForm.h"
@@ -165,6 +167,7 @@ TEST_F(CreatePageTest, UndoAfterRemoveAndReset) {
   AddFiles({root / "proj/sub/deep/c.txt"});  // listed already by the scan? no: the scan keeps exact names
   const int listed = page_->ZipListView->Count();
   ASSERT_EQ(listed, 4);
+  const std::vector<std::string> full = Rows();
   // Remove two selected rows: the total follows; the undo entries stay.
   page_->ZipListView->SelectRow(0);
   page_->ZipListView->SelectRow(2);
@@ -175,14 +178,41 @@ TEST_F(CreatePageTest, UndoAfterRemoveAndReset) {
   EXPECT_EQ(page_->ZipListView->Count(), 2);
   EXPECT_EQ(RemoveCommas(page_->TotalFileSizeEdit->text().toStdString()), before - gone);
   EXPECT_FALSE(page_->Remove1->isEnabled());
-  // Remove everything, then undo both steps: nothing hangs, the list stays empty.
+  const std::vector<std::string> afterRemove = Rows();
+  // Remove everything, then UNDO puts back what each removal took, in its places; the adding steps
+  // stay for the next UNDOs.
   page_->SelectAll2Click();
   page_->Delete2Click();
+  EXPECT_EQ(page_->ZipListView->Count(), 0);
   page_->ZipUndoButtonClick();
+  EXPECT_EQ(Rows(), afterRemove);
+  EXPECT_EQ(RemoveCommas(page_->TotalFileSizeEdit->text().toStdString()), before - gone);
   page_->ZipUndoButtonClick();
+  EXPECT_EQ(Rows(), full);
+  EXPECT_EQ(RemoveCommas(page_->TotalFileSizeEdit->text().toStdString()), before);
+  EXPECT_EQ(page_->NumfilesEdit->text(), "4");
+  EXPECT_TRUE(page_->ZipButton->isEnabled());
+  page_->ZipUndoButtonClick();  // the ADD FILES
+  page_->ZipUndoButtonClick();  // the ADD FOLDER
   EXPECT_EQ(page_->ZipListView->Count(), 0);
   EXPECT_EQ(page_->TotalFileSizeEdit->text(), "0");
   EXPECT_TRUE(form_->CreatePage()->UndoStack.Empty());
+  // The Delete key removes the highlighted rows of the list.
+  AddFolder(root / "proj");
+  const std::vector<std::string> scanned = Rows();
+  page_->ZipListView->SelectNone();
+  page_->ZipListView->SelectRow(1);
+  form_->show();
+  page_->ZipListView->setFocus();
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(page_->ZipListView, &press);
+  QApplication::sendEvent(page_->ZipListView, &release);
+  std::vector<std::string> expected = scanned;
+  expected.erase(expected.begin() + 1);
+  EXPECT_EQ(Rows(), expected);
+  page_->ZipUndoButtonClick();
+  EXPECT_EQ(Rows(), scanned);
 
   AddFolder(root / "proj");
   page_->CreateTagEdit->setText("tag");
