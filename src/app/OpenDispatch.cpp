@@ -223,8 +223,9 @@ void TOpenDispatch::DropFileTargetDrop(const QStringList& paths) {
     return;
   }
   const std::string name = ToStd(paths.first());
+  // Every kind the page opens: zip, RAR, tar, gzip and tar.gz (.tgz).
   const std::string ext = LowerCase(ExtractFileExt(name));
-  if (ext != ".zip" && ext != ".run" && ext != ".gz" && ext != ".tar") return;
+  if (!IsArchiveExtension(ext)) return;
 
   bool onFullList = target == unzip->UnzipListView;
   if (target->HasRows()) {
@@ -253,8 +254,10 @@ void TOpenDispatch::DropFileTargetDrop(const QStringList& paths) {
   form_.DisableAll();
   if (ext == ".zip" || ext == ".run") {
     Openers.Zip(name);
+  } else if (ext == ".rar") {
+    Openers.Rar(name);
   } else {
-    if (ext == ".gz" && EndsWith(lower, ".tar.gz") && form_.Settings().OpenTarInGz)
+    if (ext == ".tgz" || (EndsWith(lower, ".tar.gz") && form_.Settings().OpenTarInGz))
       Openers.TarGZip(name);
     else if (ext == ".gz")
       Openers.GZip(name);

@@ -30,11 +30,10 @@ TEST_F(DispatchTest, DropsOnTheUnzipList) {
   ASSERT_EQ(prompt_.Texts().size(), 1u);
   EXPECT_EQ(prompt_.Texts()[0], "YOU HAVE DROPPED MORE THAN ONE FILE.  CHOOSE A SINGLE ZIP FILE TO DROP");
 
-  // Types the drop does not take: ignored without a word.
+  // Files that are no archives: ignored without a word.
   prompt_.Clear();
-  form_->Dispatch().DropFileTargetDrop(Paths({File("r.rar")}));
-  form_->Dispatch().DropFileTargetDrop(Paths({File("x.tgz")}));
   form_->Dispatch().DropFileTargetDrop(Paths({File("notes.txt")}));
+  form_->Dispatch().DropFileTargetDrop(Paths({File("x.7z")}));
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(prompt_.History().empty());
 
@@ -61,12 +60,14 @@ TEST_F(DispatchTest, DropsOnTheUnzipList) {
 
 TEST_F(DispatchTest, DroppedGzipAndTarArchivesGoToTheirOpeners) {
   MakeForm();
-  const std::string targz = File("p.tar.gz"), gz = File("q.gz"), tar = File("t.tar");
-  for (const std::string& f : {targz, gz, tar}) {
+  const std::string targz = File("p.tar.gz"), gz = File("q.gz"), tar = File("t.tar"), rar = File("r.RAR"),
+                    tgz = File("s.tgz");
+  for (const std::string& f : {targz, gz, tar, rar, tgz}) {
     form_->UnzipPage()->ClearUnzipWindow();
     form_->Dispatch().DropFileTargetDrop(Paths({f}));
   }
-  EXPECT_EQ(opened_, (std::vector<std::string>{"tgz:" + targz, "gz:" + gz, "tar:" + tar}));
+  EXPECT_EQ(opened_,
+            (std::vector<std::string>{"tgz:" + targz, "gz:" + gz, "tar:" + tar, "rar:" + rar, "tgz:" + tgz}));
   // A self-extracting program: the zip archive it carries.
   const std::string program = File("setup.RUN");
   form_->UnzipPage()->ClearUnzipWindow();
