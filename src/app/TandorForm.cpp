@@ -478,12 +478,11 @@ void TTandorForm::SetUpZipKit() {
       else QApplication::restoreOverrideCursor();
     });
   };
-  // Both engines are loaded once; a missing one is reported when it is first needed.
+  // Both engines are loaded once; a missing one is reported now (and tried again when needed).
   zipKit_.SetDLLDirectory(ProgramDir());
-  zipKit_.Unattended = true;
+  zipKit_.Unattended = false;
   zipKit_.LoadZipEngine();
   zipKit_.LoadUnzipEngine();
-  zipKit_.Unattended = false;
 }
 
 void TTandorForm::ZipKitProgress(TZipKit*, ProgressType type, const std::string&, int64_t fileSize) {

@@ -19,6 +19,7 @@
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/update/UpdatePage.h"
+#include "platform/Paths.h"
 
 namespace fs = std::filesystem;
 
@@ -33,6 +34,7 @@ class FormTest : public ::testing::Test {
     TSettings s;
     s.ConfigFile = (data_ / "config").string();
     s.WriteDefaultSettings();
+    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines live there
     SetModalHook([this](QDialog& d, const char* name) {
       windows_.push_back(name + std::string(":") + d.windowTitle().toStdString());
       return int(QDialog::Accepted);
@@ -313,6 +315,7 @@ TEST(FormSettings, UnreadableSettingsFileIsLeftAsItIs) {
   const fs::path data = testenv::MakeTempDir("data");
   setenv("TANDOR_HOME", data.c_str(), 1);
   fs::create_symlink("config", data / "config");  // a loop: cannot be read
+  SetProgramPath((testenv::ProgramDir() / "tandorfile").string());
   TScriptedPrompt prompt;
   std::vector<std::string> windows;
   SetModalHook([&](QDialog&, const char* name) {
@@ -330,4 +333,22 @@ TEST(FormSettings, UnreadableSettingsFileIsLeftAsItIs) {
   EXPECT_NE(prompt.Texts()[0].find("KEPT FOR THIS SESSION ONLY"), std::string::npos);
   EXPECT_TRUE(fs::is_symlink(data / "config"));
   EXPECT_EQ(fs::read_symlink(data / "config"), "config");
+}
+
+TEST(FormEngines, MissingEnginesAreReportedAtStart) {
+  const fs::path data = testenv::MakeTempDir("data");
+  setenv("TANDOR_HOME", data.c_str(), 1);
+  TSettings s;
+  s.ConfigFile = (data / "config").string();
+  s.WriteDefaultSettings();
+  SetProgramPath((testenv::MakeTempDir("noengines") / "tandorfile").string());
+  TScriptedPrompt prompt;
+  { TTandorForm form; }
+  SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines live there
+  EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{"libzipeng.so not found!", "libzipeng.so not found! unloaded",
+                                                      "libunzeng.so not found!", "libunzeng.so not found! unloaded"}));
+  // With the engines beside the program: not a word.
+  prompt.Clear();
+  { TTandorForm form; }
+  EXPECT_EQ(prompt.Texts(), std::vector<std::string>{});
 }

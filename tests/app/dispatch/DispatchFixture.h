@@ -20,6 +20,7 @@
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
 #include "pages/unzip/UnzipPage.h"
+#include "platform/Paths.h"
 
 // A list row showing `file`.
 inline TListRow Row(const char* file) {
@@ -37,6 +38,7 @@ class DispatchTest : public ::testing::Test {
     TSettings s;
     s.ConfigFile = (data_ / "config").string();
     s.WriteDefaultSettings();
+    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines live there
     SetModalHook([this](QDialog& d, const char* name) {
       windows_.push_back(name);
       return modal_ ? modal_(d) : int(QDialog::Rejected);
