@@ -39,9 +39,7 @@ class TBenchPrompt : public IPromptService {
   std::vector<std::string> OpenFileNames(const std::string&, const std::string&, const std::string&) override {
     return {};
   }
-  std::string SaveFileName(const std::string&, const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
+  std::string SaveFileName(const std::string&, const std::string&, const std::string&) override { return {}; }
   std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
 };
 

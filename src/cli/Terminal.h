@@ -43,9 +43,7 @@ class TTerminalPrompt : public IPromptService {
   std::vector<std::string> OpenFileNames(const std::string&, const std::string&, const std::string&) override {
     return {};
   }
-  std::string SaveFileName(const std::string&, const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
+  std::string SaveFileName(const std::string&, const std::string&, const std::string&) override { return {}; }
   std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
   int Errors = 0;
 };

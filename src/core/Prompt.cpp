@@ -23,9 +23,7 @@ class TSilentPrompt final : public IPromptService {
   std::vector<std::string> OpenFileNames(const std::string&, const std::string&, const std::string&) override {
     return {};
   }
-  std::string SaveFileName(const std::string&, const std::string&, const std::string&, const std::string&) override {
-    return {};
-  }
+  std::string SaveFileName(const std::string&, const std::string&, const std::string&) override { return {}; }
   std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
 };
 
@@ -37,6 +35,11 @@ std::atomic<IPromptService*> gService{nullptr};
 TPromptAnswer IPromptService::AskPassword(const std::string& caption, const std::string& label, std::string& value,
                                           bool, bool) {
   return AskText(caption, label, value, true) ? TPromptAnswer::Ok : TPromptAnswer::Cancel;
+}
+
+std::string IPromptService::SaveArchiveName(const std::string& caption, const std::string& folder,
+                                            const std::string& filter, const std::string&) {
+  return SaveFileName(caption, folder, filter);
 }
 
 IPromptService& Prompt() {
@@ -73,7 +76,7 @@ std::string ArchiveSuffixOf(const std::string& name) {
 
 std::string AskArchiveSaveName(const std::string& caption, const std::string& folder, const std::string& filter,
                                const std::string& defaultSuffix, const std::vector<std::string>& kept) {
-  const std::string typed = Prompt().SaveFileName(caption, folder, filter, defaultSuffix);
+  const std::string typed = Prompt().SaveArchiveName(caption, folder, filter, defaultSuffix);
   const std::string suffix = ArchiveSuffixOf(typed);
   if (typed.empty() || (!suffix.empty() && std::find(kept.begin(), kept.end(), suffix) != kept.end())) return typed;
   const std::string name = typed + defaultSuffix;

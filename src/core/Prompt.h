@@ -33,10 +33,13 @@ class IPromptService {
                                    const std::string& filter) = 0;
   virtual std::vector<std::string> OpenFileNames(const std::string& caption, const std::string& folder,
                                                  const std::string& filter) = 0;
-  // `defaultSuffix` (".zip", ".tar.gz") is added to a typed name that has no extension, before the
-  // dialog asks about replacing an existing file.
-  virtual std::string SaveFileName(const std::string& caption, const std::string& folder, const std::string& filter,
-                                   const std::string& defaultSuffix) = 0;
+  virtual std::string SaveFileName(const std::string& caption, const std::string& folder,
+                                   const std::string& filter) = 0;
+  // The same with `defaultSuffix` (".zip", ".tar.gz") added to a typed name that has no extension,
+  // before the dialog asks about replacing an existing file. Services without a dialog of their own
+  // answer as SaveFileName does.
+  virtual std::string SaveArchiveName(const std::string& caption, const std::string& folder, const std::string& filter,
+                                      const std::string& defaultSuffix);
   virtual std::string ChooseFolder(const std::string& caption, const std::string& folder) = 0;
 };
 

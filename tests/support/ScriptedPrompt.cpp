@@ -113,8 +113,14 @@ std::vector<std::string> TScriptedPrompt::OpenFileNames(const std::string& capti
   return v;
 }
 
-std::string TScriptedPrompt::SaveFileName(const std::string& caption, const std::string&, const std::string&,
-                                          const std::string& defaultSuffix) {
+std::string TScriptedPrompt::SaveFileName(const std::string& caption, const std::string&, const std::string&) {
+  std::lock_guard lock(mutex_);
+  history_.push_back({"save", caption, {}});
+  return NextPath();
+}
+
+std::string TScriptedPrompt::SaveArchiveName(const std::string& caption, const std::string&, const std::string&,
+                                             const std::string& defaultSuffix) {
   std::lock_guard lock(mutex_);
   history_.push_back({"save", caption, defaultSuffix});
   return NextPath();

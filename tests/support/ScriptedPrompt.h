@@ -45,9 +45,10 @@ class TScriptedPrompt : public IPromptService {
   std::string OpenFileName(const std::string& caption, const std::string& folder, const std::string& filter) override;
   std::vector<std::string> OpenFileNames(const std::string& caption, const std::string& folder,
                                          const std::string& filter) override;
+  std::string SaveFileName(const std::string& caption, const std::string& folder, const std::string& filter) override;
   // Records the default suffix as the text shown; returns the queued path as typed.
-  std::string SaveFileName(const std::string& caption, const std::string& folder, const std::string& filter,
-                           const std::string& defaultSuffix) override;
+  std::string SaveArchiveName(const std::string& caption, const std::string& folder, const std::string& filter,
+                              const std::string& defaultSuffix) override;
   std::string ChooseFolder(const std::string& caption, const std::string& folder) override;
 
  private:

@@ -193,7 +193,12 @@ std::vector<std::string> TPromptService::OpenFileNames(const std::string& captio
 }
 
 std::string TPromptService::SaveFileName(const std::string& caption, const std::string& folder,
-                                         const std::string& filter, const std::string& defaultSuffix) {
+                                         const std::string& filter) {
+  return SaveArchiveName(caption, folder, filter, {});
+}
+
+std::string TPromptService::SaveArchiveName(const std::string& caption, const std::string& folder,
+                                            const std::string& filter, const std::string& defaultSuffix) {
   std::string r;
   OnUiThread([&] {
     QFileDialog dialog(owner_, Q(caption), Q(folder), QtFilter(filter));

@@ -22,8 +22,9 @@ class TPromptService final : public QObject, public IPromptService {
   std::string OpenFileName(const std::string& caption, const std::string& folder, const std::string& filter) override;
   std::vector<std::string> OpenFileNames(const std::string& caption, const std::string& folder,
                                          const std::string& filter) override;
-  std::string SaveFileName(const std::string& caption, const std::string& folder, const std::string& filter,
-                           const std::string& defaultSuffix) override;
+  std::string SaveFileName(const std::string& caption, const std::string& folder, const std::string& filter) override;
+  std::string SaveArchiveName(const std::string& caption, const std::string& folder, const std::string& filter,
+                              const std::string& defaultSuffix) override;
   std::string ChooseFolder(const std::string& caption, const std::string& folder) override;
 
  private:

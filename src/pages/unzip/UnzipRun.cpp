@@ -76,7 +76,8 @@ TOverwriteChoice Choice(TPromptAnswer a) {
     case TPromptAnswer::Yes: return TOverwriteChoice::Yes;
     case TPromptAnswer::YesToAll: return TOverwriteChoice::YesToAll;
     case TPromptAnswer::NoToAll: return TOverwriteChoice::NoToAll;
-    default: return TOverwriteChoice::No;
+    case TPromptAnswer::No: return TOverwriteChoice::No;
+    default: return TOverwriteChoice::Cancel;  // Cancel, Escape, closing the box: the file stays, the run ends
   }
 }
 
@@ -85,7 +86,7 @@ TOverwriteChoice Choice(TPromptAnswer a) {
 TOverwriteChoice TUnzipQuestions::AskOverwrite(const TOverwriteQuestion& q) {
   if (format_ == TArchiveFormat::Zip) {
     const std::string text =
-        QString::fromStdString(q.EntryName).toUpper().toStdString() + "\n\n" +
+        q.EntryName + "\n\n" +  // the name as stored
         (q.EntryIsOlder ? "THE FILE IN THE ZIP FILE IS OLDER THAN THE FILE ON DISK\n"
                         : "THE FILE IN THE ZIP FILE WILL REPLACE THE FILE ON DISK\n") +
         "TO REPLACE THIS FILE CHOOSE  YES\nTO REPLACE ALL FILES AND AVOID RECEIVING THIS MESSAGE AGAIN CHOOSE  ALL";
@@ -101,7 +102,9 @@ TPasswordChoice TUnzipQuestions::AskPassword(const std::string& entryName, std::
   (void)entryName;
   if (format_ == TArchiveFormat::Rar) return page_.RarKitReqPassword(password) ? TPasswordChoice::Ok : TPasswordChoice::CancelAll;
   switch (TPasswordDlg::Execute(ZipKitMessageText(10154), ZipKitMessageText(10155),
-                                TPasswordDlg::pbOk | TPasswordDlg::pbCancel | TPasswordDlg::pbCancelAll, password)) {
+                                TPasswordDlg::pbOk | TPasswordDlg::pbCancel | TPasswordDlg::pbCancelAll |
+                                    TPasswordDlg::pbAbort,
+                                password)) {
     case PbOk: return password.empty() ? TPasswordChoice::Cancel : TPasswordChoice::Ok;
     case PbCancelAll: return TPasswordChoice::CancelAll;
     case PbAbort: return TPasswordChoice::Abort;
