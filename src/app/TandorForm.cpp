@@ -233,6 +233,7 @@ void TTandorForm::FormCreate() {
   if (!commandLine_.isEmpty()) startTimer_.start();
   dropTarget_ = unzipPage_->UnzipListView;
   queue_->LoadQueue();
+  unzipPage_->SetIdleButtons();  // nothing is loaded yet: from the first paint
 }
 
 void TTandorForm::showEvent(QShowEvent* event) {

@@ -352,3 +352,13 @@ TEST(FormEngines, MissingEnginesAreReportedAtStart) {
   { TTandorForm form; }
   EXPECT_EQ(prompt.Texts(), std::vector<std::string>{});
 }
+
+TEST_F(FormTest, ColdStartEnablesOnlyWhatWorksWithoutAnArchive) {
+  TUnzipPage* u = form_->UnzipPage();
+  for (QPushButton* b : {u->UnzipButton, u->SelectAllButton, u->UnSelectAllButton, u->SelectButton,
+                         u->FolderFilterButton, u->TreeButton, u->TAGButton, u->UnzipResetButton, u->SaveQueueButton,
+                         u->SaveUnzipFileButton})
+    EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+  for (QPushButton* b : {u->OpenUnzipButton, u->UnzipCloseButton, u->UnzipHelpButton, u->CLRButton, u->MoveBatchButton})
+    EXPECT_TRUE(b->isEnabled()) << b->text().toStdString();
+}
