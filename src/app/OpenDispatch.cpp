@@ -21,6 +21,7 @@
 #include "pages/create/CreatePage.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/update/UpdatePage.h"
+#include "platform/FileSystem.h"
 #include "tar/Gzip.h"
 #include "tar/TarExtractor.h"
 
@@ -135,6 +136,15 @@ void TOpenDispatch::OpenFinished() {
 void TOpenDispatch::OpenByFileType() {
   std::string archive;
   RunOnUiThread([&] { archive = form_.CurrentArchiveFile(); });
+  if (std::string why; !CanReadFile(archive, why)) {
+    // One message that names the file and the reason; the page stays as an empty one.
+    ShowError("CANNOT OPEN THE FILE " + archive + "\n" + why);
+    RunOnUiThread([&] {
+      form_.SetCurrentArchiveFile({});
+      form_.UnzipPage()->ResetUnzipPage();
+    });
+    return;
+  }
   if (!IsArchiveExtension(ExtractFileExt(archive))) {
     ShowError(ExtractFileName(archive) + " is not a valid file type");
     return;

@@ -221,3 +221,24 @@ TEST_F(DispatchTest, MoveToBatchEnabledWithTheCommonButtons) {
   EXPECT_TRUE(form_->UnzipPage()->MoveBatchButton->isEnabled());
   EXPECT_TRUE(form_->UnzipPage()->CLRButton->isEnabled());
 }
+
+TEST_F(DispatchTest, ArchiveThatCannotBeOpenedSaysWhyOnce) {
+  const std::string folderZip = (files_ / "folder.zip").string();
+  std::filesystem::create_directories(folderZip);
+  struct Case {
+    std::string path, why;
+  };
+  for (const Case& c : {Case{"/nowhere/x.zip", "No such file or directory"}, Case{folderZip, "not a regular file"}}) {
+    SCOPED_TRACE(c.path);
+    prompt_.Clear();
+    opened_.clear();
+    MakeForm({"tandorfile", QString::fromStdString(c.path)});
+    EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{"CANNOT OPEN THE FILE " + c.path + "\n" + c.why});
+    EXPECT_TRUE(opened_.empty());
+    EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
+    EXPECT_EQ(form_->CurrentArchiveFile(), "");
+    EXPECT_FALSE(form_->UnzipPage()->UnzipButton->isEnabled());
+    EXPECT_TRUE(form_->UnzipPage()->OpenUnzipButton->isEnabled());
+    form_.reset();
+  }
+}
