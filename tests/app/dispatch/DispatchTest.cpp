@@ -232,7 +232,7 @@ TEST_F(DispatchTest, ArchiveThatCannotBeOpenedSaysWhyOnce) {
     SCOPED_TRACE(c.path);
     prompt_.Clear();
     opened_.clear();
-    MakeForm({"tandorfile", QString::fromStdString(c.path)});
+    MakeForm({QString::fromStdString(c.path)});
     EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{"CANNOT OPEN THE FILE " + c.path + "\n" + c.why});
     EXPECT_TRUE(opened_.empty());
     EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
