@@ -97,7 +97,11 @@ TEST(Cli, ZipPasswordsAndDelete) {
     SCOPED_TRACE(command);
     err.clear();
     EXPECT_EQ(RunTandor(dir, command, nullptr, &err), 1);
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    // (A wrong password that passes ZipCrypto's one-byte check, 1 in 256, makes that entry damage.)
+    size_t lines = 0;
+    for (size_t at = 0, end; (end = err.find('\n', at)) != std::string::npos; at = end + 1)
+      lines += err.substr(at, end - at).find("(wrong password?)") == std::string::npos;
+    EXPECT_EQ(lines, 1u) << err;
     EXPECT_NE(err.find("encrypted files were not"), std::string::npos) << err;
   }
   // Only the archive's own empty folder is made; none of the folders of the files left out.

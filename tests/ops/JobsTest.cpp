@@ -160,8 +160,19 @@ TEST_F(JobsTest, PasswordWindowAnswers) {
       EXPECT_EQ(h.buttons, "Ok|Cancel|Cancel all|Abort");
     }
     EXPECT_EQ(asked, c.asked);
-    EXPECT_EQ(messages, std::string(c.message).empty() ? std::vector<std::string>{}
-                                                       : std::vector<std::string>{c.message});
+    // A wrong ZipCrypto password passes the one-byte header check now and then (1 in 256): that entry
+    // is then damage, said on its own, and the count of the one message is one less.
+    std::vector<std::string> rest;
+    size_t damaged = 0;
+    for (const std::string& m : messages) {
+      if (m.find("(wrong password?)") != std::string::npos) ++damaged;
+      else rest.push_back(m);
+    }
+    std::string expected = c.message;
+    if (damaged > 0 && !expected.empty())
+      expected = std::to_string(6 - damaged) + (6 - damaged == 1 ? " encrypted file was" : " encrypted files were") +
+                 expected.substr(expected.find(" not extracted"));
+    EXPECT_EQ(rest, expected.empty() ? std::vector<std::string>{} : std::vector<std::string>{expected});
     EXPECT_EQ(r.Status.IsCancelled(), c.cancelled) << Why(r);
     const std::vector<std::string> tree = testenv::ListTree(out);
     if (c.tree.empty()) {  // Cancel of one entry or Abort: which files remain depends on the order
