@@ -24,8 +24,8 @@ class TScriptedPrompt : public IPromptService {
   // For AskText and AskPassword; a queued kCancel means Cancel, kCancelAll and kAbort press the password
   // window's "Cancel all" and "Abort" (AskText takes them as Cancel).
   static constexpr const char* kCancel = "\x18";
-  static constexpr const char* kCancelAll = "\x18all";
-  static constexpr const char* kAbort = "\x18abort";
+  static constexpr const char* kCancelAll = "\x18" "all";
+  static constexpr const char* kAbort = "\x18" "abort";
   void QueueText(const std::string& s);
   void QueuePath(const std::string& s);  // for Open/Save/ChooseFolder
   void QueuePaths(const std::vector<std::string>& s);
