@@ -55,7 +55,7 @@ void TScriptedPrompt::Clear() {
 TPromptAnswer TScriptedPrompt::ShowMessage(const std::string& caption, const std::string& text, TPromptIcon,
                                            TPromptButtons buttons) {
   std::lock_guard lock(mutex_);
-  history_.push_back({"message", caption, text});
+  history_.push_back({"message", caption, text, {}});
   if (!answers_.empty()) {
     TPromptAnswer a = answers_.front();
     answers_.pop_front();
@@ -66,7 +66,7 @@ TPromptAnswer TScriptedPrompt::ShowMessage(const std::string& caption, const std
 
 bool TScriptedPrompt::AskText(const std::string& caption, const std::string& label, std::string& value, bool) {
   std::lock_guard lock(mutex_);
-  history_.push_back({"text", caption, label});
+  history_.push_back({"text", caption, label, {}});
   if (texts_.empty()) return false;
   std::string t = texts_.front();
   texts_.pop_front();
@@ -99,14 +99,14 @@ std::string TScriptedPrompt::NextPath() {
 
 std::string TScriptedPrompt::OpenFileName(const std::string& caption, const std::string&, const std::string&) {
   std::lock_guard lock(mutex_);
-  history_.push_back({"open", caption, {}});
+  history_.push_back({"open", caption, {}, {}});
   return NextPath();
 }
 
 std::vector<std::string> TScriptedPrompt::OpenFileNames(const std::string& caption, const std::string&,
                                                         const std::string&) {
   std::lock_guard lock(mutex_);
-  history_.push_back({"opens", caption, {}});
+  history_.push_back({"opens", caption, {}, {}});
   if (paths_.empty()) return {};
   auto v = paths_.front();
   paths_.pop_front();
@@ -115,19 +115,19 @@ std::vector<std::string> TScriptedPrompt::OpenFileNames(const std::string& capti
 
 std::string TScriptedPrompt::SaveFileName(const std::string& caption, const std::string&, const std::string&) {
   std::lock_guard lock(mutex_);
-  history_.push_back({"save", caption, {}});
+  history_.push_back({"save", caption, {}, {}});
   return NextPath();
 }
 
 std::string TScriptedPrompt::SaveArchiveName(const std::string& caption, const std::string&, const std::string&,
                                              const std::string& defaultSuffix) {
   std::lock_guard lock(mutex_);
-  history_.push_back({"save", caption, defaultSuffix});
+  history_.push_back({"save", caption, defaultSuffix, {}});
   return NextPath();
 }
 
 std::string TScriptedPrompt::ChooseFolder(const std::string& caption, const std::string&) {
   std::lock_guard lock(mutex_);
-  history_.push_back({"folder", caption, {}});
+  history_.push_back({"folder", caption, {}, {}});
   return NextPath();
 }
