@@ -83,6 +83,7 @@ TStatus TakeResult(TJobContext& ctx, const TTarExtractResult& r) {
     ctx.Refused.push_back(colon == std::string::npos ? w : w.substr(0, colon));
     ctx.Message(TStatus::Warning(w));
   }
+  for (const std::string& n : r.Notes) ctx.Message(TStatus::Warning(n));
   if (r.Cancelled) return TStatus::Cancelled();
   if (!r.Ok) return TarFailure(r.Error.empty() ? "extraction failed" : r.Error);
   return {};
@@ -314,7 +315,12 @@ class TTarAdapter final : public IArchiveAdapter {
         if (ctx.Cancelled()) return TStatus::Cancelled();
       }
       if (ar->Truncated()) return {TStatusCode::Damaged, "the archive is cut short"};
-      if (drain) ar->ReadToEnd();
+      if (drain) {
+        ar->ReadToEnd();
+        if (auto* gz = dynamic_cast<TGzReader*>(&ar->Input())) {
+          if (std::string g = gz->TrailingGarbage(); !g.empty()) ctx.Message(TStatus::Warning(g));
+        }
+      }
     } catch (const std::exception& e) {
       return TarFailure(e.what());
     }
@@ -370,6 +376,7 @@ class TGzipAdapter final : public IArchiveAdapter {
         ctx.Progress(static_cast<uint64_t>(in.SourcePosition()), static_cast<uint64_t>(in.SourceSize()), name);
       }
       if (in.Transparent()) return {TStatusCode::Damaged, "not a gzip file"};
+      if (std::string g = in.TrailingGarbage(); !g.empty()) ctx.Message(TStatus::Warning(g));
     } catch (const std::exception& e) {
       return TarFailure(e.what());
     }

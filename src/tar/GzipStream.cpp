@@ -96,6 +96,7 @@ struct TGzReader::TDecoder {
   int64_t fileBase = 0;  // file offset of in[0]
   bool eof = false;
   int members = 0;
+  uint64_t trailing = 0;  // bytes after the last member that are not zero padding
   uint32_t crc = 0, memberLen = 0;
   bool crcByReader = false;  // member CRCs left to the reader: `checks` say where members end
   struct TCheck {
@@ -172,13 +173,27 @@ struct TGzReader::TDecoder {
     std::memcpy(in.data() + inPos, bytes, k);
   }
 
+  // The bytes from here to the end of the file, or 0 when all of them are zeros (padding).
+  uint64_t CountTrailing() {
+    uint64_t n = 0;
+    bool data = false;
+    for (size_t avail; (avail = Ensure(1)) > 0;) {
+      const unsigned char* p = in.data() + inPos;
+      data = data || std::any_of(p, p + avail, [](unsigned char c) { return c != 0; });
+      n += avail;
+      inPos += avail;
+    }
+    return data ? n : 0;
+  }
+
   // Reads a member header; false at the end of the file (or of the gzip data in it).
   bool StartMember(TGzHeaderInfo* header) {
     size_t avail = Ensure(2);
     if (avail == 0) return false;
     if (avail < 2 || in[inPos] != 0x1f || in[inPos + 1] != 0x8b) {
       if (members == 0) Fail(TGzReadError::BadHeader, "not in gzip format");
-      return false;  // bytes after the last member are ignored, as gzip does
+      trailing = CountTrailing();  // bytes after the last member are ignored, as gzip does, and told
+      return false;
     }
     size_t want = 10;
     for (;;) {
@@ -303,6 +318,11 @@ TGzReader::~TGzReader() {
 int64_t TGzReader::SourcePosition() const {
   if (decoder_) return decoder_->consumed.load(std::memory_order_relaxed);
   return rawPos_;
+}
+
+std::string TGzReader::TrailingGarbage() const {
+  if (!decoder_ || transparent_ || decoder_->trailing == 0) return "";
+  return path_ + ": decompression OK, " + std::to_string(decoder_->trailing) + " bytes of trailing garbage ignored";
 }
 
 void TGzReader::Raise() {

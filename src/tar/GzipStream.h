@@ -46,6 +46,9 @@ class TGzReader : public TTarInput {
   // The first member's header (valid after the first Read).
   const TGzHeaderInfo& Header() const { return header_; }
   TGzReadError Error() const { return error_; }
+  // Once reading returned 0: the warning about bytes after the last member that are not zero
+  // padding, or "" when there are none.
+  std::string TrailingGarbage() const;
 
  private:
   struct TDecoder;

@@ -189,6 +189,7 @@ struct TTarExtractor::TRun {
     safeout::TCleanName name;
     if (!safeout::CleanName(rec.Name, name)) {
       if (rec.Name.find('\0') != std::string::npos) Warn(shown + ": refused, the name holds a zero byte");
+      else if (rec.Name.empty()) Warn("(no name) at offset " + std::to_string(rec.HeaderPos) + ": an entry without a name; skipped");
       else if (!rec.Name.empty() && rec.Name != "./" && rec.Name != "." && rec.Name != "/") Warn(shown + ": unsafe name; skipped");
       ++result.Skipped;
       return;
@@ -337,7 +338,12 @@ TTarExtractResult TTarExtractor::Extract(TTarArchive& ar, const std::string& des
       res.Ok = false;
       res.Error = "Unexpected end of archive: the archive is truncated";
     }
-    if (res.Ok) ar.ReadToEnd();
+    if (res.Ok) {
+      ar.ReadToEnd();
+      if (auto* gz = dynamic_cast<TGzReader*>(&ar.Input())) {
+        if (std::string g = gz->TrailingGarbage(); !g.empty()) res.Notes.push_back(g);
+      }
+    }
     if (res.Ok && OnProgress) OnProgress(ar.Input().SourcePosition(), total, "");
   } catch (const TCancelled&) {
     res.Cancelled = true;
@@ -402,6 +408,7 @@ TTarExtractResult TTarExtractor::ExtractGz(const std::string& gzFile, const std:
       sink.Write(data, n);
       if (OnProgress) OnProgress(in.SourcePosition(), in.SourceSize(), leaf);
     }
+    if (std::string g = in.TrailingGarbage(); !g.empty()) res.Notes.push_back(g);
     const timespec ts{static_cast<time_t>(header.HeaderTime), 0};
     if (safeout::TResult r = out->Commit(-1, header.HeaderTime != 0 && RestoreTimes ? &ts : nullptr, replace); !r)
       throw ETarError("Can't write " + diskPath + ": " + r.text);

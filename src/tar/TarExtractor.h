@@ -20,6 +20,7 @@ struct TTarExtractResult {
   std::string Error;                  // why the run failed
   int Files = 0, Folders = 0, Links = 0, Skipped = 0;
   std::vector<std::string> Warnings;  // entries refused, renamed or skipped, with the reason
+  std::vector<std::string> Notes;     // warnings about the archive itself (trailing garbage)
 };
 
 class TTarExtractor {

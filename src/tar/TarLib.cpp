@@ -25,6 +25,8 @@ constexpr double kUnixEpochDays = 25569.0;
 constexpr size_t kReadBuffer = 1 << 20;
 constexpr size_t kMaxLongRecord = 1 << 20;  // GNU long names and pax headers beyond this are refused
 constexpr size_t kMaxSparseRegions = 1 << 20;  // a sparse map with more regions is refused
+// A larger entry size is damage: no file system holds it, and offsets computed from it stay in range.
+constexpr int64_t kMaxEntrySize = int64_t(1) << 62;
 
 const char kKindFlags[] = {'0', '1', '2', '3', '4', '5', '6', '7', 'D', 'M', 'V'};
 const char* const kKindNames[] = {"Regular",   "Link",     "Symbolic Link", "Char File",    "Block File",
@@ -62,6 +64,10 @@ bool KindFromFlag(char flag, TTarEntryKind& kind) {
   }
   kind = TTarEntryKind::Regular;
   return false;
+}
+
+std::string BadSize(int64_t headerPos) {
+  return "Bad size field in the header at offset " + std::to_string(headerPos) + ": the archive is damaged";
 }
 
 // A decimal number of a sparse map: digits only, no sign, within 64 bits.
@@ -171,6 +177,32 @@ int64_t GetNumber(const char* field, size_t width) {
   uint64_t v = 0;
   for (; i < width && field[i] >= '0' && field[i] <= '7'; ++i) v = (v << 3) | uint64_t(field[i] - '0');
   return static_cast<int64_t>(v);
+}
+
+bool ParseNumber(const char* field, size_t width, int64_t& value) {
+  const auto* u = reinterpret_cast<const unsigned char*>(field);
+  if (u[0] & 0x80) {
+    // Base-256: every bit shifted out, and the sign bit at the end, must repeat the sign.
+    const uint64_t fill = (u[0] & 0x40) ? ~uint64_t(0) : 0;
+    uint64_t v = (fill << 7) | (u[0] & 0x7F);
+    for (size_t i = 1; i < width; ++i) {
+      if ((v >> 55) != (fill >> 55)) return false;
+      v = (v << 8) | u[i];
+    }
+    if ((v >> 63) != (fill >> 63)) return false;
+    value = static_cast<int64_t>(v);
+    return true;
+  }
+  size_t i = 0;
+  while (i < width && field[i] == ' ') ++i;
+  uint64_t v = 0;
+  for (; i < width && field[i] >= '0' && field[i] <= '7'; ++i) {
+    if (v >> 60) return false;
+    v = (v << 3) | uint64_t(field[i] - '0');
+  }
+  if (i < width && field[i] != ' ' && field[i] != '\0') return false;
+  value = static_cast<int64_t>(v);
+  return true;
 }
 
 uint32_t ChecksumOf(const char* block) {
@@ -346,13 +378,18 @@ bool TTarArchive::FindNext(TTarDirRec& rec) {
       if (firstPos >= 0) truncated_ = true;  // extension headers without their entry
       return false;
     }
-    if (block[0] == 0) return false;
+    // Only a block of zeros ends the archive; a header with an empty name is an entry.
+    if (block[0] == 0 && std::all_of(block, block + kBlock, [](char c) { return c == 0; })) return false;
     if (firstPos < 0) firstPos = pos;
     int64_t stored = GetNumber(block + 148, 8);
     bool sumOk = stored == static_cast<int64_t>(ChecksumOf(block)) || stored == SignedChecksumOf(block);
     checksumsOk = checksumsOk && sumOk;
     char flag = block[156];
-    int64_t size = GetNumber(block + 124, 12);
+    int64_t size = 0;
+    if (!ParseNumber(block + 124, 12, size) || size < 0 || size > kMaxEntrySize) {
+      if (sumOk) throw ETarError(BadSize(pos));
+      size = 0;  // the bad checksum is reported
+    }
     if (sumOk && (flag == 'L' || flag == 'K' || flag == 'x' || flag == 'g' || flag == 'X')) {
       std::string data = ReadLongData(size);
       if (flag == 'L' || flag == 'K') {
@@ -392,7 +429,9 @@ bool TTarArchive::FindNext(TTarDirRec& rec) {
       for (const auto& [k, v] : keys) {
         if (k == "path" && !global) rec.Name = v;
         else if (k == "linkpath" && !global) rec.LinkName = v;
-        else if (k == "size" && !global) rec.Size = std::strtoll(v.c_str(), nullptr, 10);
+        else if (k == "size" && !global) {
+          if (!ParseSparseNumber(v, rec.Size) || rec.Size > kMaxEntrySize) throw ETarError(BadSize(rec.HeaderPos));
+        }
         else if (k == "mtime") rec.ModTime = UnixToDateTime(ParsePaxTime(v));
         else if (k == "uid") rec.UserId = static_cast<int32_t>(std::strtoll(v.c_str(), nullptr, 10));
         else if (k == "gid") rec.GroupId = static_cast<int32_t>(std::strtoll(v.c_str(), nullptr, 10));

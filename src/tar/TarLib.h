@@ -95,6 +95,10 @@ constexpr size_t kBlock = 512;
 void PutNumber(char* field, size_t width, int64_t value);
 // Reads a number field (octal with spaces/NULs, or base-256).
 int64_t GetNumber(const char* field, size_t width);
+// Reads a number field strictly: octal digits after any spaces, ended by a space, a NUL or the
+// field's end (a blank field is 0), or base-256. False when the field holds anything else or its
+// value does not fit in 64 bits.
+bool ParseNumber(const char* field, size_t width, int64_t& value);
 // Unsigned sum of the 512 bytes with the checksum field taken as spaces.
 uint32_t ChecksumOf(const char* block);
 // Builds one 512-byte header (no long-name handling).

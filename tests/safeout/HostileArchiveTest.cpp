@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -338,6 +340,85 @@ void KilledCreation(TFormat f) {
   }
 }
 
+// A tar header whose size field is replaced by `field` (12 bytes), its checksum made to fit.
+std::string WithSizeField(std::string h, const std::string& field) {
+  h.replace(124, 12, field);
+  std::memset(h.data() + 148, ' ', 8);
+  unsigned sum = 0;
+  for (unsigned char c : h) sum += c;
+  std::snprintf(h.data() + 148, 8, "%06o", sum & 0777777u);
+  h[155] = ' ';
+  return h;
+}
+
+// A tar (or tar.gz) of first.txt, `middle`, then good.txt.
+std::function<std::string(TFormat)> TarAround(const std::string& middle) {
+  return [middle](TFormat f) {
+    const std::string tar = TarHeader("first.txt", '0', "", 4, 0644) + TarBlockPad("one\n") + middle +
+                            TarHeader("good.txt", '0', "", 7, 0644) + TarBlockPad("payload") + std::string(1024, '\0');
+    return f == TFormat::TarGz ? Gzip(tar, "hostile.tar") : tar;
+  };
+}
+
+void Put(std::string& s, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s += char((v >> (8 * i)) & 0xFF);
+}
+
+// A zip whose first entry declares 2^64 - 1 bytes in its Zip64 block (the real data is small), then
+// good.txt.
+std::string ZipWithHugeSize() {
+  struct E {
+    std::string name, plain, extra;
+    bool huge;
+  };
+  const E entries[] = {{"huge.bin", std::string(1000, 'h'), "", true}, {"good.txt", "payload", "", false}};
+  std::string out, dir;
+  for (const E& e : entries) {
+    const std::string data = unzengtest::RawDeflate(e.plain);
+    std::string extra;
+    if (e.huge) {
+      Put(extra, 1, 2);
+      Put(extra, 16, 2);
+      Put(extra, UINT64_MAX, 8);
+      Put(extra, data.size(), 8);
+    }
+    const uint64_t csize = e.huge ? 0xFFFFFFFFu : data.size(), usize = e.huge ? 0xFFFFFFFFu : e.plain.size();
+    const uint64_t offset = out.size();
+    auto common = [&](std::string& r) {
+      Put(r, 45, 2);
+      Put(r, 0, 2);
+      Put(r, 8, 2);
+      Put(r, 0, 2);
+      Put(r, 0x5921, 2);
+      Put(r, unzengtest::Crc32(e.plain), 4);
+      Put(r, csize, 4);
+      Put(r, usize, 4);
+      Put(r, e.name.size(), 2);
+      Put(r, extra.size(), 2);
+    };
+    Put(out, 0x04034b50, 4);
+    common(out);
+    out += e.name + extra + data;
+    Put(dir, 0x02014b50, 4);
+    Put(dir, (3 << 8) | 45, 2);
+    common(dir);
+    Put(dir, 0, 2 + 2 + 2);
+    Put(dir, 0100644u << 16, 4);
+    Put(dir, offset, 4);
+    dir += e.name + extra;
+  }
+  const uint64_t dirOffset = out.size();
+  out += dir;
+  Put(out, 0x06054b50, 4);
+  Put(out, 0, 4);
+  Put(out, 2, 2);
+  Put(out, 2, 2);
+  Put(out, dir.size(), 4);
+  Put(out, dirOffset, 4);
+  Put(out, 0, 2);
+  return out;
+}
+
 std::vector<TRow> Rows() {
   std::vector<TRow> rows;
   auto add = [&rows](std::string id, std::vector<TItem> items) -> TRow& {
@@ -587,6 +668,60 @@ std::vector<TRow> Rows() {
   r = &add("a killed creation leaves no part (14.13)", {});
   r->formats = madeFormats;
   r->run = KilledCreation;
+  // Tar headers that peers read past (an empty name) or refuse as damage (a size that is no number,
+  // is negative, or is beyond 64 bits; base-256 sizes overflowed before).
+  r = &add("a tar header without a name (14.10)", {});
+  r->formats = {TFormat::Tar, TFormat::TarGz};
+  r->build = TarAround(TarHeader("", '0', "", 9, 0644) + TarBlockPad("nameless\n"));
+  r->says = {"an entry without a name"};
+  r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+    EXPECT_EQ(testenv::ReadFile(b.dest / "first.txt"), "one\n") << o.Text();
+    EXPECT_EQ(testenv::ReadFile(b.dest / "good.txt"), "payload") << "the entries after it are read\n" << o.Text();
+  };
+  const std::pair<const char*, std::string> badSizes[] = {
+      {"a tar size field zzzz (14.16)", std::string("zzzz\0\0\0\0\0\0\0\0", 12)},
+      {"a negative tar size (16.4)", std::string("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xf0", 12)},
+      {"a base-256 tar size beyond 64 bits (14.19)", std::string("\x80\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 12)},
+  };
+  for (const auto& [id, field] : badSizes) {
+    r = &add(id, {});
+    r->formats = {TFormat::Tar, TFormat::TarGz};
+    r->build = TarAround(WithSizeField(TarHeader("bad.txt", '0', "", 4, 0644), field) + TarBlockPad("data"));
+    r->says = {"Bad size field in the header at offset 1024: the archive is damaged"};
+    r->testExit = 1;
+    r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+      EXPECT_EQ(testenv::ReadFile(b.dest / "first.txt"), "one\n") << o.Text();
+      EXPECT_FALSE(fs::exists(b.dest / "bad.txt")) << o.Text();
+    };
+  }
+
+  // Bytes after the gzip data: a warning and exit 1 (as gzip -t); zero padding is no garbage.
+  r = &add("garbage after the gzip data (14.16)", {});
+  r->formats = {TFormat::Gz, TFormat::TarGz};
+  r->build = [](TFormat f) { return Make(f, {F("good.txt")}) + "garbage-here\n"; };
+  r->says = {"decompression OK, 13 bytes of trailing garbage ignored"};
+  r->testExit = 0;  // `t` says so too; its status stays that of the data, which tested sound
+  r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+    EXPECT_EQ(testenv::ReadFile(b.dest / "good.txt"), "payload") << o.Text();
+  };
+  r = &add("zero padding after the gzip data", {});
+  r->formats = {TFormat::Gz, TFormat::TarGz};
+  r->build = [](TFormat f) { return Make(f, {F("good.txt")}) + std::string(1000, '\0'); };
+  r->exit = 0;
+  r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+    EXPECT_EQ(testenv::ReadFile(b.dest / "good.txt"), "payload") << o.Text();
+    EXPECT_FALSE(Has(o.err, "garbage")) << o.Text();
+  };
+
+  r = &add("a Zip64 size of 2^64-1 (14.6)", {});
+  r->formats = {TFormat::Zip};
+  r->build = [](TFormat) { return ZipWithHugeSize(); };
+  r->says = {"huge.bin: refused, its declared size 18446744073709551615 is beyond what a file can hold"};
+  r->testExit = 1;
+  r->check = [](const TBox& b, TFormat, const TOutcome& o) {
+    EXPECT_FALSE(fs::exists(b.dest / "huge.bin")) << o.Text();
+    EXPECT_EQ(testenv::ReadFile(b.dest / "good.txt"), "payload") << o.Text();
+  };
   return rows;
 }
 

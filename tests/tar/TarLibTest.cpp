@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "TarTestUtil.h"
@@ -380,4 +382,97 @@ TEST(TarWriter, PrefetchedPathsGiveTheSameArchive) {
   Sh("tar -xf " + testenv::Quote((dir / "b.tar").string()) + " -C " + testenv::Quote(x.string()) + " --exclude docs/pipe");
   for (const char* n : {"docs/limit.bin", "docs/over.bin", "docs/mega.bin", "many/f299"})
     EXPECT_TRUE(testenv::ReadFile(x / n) == testenv::ReadFile(src / n)) << n;
+}
+
+TEST(TarHeader, SizeFieldsReadStrictly) {
+  struct Case {
+    std::string field;  // 12 bytes
+    bool ok;
+    int64_t value;
+  };
+  const Case cases[] = {
+      {std::string("00000000005\0", 12), true, 5},
+      {std::string("          5 ", 12), true, 5},
+      {std::string(12, '\0'), true, 0},
+      {std::string(12, ' '), true, 0},
+      {std::string("777777777777", 12), true, 077777777777LL * 8 + 7},  // twelve digits, no terminator
+      {std::string("zzzz\0\0\0\0\0\0\0\0", 12), false, 0},
+      {std::string("0000000005x\0", 12), false, 0},
+      {std::string("-0000000005\0", 12), false, 0},
+      {std::string("\x80\0\0\0\0\0\0\0\0\0\x01\x00", 12), true, 256},
+      {std::string("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xf0", 12), true, -16},
+      {std::string("\x80\0\0\0\x7f\xff\xff\xff\xff\xff\xff\xff", 12), true, INT64_MAX},
+      {std::string("\x80\0\0\0\x80\0\0\0\0\0\0\0", 12), false, 0},  // 2^63
+      {std::string("\x80\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 12), false, 0},
+      {std::string("\xff\xff\xff\xff\x80\0\0\0\0\0\0\0", 12), true, INT64_MIN},
+      {std::string("\xff\xff\xff\xfe\x80\0\0\0\0\0\0\0", 12), false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.field));
+    int64_t v = -1;
+    ASSERT_EQ(tarheader::ParseNumber(c.field.data(), 12, v), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(v, c.value);
+    }
+  }
+}
+
+namespace {
+
+// A header for `name` holding `data`, with its size field replaced by `sizeField` when given and
+// the checksum summed over signed bytes when `signedSum`.
+std::string Entry(const std::string& name, const std::string& data, const std::string& sizeField = "",
+                  bool signedSum = false) {
+  TTarDirRec r;
+  r.Name = name;
+  r.Size = static_cast<int64_t>(data.size());
+  r.Magic = "ustar";
+  std::string h(512, '\0');
+  tarheader::Build(r, h.data());
+  if (!sizeField.empty()) std::memcpy(h.data() + 124, sizeField.data(), 12);
+  std::memset(h.data() + 148, ' ', 8);
+  int sum = 0;
+  for (char c : h) sum += signedSum ? static_cast<signed char>(c) : static_cast<unsigned char>(c);
+  std::snprintf(h.data() + 148, 8, "%06o", static_cast<unsigned>(sum) & 0777777u);
+  std::string body = data;
+  body.resize((data.size() + 511) / 512 * 512, '\0');
+  return h + body;
+}
+
+}  // namespace
+
+// A header without a name is an entry (GNU tar and bsdtar go on); a size that is not a number, is
+// negative or is beyond 64 bits is damage at that header; a checksum summed over signed bytes reads.
+TEST(TarReader, DamagedSizesAndEmptyNames) {
+  const std::string first = Entry("first.txt", "one\n");
+  const std::string last = Entry("last.txt", "last\n") + std::string(1024, '\0');
+  {
+    TTarArchive ar(new TMemInput(first + Entry("", "nameless\n") + last), true);
+    const auto all = ReadAll(ar);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1].rec.Name, "");
+    EXPECT_EQ(all[2].data, "last\n");
+    EXPECT_FALSE(ar.Truncated());
+  }
+  for (const std::string& size : {std::string("zzzz\0\0\0\0\0\0\0\0", 12),
+                                  std::string("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xf0", 12),
+                                  std::string("\x80\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 12),
+                                  std::string("\x80\0\0\0\x7f\xff\xff\xff\xff\xff\xff\xff", 12)}) {
+    TTarArchive ar(new TMemInput(first + Entry("bad.txt", "data", size) + last), true);
+    TTarDirRec rec;
+    ASSERT_TRUE(ar.FindNext(rec));
+    try {
+      ar.FindNext(rec);
+      ADD_FAILURE() << "bad size read as " << rec.Size;
+    } catch (const ETarError& e) {
+      EXPECT_STREQ(e.what(), "Bad size field in the header at offset 1024: the archive is damaged");
+    }
+  }
+  {
+    TTarArchive ar(new TMemInput(Entry("caf\xc3\xa9.txt", "old", "", true) + last), true);
+    const auto all = ReadAll(ar);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_TRUE(all[0].rec.ChecksumOk);
+    EXPECT_EQ(all[0].data, "old");
+  }
 }

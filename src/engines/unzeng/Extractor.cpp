@@ -634,6 +634,13 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
                    ", written as " + out.Text()))
     return TPrep::Stop;
 
+  // No file holds more than 2^63 - 1 bytes: a larger declared size is damage, refused before writing.
+  if (e.uncompressedSize > uint64_t(INT64_MAX) || e.compressedSize > uint64_t(INT64_MAX))
+    return Msg(ErrStructure, name + ": refused, its declared size " + std::to_string(e.uncompressedSize) +
+                                 " is beyond what a file can hold")
+               ? TPrep::Skip
+               : TPrep::Stop;
+
   job = std::make_unique<TJob>();
   job->index = index;
   job->name = e.name;
@@ -691,6 +698,7 @@ TExtraction::TPrep TExtraction::Prepare(size_t index, std::unique_ptr<TJob>& job
     job.reset();
     return TPrep::Skip;
   }
+  // Both sizes are below 2^63 (checked above): the sum does not wrap.
   uint64_t wholeBytes = job->payloadLen + job->trailerLen + (job->method == MethodStored ? 0 : job->size);
   job->whole = wholeBytes <= std::min(budget_, kWholeBytes);
   job->memBytes = job->whole ? wholeBytes : kStreamChunk + TRingWriter::kSlots * TRingWriter::kSlotSize;
@@ -839,7 +847,9 @@ int TExtraction::Run() {
   for (size_t i : selected)
     if (!dir_.entries[i].IsDirectory()) {
       ++files;
-      bytes += dir_.entries[i].uncompressedSize;
+      // Sizes no file can hold are refused entry by entry, not counted; the sum never wraps.
+      const uint64_t size = dir_.entries[i].uncompressedSize;
+      if (size <= uint64_t(INT64_MAX)) bytes += std::min(size, UINT64_MAX - bytes);
     }
   if (!cancel_) Check(ev_.TotalFiles(files));
   if (!cancel_) Check(ev_.TotalSize(bytes));
