@@ -188,6 +188,7 @@ bool RunAndKillWhenWriting(const std::string& cmd, const std::function<bool(cons
   bool seen = false;
   const auto start = std::chrono::steady_clock::now();
   while (!seen && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return false;  // done before it was seen writing
     std::error_code ec;
     for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
          !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -217,9 +218,14 @@ void KilledExtraction(TFormat format) {
     const std::string cmd = "cd " + Quote(b.root.string()) + " && " + env + "TANDOR_UNZENG_MEMORY=0 exec " +
                             Quote(Tandor()) + " x -q " + Quote(b.archive.string()) + " -d " + Quote(b.dest.string()) +
                             " >/dev/null 2>&1";
-    // Killed as soon as it has its output open.
-    const bool seen = RunAndKillWhenWriting(
-        cmd, [&](const std::string& target) { return target.rfind(b.dest.string() + "/", 0) == 0; });
+    // Killed as soon as it has its output open; a run that ends before it is seen writing is tried again.
+    bool seen = false;
+    for (int attempt = 0; attempt < 5 && !seen; ++attempt) {
+      fs::remove_all(b.dest);
+      fs::create_directories(b.dest);
+      seen = RunAndKillWhenWriting(
+          cmd, [&](const std::string& target) { return target.rfind(b.dest.string() + "/", 0) == 0; });
+    }
     ASSERT_TRUE(seen) << "the run never opened its output";
     if (fs::exists(b.dest / "big.txt")) {
       EXPECT_EQ(testenv::ReadFile(b.dest / "big.txt"), content) << "a file under its real name is complete";
@@ -321,9 +327,14 @@ void KilledCreation(TFormat f) {
                             "exec " + Quote(Tandor()) + " a -q -r -1 " + Quote(b.archive.string()) + what +
                             " >/dev/null 2>&1";
     // Its output: unnamed ("root/#123 (deleted)") or a hidden temporary beside the archive.
-    const bool seen = RunAndKillWhenWriting(cmd, [&](const std::string& target) {
-      return target.rfind(b.root.string() + "/", 0) == 0 && target.find("/src/") == std::string::npos;
-    });
+    // A run that ends before it is seen writing is tried again.
+    bool seen = false;
+    for (int attempt = 0; attempt < 5 && !seen; ++attempt) {
+      fs::remove(b.archive);
+      seen = RunAndKillWhenWriting(cmd, [&](const std::string& target) {
+        return target.rfind(b.root.string() + "/", 0) == 0 && target.find("/src/") == std::string::npos;
+      });
+    }
     ASSERT_TRUE(seen) << "the run never opened its archive";
     for (const std::string& left : testenv::ListTree(b.root)) {
       if (left.rfind("src", 0) == 0 || left.rfind("box", 0) == 0) continue;
