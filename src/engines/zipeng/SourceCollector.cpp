@@ -60,6 +60,8 @@ std::string SourceCollector::StoredName(const std::string& fullPath, const std::
   std::string name;
   if (settings_.stripPaths) {
     name = BaseName(fullPath);
+  } else if (fullPath == base) {
+    return name;  // the root folder itself ("." or the root named again): nothing of its own to store
   } else if (base == "/") {
     name = fullPath.substr(1);
   } else if (fullPath.size() > base.size() && fullPath.compare(0, base.size(), base) == 0 &&

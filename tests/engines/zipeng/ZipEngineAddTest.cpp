@@ -83,6 +83,25 @@ TEST(ZipEngineAdd, TreeRoundTripsThroughPeersWithCallbackSequence) {
   EXPECT_EQ(Find(d, "text.txt")->method, zipfmt::kMethodDeflated);
 }
 
+// "." is the root folder itself: its contents are stored as "*.*" stores them, never the folder under
+// its absolute path.
+TEST(ZipEngineAdd, DotStoresTheFolderContentsOnly) {
+  fs::path src = MakeTree();
+  fs::path out = testenv::MakeTempDir("out");
+  EngineRunner eng;
+  std::vector<std::vector<std::string>> names;
+  for (const char* spec : {"*.*", "."}) {
+    EngineRun r;
+    r.archive = (out / (std::string(spec == std::string(".") ? "dot" : "all") + ".zip")).string();
+    r.specs = {{spec, src.string()}};
+    r.recurse = true;
+    r.separateDirs = true;
+    EXPECT_EQ(eng.Run(r), 8) << spec << ": " << eng.Messages();
+    names.push_back(Names(r.archive));
+  }
+  EXPECT_EQ(names[1], names[0]);
+}
+
 TEST(ZipEngineAdd, LevelsAndStoreSuffixes) {
   fs::path src = testenv::MakeTempDir("src");
   WriteFile(src / "a.txt", testenv::RandomBytes(50000, 3, true));
