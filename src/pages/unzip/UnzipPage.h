@@ -179,6 +179,8 @@ class TUnzipPage : public TPage {
   // The highlighted rows' entries (none: the whole archive, when every listed row is highlighted);
   // `any` tells whether a row is highlighted.
   TSelection HighlightedEntries(bool& any) const;
+  // The highlighted entries into `p`; false, with the message shown and the run ended, when none is.
+  bool SelectHighlighted(TExtractParams& p);
   // Runs the extract job of the shown archive on the runner; `done` and `onMessage` run on this thread.
   void StartUnzipJob(TExtractParams params, const std::function<void(const TJobResult&)>& done,
                      const std::function<void(const TStatus&)>& onMessage = {});

@@ -258,18 +258,22 @@ void TUnzipPage::StartUnzipJob(TExtractParams params, const std::function<void(c
       });
 }
 
+bool TUnzipPage::SelectHighlighted(TExtractParams& p) {
+  bool any = false;
+  p.Selection = HighlightedEntries(any);
+  if (any) return true;
+  Host.DisableAll();
+  ShowError(kNoHighlight);
+  FinishUnzip(true);
+  return false;
+}
+
 void TUnzipPage::UnzipZipFile(const std::string& destination) {
   // 7.1 Entries whose names reach outside the destination.
   if (!ZipFileSecurityCheck()) return FinishUnzip(false);
   const TSettings& s = Host.Settings();
-  bool any = false;
   TExtractParams p;
-  p.Selection = HighlightedEntries(any);
-  if (!any) {
-    Host.DisableAll();
-    ShowError(kNoHighlight);
-    return FinishUnzip(true);
-  }
+  if (!SelectHighlighted(p)) return;
   p.Destination = destination;
   p.DirNames = s.UnzipFolders;
   p.Overwrite = s.UnzipOverwrite ? TOverwriteMode::Always : TOverwriteMode::Ask;
@@ -291,14 +295,8 @@ void TUnzipPage::UnzipZipFile(const std::string& destination) {
 }
 
 void TUnzipPage::UnzipTarFile(const std::string& destination) {
-  bool any = false;
   TExtractParams p;
-  p.Selection = HighlightedEntries(any);
-  if (!any) {
-    Host.DisableAll();
-    ShowError(kNoHighlight);
-    return FinishUnzip(true);
-  }
+  if (!SelectHighlighted(p)) return;
   p.Destination = destination;
   StartUnzipJob(std::move(p), [this](const TJobResult& r) {
     if (r.Status.Failed() && !r.Status.IsCancelled()) {
