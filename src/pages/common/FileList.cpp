@@ -178,6 +178,20 @@ void TFileListView::SelectRow(int row, bool selected) {
                                                       QItemSelectionModel::Rows);
 }
 
+void TFileListView::SelectRows(std::vector<int> rows) {
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  QItemSelection selection;
+  const int last = model_->columnCount() - 1;
+  for (size_t i = 0; i < rows.size();) {
+    size_t j = i;
+    while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
+    if (rows[i] >= 0 && rows[j] < model_->Count()) selection.select(model_->index(rows[i], 0), model_->index(rows[j], last));
+    i = j + 1;
+  }
+  selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
 bool TFileListView::IsSelected(int row) const { return selectionModel()->isRowSelected(row, {}); }
 
 void TFileListView::dragEnterEvent(QDragEnterEvent* e) {

@@ -74,6 +74,8 @@ class TFileListView : public QTreeView {
   void SelectAllRows();
   void SelectNone();
   void SelectRow(int row, bool selected = true);
+  // Highlights exactly these rows (any order, repeats allowed) in one step, as contiguous ranges.
+  void SelectRows(std::vector<int> rows);
   bool IsSelected(int row) const;
   void selectAll() override;  // Ctrl+A
 

@@ -197,6 +197,7 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
   Host.SetCaption(archive);
   TListRow row;
   row.File = QString::fromStdString(inner);
+  row.Id = 0;  // the one entry of a gzip file
   const QFileInfo info(QString::fromStdString(archive));
   if (!info.exists()) {
     row.Icon = -1;

@@ -23,6 +23,7 @@
 #include "pages/common/IconLists.h"
 #include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
+#include "pages/unzip/EntryLauncher.h"
 #include "pages/unzip/RowSink.h"
 #include "pages/unzip/UnzipOptionsForm.h"
 #include "pages/unzip/UnzipRun.h"
@@ -115,13 +116,12 @@ TUnzipPage::TUnzipPage(IPageHost& host) : TPage(host) {
   connect(UnzipButton, &QPushButton::clicked, this, [this] { UnzipButtonClick(); });
   connect(UnzipResetButton, &QPushButton::clicked, this, [this] { UnzipResetButtonClick(); });
   connect(UnzipPropertiesButton, &QPushButton::clicked, this, [this] { UnzipPropertiesButtonClick(); });
-  connect(SelectAllButton, &QPushButton::clicked, this, [this] { VisibleList()->SelectAllRows(); });
-  connect(UnSelectAllButton, &QPushButton::clicked, this, [this] { VisibleList()->SelectNone(); });
   ConnectExitButton(UnzipCloseButton, false);
   ConnectHelpButton(UnzipHelpButton, "unzip.html");
   UseSharedIcons(UnzipListView, true);
   UseSharedIcons(UnzipFilteredListView, true);
   AutoThumbTimer.setInterval(200);
+  SetUpSelection();
 }
 
 TUnzipPage::~TUnzipPage() { StopWork(); }

@@ -26,6 +26,9 @@ class TRowSink;
 struct TRowBatch;
 class Tunzipthread;
 class TUnzipQuestions;
+class TUnzipPopupMenu;
+class TEntryLauncher;
+enum class TLaunchProgram;
 struct TJobResult;
 
 class TUnzipPage : public TPage {
@@ -125,6 +128,30 @@ class TUnzipPage : public TPage {
   // Carries the highlights of the filtered list over to the full list.
   void SetFilteredSelect();
 
+  // --- Highlight, popup menu, launching (UnzipSelection.cpp) ----------------------------------
+  void SelectAllButtonClick();    // ALL
+  void UnSelectAllButtonClick();  // None
+  // Highlights or clears every row of the full list; the selection buttons follow.
+  void UnzipLVSelect(bool on);
+  // UNZIP, SAVE and TAG, enabled and disabled together.
+  void SetSelectionButtons(bool on);
+  // A plain left click on a row of either list (the filtered list carries its row across first).
+  void UnzipListViewMouseDown();
+  void UnzipFilteredListViewMouseDown();
+  void UnzipFilteredListViewMouseDown(TLaunchProgram program);
+  // After a mouse release on `list`: the selection buttons follow its highlight.
+  void ListMouseUp(TFileListView* list);
+  // The popup menu of both lists; other parts add their entries with AddEntry.
+  TUnzipPopupMenu* UnzipPopupMenu;
+  // Enables the menu's items for `list` (the one it opens on).
+  void UnzipPopupMenuPopup(TFileListView* list);
+  // Extracts the full list's first highlighted row alone into the working folder and opens it.
+  void UnzipLaunchFile(TLaunchProgram program);
+  // The launcher behind UnzipLaunchFile; set its PictureViewer and IsPicture to show pictures.
+  TEntryLauncher& Launcher() { return *launcher_; }
+  // True while a launch extracts its entry.
+  bool Launching() const { return launching_; }
+
   // True while a listing or an extraction runs.
   bool Busy() const { return listing_ || unzipping_; }
   bool Unzipping() const { return unzipping_; }
@@ -193,6 +220,9 @@ class TUnzipPage : public TPage {
   void HideListsForListing();
   void SetWaitCursor(bool on);
 
+  void SetUpSelection();
+  std::unique_ptr<TEntryLauncher> launcher_;
+  bool launching_ = false;
   QStackedWidget* lists_;
   std::vector<int> extensionIcons_;  // icon of each extension id of the running listing
   int64_t progressScale_ = 1;        // listing progress: entries per progress step

@@ -53,20 +53,6 @@ std::string SystemDiskWarning(int64_t freeBytes) {
          "SELECT A DIFFERENT DRIVE\n\nEXTRACT THE ZIP FILE TO THE \"/\" FILE SYSTEM?";
 }
 
-// Highlights the given rows (ascending) with one selection of contiguous ranges.
-void SelectListRows(TFileListView& list, const std::vector<int>& rows) {
-  QItemSelection selection;
-  const TFileListModel& m = *list.Model();
-  const int last = m.columnCount() - 1;
-  for (size_t i = 0; i < rows.size();) {
-    size_t j = i;
-    while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
-    selection.select(m.index(rows[i], 0), m.index(rows[j], last));
-    i = j + 1;
-  }
-  list.selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-}
-
 }  // namespace
 
 namespace {
@@ -125,10 +111,16 @@ void TUnzipPage::DoUnzip(QObject* sender) {
 }
 
 void TUnzipPage::SetFilteredSelect() {
-  for (int r : UnzipFilteredListView->SelectedRows()) {
+  const std::vector<int> rows = UnzipFilteredListView->SelectedRows();
+  if (rows.empty()) return;
+  std::vector<int> sources;
+  sources.reserve(rows.size());
+  for (int r : rows) {
     const qint64 source = UnzipFilteredListView->Model()->Row(r).Data;
-    if (source >= 0 && source < UnzipListView->Count()) UnzipListView->SelectRow(static_cast<int>(source));
+    if (source >= 0 && source < UnzipListView->Count()) sources.push_back(static_cast<int>(source));
   }
+  UnzipListView->SelectRows(std::move(sources));
+  SetSelectionButtons(UnzipListView->selectionModel()->hasSelection());
 }
 
 bool TUnzipPage::ZipFileSecurityCheck() {
@@ -155,7 +147,7 @@ bool TUnzipPage::ZipFileSecurityCheck() {
       kept.push_back(r - static_cast<int>(d));
     }
     UnzipListView->Model()->RemoveRows(dangerous);
-    SelectListRows(*UnzipListView, kept);
+    UnzipListView->SelectRows(kept);
   }
   return result != TZipSecurityForm::kHalt;
 }
