@@ -11,13 +11,13 @@ namespace {
 class TSameDisks : public IZipDiskProvider {
  public:
   explicit TSameDisks(std::string_view bytes) : input_(bytes) {}
-  IZipInput& GetDisk(int32_t) override {
+  const IArchiveInput& GetDisk(int32_t) override {
     if (++calls_ > 4) throw EZipKit(11001);
     return input_;
   }
 
  private:
-  TZipMemoryInput input_;
+  TArchiveMemory input_;
   int calls_ = 0;
 };
 
@@ -25,7 +25,7 @@ class TSameDisks : public IZipDiskProvider {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  TZipMemoryInput input(bytes);
+  TArchiveMemory input(bytes);
   TEndRecordScan scan;
   if (ScanEndRecord(input, scan) != TEndScanStatus::Found) return 0;
   TSameDisks disks(bytes);

@@ -23,6 +23,10 @@ void TJobContext::Message(const TStatus& status) {
   if (OnMessage) OnMessage(status);
 }
 
+void TJobContext::Note(const std::string& text) {
+  if (OnMessage) OnMessage(TStatus::Warning(text));
+}
+
 void TJobContext::Refuse(const std::string& name, const std::string& why) {
   Refused.push_back(name);
   ++Counts.Skipped;

@@ -51,6 +51,9 @@ class TJobContext {
   void Progress(uint64_t done, uint64_t total, const std::string& name);
   // A warning or failure as it happens: kept (warnings in Warnings), merged into Status, passed on.
   void Message(const TStatus& status);
+  // Says something worth knowing about a readable archive (data in front of it, bytes after its
+  // end) as a warning that leaves the outcome as it is.
+  void Note(const std::string& text);
   // An entry or file left out: its name goes to Refused, the reason is a Warning message.
   void Refuse(const std::string& name, const std::string& why);
 

@@ -81,7 +81,9 @@ class TZipAdapter final : public IArchiveAdapter {
     if (kit_.ZipFileName().empty()) {
       return {TStatusCode::Damaged, path + ": " + (kit_.LastMessage.empty() ? "not a zip archive" : kit_.LastMessage)};
     }
-    // The reader's complaints about a readable archive stay its own; they are not the run's.
+    // The reader's warnings about a readable archive (data in front of the zip data, bytes after its
+    // end) are said, but they are not the run's outcome.
+    if (kit_.ErrCode == 10203 || kit_.ErrCode == 10204) ctx.Note(ReadWarning());
     kit_.ErrCode = 0;
     path_ = path;
     return {};
@@ -208,6 +210,16 @@ class TZipAdapter final : public IArchiveAdapter {
   TZipKit& Kit() { return kit_; }
 
  private:
+  // The text of the directory reader's warning, with the size of the data in front when that is why.
+  std::string ReadWarning() const {
+    std::string text = kit_.LastMessage;
+    const TZipEndRecord& rec = kit_.EndRecord();
+    const int64_t shift = kit_.CentralDirOffset() - static_cast<int64_t>(std::min<uint64_t>(rec.DirOffset, INT64_MAX));
+    if (kit_.ErrCode == 10203 && kit_.OffsetMismatch() && rec.DirStartDisk == rec.ThisDisk && shift > 0)
+      text += " (" + std::to_string(shift) + " bytes in front of the zip data)";
+    return text;
+  }
+
   // Events of the component to the context; `run` tells which engine's codes the messages carry.
   void Wire(TJobContext& ctx, TEngineRun run) {
     run_ = run;

@@ -146,8 +146,6 @@ Status ReadBlock(ByteSource& src, Format format, uint64_t offset, Block& block, 
 uint32_t Crc32(uint32_t crc, const void* data, size_t n);
 // Decodes the RAR 4 Unicode name field (ASCII part, zero, encoded part) into UTF-8.
 std::string DecodeRar4UnicodeName(const uint8_t* field, size_t size);
-std::string Cp437ToUtf8(const uint8_t* s, size_t n);
-bool IsValidUtf8(const uint8_t* s, size_t n);
 // DOS date-time (local) <-> seconds since 1970.
 int64_t DosTimeToUnix(uint32_t dos);
 uint32_t UnixToDosTime(int64_t t);

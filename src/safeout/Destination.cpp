@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/FileSystem.h"
+
 namespace safeout {
 
 namespace {
@@ -457,14 +459,7 @@ void TDestination::FinishFolders() {
   folderAttrs_.clear();
 }
 
-int64_t TDestination::FreeBytes() const { return root_ ? safeout::FreeBytes(root_->Fd()) : -1; }
-
-int64_t FreeBytes(int fd) {
-  if (const char* env = std::getenv("TANDOR_UNZENG_FREE_BYTES"); env && *env) return std::strtoll(env, nullptr, 10);
-  struct statvfs st {};
-  if (::fstatvfs(fd, &st) != 0 || st.f_blocks == 0) return -1;
-  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
-}
+int64_t TDestination::FreeBytes() const { return root_ ? FreeOnDiskAt(root_->Fd(), path_) : -1; }
 
 unsigned Umask() {
   unsigned mask = 022;

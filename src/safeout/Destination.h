@@ -93,7 +93,8 @@ class TDestination {
   // Sets the recorded folder modes and times, deepest first. Call once every file is written.
   void FinishFolders();
 
-  // Bytes free for this user on the destination's file system; negative when unknown.
+  // Bytes free for this user on the destination's file system (FreeOnDiskAt, with its test hook);
+  // negative when unknown.
   int64_t FreeBytes() const;
 
  private:
@@ -123,9 +124,6 @@ class TDestination {
   std::atomic<bool> noTmpfile_{false};
 };
 
-// Bytes free for this user on the file system of `fd`; negative when unknown.
-// TANDOR_UNZENG_FREE_BYTES answers instead (tests).
-int64_t FreeBytes(int fd);
 
 // The process umask, read without changing it.
 unsigned Umask();

@@ -1,7 +1,7 @@
 #pragma once
-// Reading a zip archive's end record and central directory from a random-access input.
-// Every failure throws EZipKit with the message id of the step that failed; no read leaves the
-// bytes actually present.
+// The zip component's side of the one zip directory parser (formats/ZipDirectory.h): the end record
+// and central directory read into the component's records. Every failure throws EZipKit with the
+// message id of the step that failed.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,62 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ArchiveInput.h"
 #include "zip/ZipKitTypes.h"
-
-// One file (one disk of a set) read by position.
-class IZipInput {
- public:
-  virtual ~IZipInput() = default;
-  virtual int64_t Size() const = 0;
-  // Reads up to n bytes at pos into dst; returns the count read (short at the end), -1 on failure.
-  virtual int64_t ReadAt(int64_t pos, void* dst, size_t n) = 0;
-};
-
-// A file opened for reading.
-class TZipFileInput : public IZipInput {
- public:
-  // Null when the file cannot be opened.
-  static std::unique_ptr<TZipFileInput> Open(const std::string& path);
-  ~TZipFileInput() override;
-  int64_t Size() const override { return size_; }
-  int64_t ReadAt(int64_t pos, void* dst, size_t n) override;
-  int Fd() const { return fd_; }
-
- private:
-  TZipFileInput(int fd, int64_t size) : fd_(fd), size_(size) {}
-  int fd_;
-  int64_t size_;
-};
-
-// Bytes in memory (not copied; they must outlive the input).
-class TZipMemoryInput : public IZipInput {
- public:
-  explicit TZipMemoryInput(std::string_view bytes) : bytes_(bytes) {}
-  int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
-  int64_t ReadAt(int64_t pos, void* dst, size_t n) override;
-
- private:
-  std::string_view bytes_;
-};
 
 // Hands the reader the other disks of a multi-disk set.
 class IZipDiskProvider {
  public:
   virtual ~IZipDiskProvider() = default;
   // Makes disk n (0-based) current and returns its input; throws EZipKit when it cannot.
-  virtual IZipInput& GetDisk(int32_t n) = 0;
+  virtual const IArchiveInput& GetDisk(int32_t n) = 0;
 };
-
-// Record signatures.
-constexpr uint32_t kSigLocalHeader = 0x04034b50;
-constexpr uint32_t kSigCentralHeader = 0x02014b50;
-constexpr uint32_t kSigEndRecord = 0x06054b50;
-constexpr uint32_t kSigSpanMarker = 0x08074b50;
-constexpr uint32_t kSigZip64EndRecord = 0x06064b50;
-constexpr uint32_t kSigZip64Locator = 0x07064b50;
-constexpr int kEndRecordSize = 22;
-constexpr int kCentralHeaderSize = 46;
-constexpr int kMaxCommentSize = 65535;
 
 // The end record's values, with the Zip64 end record's values put in where the classic record
 // holds its "see Zip64" marks.
@@ -77,6 +31,7 @@ struct TZipEndRecord {
   uint64_t DirOffset = 0;
   uint16_t CommentLength = 0;
   bool IsZip64 = false;
+  bool Zip64Missing = false;  // a Zip64 locator points to no Zip64 end record
   int64_t Zip64Bytes = 0;  // Zip64 end record plus locator standing before the end record
 };
 
@@ -92,8 +47,9 @@ struct TEndRecordScan {
 
 enum class TEndScanStatus { Found, NotFound, SeekError, ReadError };
 
-// Finds the end record: the last 22 bytes first, else a backwards scan over the last 65,557 bytes.
-TEndScanStatus ScanEndRecord(IZipInput& in, TEndRecordScan& out);
+// Finds the end record in the last 65,557 bytes (zipfmt::FindEndRecord: a signature inside the
+// comment does not hide the real record).
+TEndScanStatus ScanEndRecord(const IArchiveInput& in, TEndRecordScan& out);
 
 struct TZipDirOptions {
   bool UseDirOnlyEntries = false;
@@ -118,9 +74,9 @@ struct TZipDirEvents {
 
 // Reads the central directory described by `scan`. `current` is the input holding the end
 // record, `disks` supplies other parts (null: single file). Throws EZipKit.
-void ReadCentralDirectory(const TEndRecordScan& scan, IZipInput& current, IZipDiskProvider* disks,
+void ReadCentralDirectory(const TEndRecordScan& scan, const IArchiveInput& current, IZipDiskProvider* disks,
                           const TZipDirOptions& options, const TZipDirEvents& events, TZipDirResult& out);
 
-// Converts a stored name or comment to UTF-8 by the archive's rules (bit 11, code page).
+// Converts a stored comment to UTF-8 by the archive's rules (bit 11, code page).
 std::string ConvertStoredText(std::string_view raw, uint16_t flags, uint8_t host, uint8_t madeBy,
                               CodePageOpts codePage);

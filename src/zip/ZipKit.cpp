@@ -13,6 +13,7 @@
 #include "core/Prompt.h"
 #include "core/TextUtil.h"
 #include "platform/FileSystem.h"
+#include "formats/ZipFormat.h"
 #include "zip/ZipCodePage.h"
 #include "zip/ZipMessages.h"
 #include "zip/ZipSpanNames.h"
@@ -160,7 +161,7 @@ void TZipKit::ClearDirectoryState() {
 }
 
 // Applies a scan of `input` to the component; raise mode throws when no end record is found.
-void TZipKit::ScanEndRecordOf(IZipInput& input, bool raiseMode, bool& found) {
+void TZipKit::ScanEndRecordOf(const IArchiveInput& input, bool raiseMode, bool& found) {
   comment_.clear();
   endRecordOffset_ = 0;
   TEndRecordScan scan;
@@ -206,11 +207,11 @@ bool TZipKit::ReadEndRecord(bool raiseMode) {
 class TZipKit::TReadDisks : public IZipDiskProvider {
  public:
   explicit TReadDisks(TZipKit& kit) : kit_(kit) {}
-  IZipInput& GetDisk(int32_t n) override { return kit_.OpenDiskForRead(kit_.zipFileName_, n, input_); }
+  const IArchiveInput& GetDisk(int32_t n) override { return kit_.OpenDiskForRead(kit_.zipFileName_, n, input_); }
 
  private:
   TZipKit& kit_;
-  std::unique_ptr<TZipFileInput> input_;
+  std::unique_ptr<TArchiveFile> input_;
 };
 
 void TZipKit::AskForDisk(const std::string& name, int32_t disk) {
@@ -231,7 +232,7 @@ void TZipKit::AskForDisk(const std::string& name, int32_t disk) {
     throw EZipKit(kMsgUserCanceled);
 }
 
-IZipInput& TZipKit::OpenDiskForRead(const std::string& name, int32_t disk, std::unique_ptr<TZipFileInput>& input) {
+const IArchiveInput& TZipKit::OpenDiskForRead(const std::string& name, int32_t disk, std::unique_ptr<TArchiveFile>& input) {
   input.reset();
   currentDisk_ = disk;
   const TDriveKind kind = Media->DriveKind(name);
@@ -244,7 +245,7 @@ IZipInput& TZipKit::OpenDiskForRead(const std::string& name, int32_t disk, std::
         continue;
     }
     const std::string path = numberedFiles && disk >= 0 ? SplitPartName(name, disk, lastDisk_) : name;
-    input = TZipFileInput::Open(path);
+    input = TArchiveFile::Open(path);
     if (input) return *input;
     if (kind == TDriveKind::Fixed || kind == TDriveKind::Network)
       throw EZipKit(11001, ZipKitMessageText(11001) + ": " + path, true);
@@ -318,7 +319,7 @@ void TZipKit::ReadDirectory() {
 
 void TZipKit::SetArchiveComment(const std::string& text) {
   std::string stored = IsOemText(CodePage, lastHostSystem_, lastVersionMadeBy_) ? Utf8ToOem(text) : text;
-  if (stored.size() > kMaxCommentSize) stored.resize(kMaxCommentSize);
+  if (stored.size() > zipfmt::kMaxCommentSize) stored.resize(zipfmt::kMaxCommentSize);
   comment_ = stored;
   if (zipFileName_.empty()) {
     comment_.clear();
@@ -329,12 +330,12 @@ void TZipKit::SetArchiveComment(const std::string& text) {
   // A byte-split set keeps its end record in its last part.
   std::string file;
   int64_t recordOffset = endRecordOffset_;
-  const bool located = LocateInPart(zipFileName_, kEndRecordSize + int64_t{endRecord_.CommentLength}, file, recordOffset);
+  const bool located = LocateInPart(zipFileName_, zipfmt::kEndOfCentralSize + int64_t{endRecord_.CommentLength}, file, recordOffset);
   const int fd = located ? ::open(file.c_str(), O_RDWR | O_CLOEXEC) : -1;
   try {
     if (!located) throw EZipKit(11030);
     if (fd < 0) throw EZipKit(11001);
-    uint8_t rec[kEndRecordSize];
+    uint8_t rec[zipfmt::kEndOfCentralSize];
     const ssize_t got = ::pread(fd, rec, sizeof rec, recordOffset);
     if (got < 0) throw EZipKit(11008);
     if (got != static_cast<ssize_t>(sizeof rec) || rec[0] != 0x50 || rec[1] != 0x4B || rec[2] != 0x05 || rec[3] != 0x06) throw EZipKit(11011);
@@ -342,14 +343,14 @@ void TZipKit::SetArchiveComment(const std::string& text) {
     rec[21] = static_cast<uint8_t>(stored.size() >> 8);
     writing = true;
     if (::pwrite(fd, rec, sizeof rec, recordOffset) != static_cast<ssize_t>(sizeof rec)) throw EZipKit(11030);
-    const int64_t commentPos = recordOffset + kEndRecordSize;
+    const int64_t commentPos = recordOffset + zipfmt::kEndOfCentralSize;
     if (!stored.empty() &&
         ::pwrite(fd, stored.data(), stored.size(), commentPos) != static_cast<ssize_t>(stored.size()))
       throw EZipKit(11010);
     const int64_t end = commentPos + static_cast<int64_t>(stored.size());
     if (::ftruncate(fd, end) != 0) throw EZipKit(11010);
     endRecord_.CommentLength = static_cast<uint16_t>(stored.size());
-    fileEnd_ = physicalSize_ = endRecordOffset_ + kEndRecordSize + static_cast<int64_t>(stored.size());
+    fileEnd_ = physicalSize_ = endRecordOffset_ + zipfmt::kEndOfCentralSize + static_cast<int64_t>(stored.size());
     writing = false;
   } catch (const EZipKit& e) {
     ReportException(e);

@@ -252,9 +252,9 @@ class TZipKit {
 
   void ClearDirectoryState();
   int32_t WriteShiftedDirectory(int from, int64_t dirPos, int to, int64_t shift);
-  void ScanEndRecordOf(IZipInput& input, bool raiseMode, bool& found);
+  void ScanEndRecordOf(const IArchiveInput& input, bool raiseMode, bool& found);
   // Opens part `disk` of the set whose last part is `name` (asking for the disk on removable media).
-  IZipInput& OpenDiskForRead(const std::string& name, int32_t disk, std::unique_ptr<TZipFileInput>& input);
+  const IArchiveInput& OpenDiskForRead(const std::string& name, int32_t disk, std::unique_ptr<TArchiveFile>& input);
   void AskForDisk(const std::string& name, int32_t disk);
   void ReportText(int32_t id, const std::string& text, bool display);
 

@@ -15,6 +15,7 @@
 
 #include "SfxFormat.h"
 #include "core/TextUtil.h"
+#include "formats/ZipFormat.h"
 #include "platform/Paths.h"
 #include "safeout/Destination.h"
 #include "zip/ZipKit.h"
@@ -23,6 +24,13 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr uint32_t kSigCentralHeader = zipfmt::kCentralHeaderSig;
+constexpr uint32_t kSigEndRecord = zipfmt::kEndOfCentralSig;
+constexpr uint32_t kSigZip64EndRecord = zipfmt::kZip64EndSig;
+constexpr uint32_t kSigZip64Locator = zipfmt::kZip64LocatorSig;
+constexpr int kEndRecordSize = static_cast<int>(zipfmt::kEndOfCentralSize);
+constexpr int kCentralHeaderSize = static_cast<int>(zipfmt::kCentralHeaderSize);
 
 constexpr char kSfxExtension[] = ".run";
 constexpr char kZipExtension[] = ".zip";
@@ -131,7 +139,7 @@ std::string ChangeExtension(const std::string& name, size_t fromLength, const ch
 // The directory of a written file, read back quietly: its entry count, or -1 when it does not read.
 int64_t ReadBackEntries(const std::string& path, bool& offsetMismatch) {
   try {
-    auto input = TZipFileInput::Open(path);
+    auto input = TArchiveFile::Open(path);
     if (!input) return -1;
     TEndRecordScan scan;
     if (ScanEndRecord(*input, scan) != TEndScanStatus::Found) return -1;

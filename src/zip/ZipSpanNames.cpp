@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdio>
 
 #include "core/TextUtil.h"
@@ -101,21 +102,21 @@ std::unique_ptr<TZipPartsInput> TZipPartsInput::Open(const std::vector<std::stri
   std::unique_ptr<TZipPartsInput> in(new TZipPartsInput);
   int64_t start = 0;
   for (const std::string& p : parts) {
-    auto f = TZipFileInput::Open(p);
+    auto f = TArchiveFile::Open(p);
     if (!f) return nullptr;
     in->starts_.push_back(start);
-    start += f->Size();
+    start += static_cast<int64_t>(f->Size());
     in->parts_.push_back(std::move(f));
   }
   in->starts_.push_back(start);
   return in;
 }
 
-int64_t TZipPartsInput::ReadAt(int64_t pos, void* dst, size_t n) {
-  if (pos < 0) return -1;
+int64_t TZipPartsInput::ReadAt(uint64_t pos, void* dst, size_t n) const {
+  if (pos > uint64_t(INT64_MAX)) return -1;
   size_t done = 0;
   for (size_t i = 0; i < parts_.size() && done < n; ++i) {
-    const int64_t at = pos + static_cast<int64_t>(done);
+    const int64_t at = int64_t(pos) + static_cast<int64_t>(done);
     if (at >= starts_[i + 1]) continue;
     const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - done), starts_[i + 1] - at));
     const int64_t got = parts_[i]->ReadAt(at - starts_[i], static_cast<char*>(dst) + done, want);
@@ -126,14 +127,14 @@ int64_t TZipPartsInput::ReadAt(int64_t pos, void* dst, size_t n) {
   return static_cast<int64_t>(done);
 }
 
-std::unique_ptr<IZipInput> OpenArchiveInput(const std::string& name, int& parts) {
+std::unique_ptr<IArchiveInput> OpenArchiveInput(const std::string& name, int& parts) {
   parts = 1;
   const TSplitSet set = FindSplitSet(name);
   if (set.Naming == TSplitNaming::ByteSplit) {
     parts = static_cast<int>(set.Parts.size());
     return TZipPartsInput::Open(set.Parts);
   }
-  return TZipFileInput::Open(name);
+  return TArchiveFile::Open(name);
 }
 
 bool LocateInPart(const std::string& name, int64_t recordSize, std::string& file, int64_t& offset) {

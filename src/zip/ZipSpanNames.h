@@ -32,21 +32,21 @@ std::string SplitPartName(const std::string& lastPart, int32_t disk, int32_t las
 std::string SpanWritePartName(const std::string& target, int partNumber);
 
 // The byte-split parts read as one file.
-class TZipPartsInput : public IZipInput {
+class TZipPartsInput : public IArchiveInput {
  public:
   // Null when a part cannot be opened.
   static std::unique_ptr<TZipPartsInput> Open(const std::vector<std::string>& parts);
-  int64_t Size() const override { return starts_.empty() ? 0 : starts_.back(); }
-  int64_t ReadAt(int64_t pos, void* dst, size_t n) override;
+  uint64_t Size() const override { return starts_.empty() ? 0 : uint64_t(starts_.back()); }
+  int64_t ReadAt(uint64_t pos, void* dst, size_t n) const override;
 
  private:
-  std::vector<std::unique_ptr<TZipFileInput>> parts_;
+  std::vector<std::unique_ptr<TArchiveFile>> parts_;
   std::vector<int64_t> starts_;  // start of each part, then the total size
 };
 
 // Opens an archive for reading: a byte-split set as the concatenation of its parts (`parts` gets
 // their count), anything else as the file itself (`parts` 1). Null when it cannot be opened.
-std::unique_ptr<IZipInput> OpenArchiveInput(const std::string& name, int& parts);
+std::unique_ptr<IArchiveInput> OpenArchiveInput(const std::string& name, int& parts);
 
 // Where the end record at `offset` of the archive `name` lies on disk: for a byte-split set the
 // part holding it and the offset within that part. False when the record is not whole in one part.

@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 #include "core/TextUtil.h"
 #include "zip/ZipKit.h"
 #include "zip/ZipMessages.h"
@@ -93,11 +93,11 @@ class TJoinOut {
 // The parts of a set read one after another as one stream. Positions are (part, offset).
 class TSetStream {
  public:
-  using TOpen = std::function<std::unique_ptr<TZipFileInput>(int32_t disk)>;
+  using TOpen = std::function<std::unique_ptr<TArchiveFile>(int32_t disk)>;
   using TName = std::function<std::string(int32_t disk)>;
 
   // `last` is the last part, already open; its bytes from `lastLimit` on (the end records) are not read.
-  TSetStream(TOpen open, TName name, int32_t lastDisk, std::unique_ptr<TZipFileInput> last, int64_t lastLimit)
+  TSetStream(TOpen open, TName name, int32_t lastDisk, std::unique_ptr<TArchiveFile> last, int64_t lastLimit)
       : open_(std::move(open)), name_(std::move(name)), lastDisk_(lastDisk), lastLimit_(lastLimit),
         input_(std::move(last)), disk_(lastDisk) {
     size_ = lastLimit_;
@@ -159,14 +159,15 @@ class TSetStream {
     input_ = open_(disk);
     disk_ = disk;
     offset_ = 0;
-    size_ = disk == lastDisk_ ? std::min(lastLimit_, input_->Size()) : input_->Size();
+    const int64_t size = static_cast<int64_t>(input_->Size());
+    size_ = disk == lastDisk_ ? std::min(lastLimit_, size) : size;
   }
 
   TOpen open_;
   TName name_;
   int32_t lastDisk_;
   int64_t lastLimit_;
-  std::unique_ptr<TZipFileInput> input_;
+  std::unique_ptr<TArchiveFile> input_;
   int32_t disk_;
   int64_t offset_ = 0;
   int64_t size_ = 0;
@@ -222,14 +223,14 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
     currentDisk_ = -1;
     const TDriveKind kind = Media->DriveKind(setName);
     const bool removable = kind == TDriveKind::Removable || kind == TDriveKind::CdRom;
-    std::unique_ptr<TZipFileInput> last;
+    std::unique_ptr<TArchiveFile> last;
     TEndRecordScan scan;
     std::string lastName = setName;
     TSplitSet set;
     if (removable) {
       for (;;) {
         AskForDisk(setName, -1);
-        last = TZipFileInput::Open(setName);
+        last = TArchiveFile::Open(setName);
         if (!last) {
           ReportMessage(11002);
           continue;
@@ -240,7 +241,7 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
       set = FindSplitSet(setName);
       lastName = set.LastPart;
       if (set.Naming != TSplitNaming::ByteSplit) {
-        last = TZipFileInput::Open(lastName);
+        last = TArchiveFile::Open(lastName);
         if (!last) throw Failure(11001, lastName);
         if (ScanEndRecord(*last, scan) != TEndScanStatus::Found) {
           const int n = PartNumberOfName(lastName);
@@ -265,12 +266,12 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
         OnProgress(this, PtTotalSize, std::string(), total);
       }
       for (const std::string& p : set.Parts) {
-        auto part = TZipFileInput::Open(p);
+        auto part = TArchiveFile::Open(p);
         if (!part) throw Failure(11001, p);
         if (OnMessage) OnMessage(this, 0, ZipKitMessageText(10105) + ExtractFileName(p));
-        if (OnProgress) OnProgress(this, PtNewFile, ExtractFileName(p), part->Size());
+        if (OnProgress) OnProgress(this, PtNewFile, ExtractFileName(p), static_cast<int64_t>(part->Size()));
         try {
-          out.Copy(part->Fd(), 0, part->Size(), 11021);
+          out.Copy(part->Fd(), 0, static_cast<int64_t>(part->Size()), 11021);
         } catch (const EZipKit& e) {
           if (e.Id() == 11021) throw Failure(11021, p);
           throw;
@@ -278,7 +279,7 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
       }
       out.Flush(11010);
       ShowProgress = false;
-      auto joined = TZipFileInput::Open(workName);
+      auto joined = TArchiveFile::Open(workName);
       if (!joined || ScanEndRecord(*joined, scan) != TEndScanStatus::Found) {
         if (set.Parts.size() == 1) throw EZipKit(11037);
         throw EZipKit(11038, static_cast<int64_t>(set.Parts.size()));
@@ -290,7 +291,7 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
       const int32_t dirDisk = static_cast<int32_t>(std::min<uint32_t>(rec.DirStartDisk, INT32_MAX));
       if (dirDisk > lastDisk) throw Failure(11008, lastName);
       std::string comment(rec.CommentLength, '\0');
-      if (last->ReadAt(scan.EndRecordOffset + kEndRecordSize, comment.data(), comment.size()) !=
+      if (last->ReadAt(scan.EndRecordOffset + zipfmt::kEndOfCentralSize, comment.data(), comment.size()) !=
           static_cast<int64_t>(comment.size()))
         throw Failure(11023, lastName);
 
@@ -299,7 +300,7 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
         return SplitPartName(lastName, disk, lastDisk);
       };
       auto openPart = [&](int32_t disk) {
-        std::unique_ptr<TZipFileInput> input;
+        std::unique_ptr<TArchiveFile> input;
         OpenDiskForRead(lastName, disk, input);
         return input;
       };
@@ -323,7 +324,7 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
       }
       dir = std::string();
       std::vector<TJoinEntry> order(centrals.size());
-      int64_t totalBytes = static_cast<int64_t>(rec.DirSize) + kEndRecordSize + rec.CommentLength;
+      int64_t totalBytes = static_cast<int64_t>(rec.DirSize) + zipfmt::kEndOfCentralSize + rec.CommentLength;
       for (size_t i = 0; i < centrals.size(); ++i) {
         const TSpanCentral& c = centrals[i];
         if (c.Disk > static_cast<uint32_t>(lastDisk) || c.LocalOffset > static_cast<uint64_t>(INT64_MAX / 2))
@@ -340,7 +341,7 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
       stream.Seek(0, 0, 11031);
       char marker[4];
       stream.Read(marker, sizeof marker, 11031);
-      if (zipfmt::Get32(marker) != kSigSpanMarker && zipfmt::Get32(marker) != kSigSingleSegment)
+      if (zipfmt::Get32(marker) != zipfmt::kSpanMarkerSig && zipfmt::Get32(marker) != kSigSingleSegment)
         throw Failure(11031, stream.Where());
       ShowProgress = true;
       if (OnProgress) {
@@ -354,7 +355,7 @@ int32_t TZipKit::ReadSpannedArchive(const std::string& setName, std::string& out
         if (!stream.At(e.Disk, e.Offset)) throw Failure(11012, partName(e.Disk));
         char h[zipfmt::kLocalHeaderSize];
         stream.Read(h, sizeof h, 11012);
-        if (zipfmt::Get32(h) != kSigLocalHeader) throw Failure(11014, stream.Where());
+        if (zipfmt::Get32(h) != zipfmt::kLocalHeaderSig) throw Failure(11014, stream.Where());
         const uint16_t flags = zipfmt::Get16(h + 6);
         std::string name(zipfmt::Get16(h + 26), '\0');
         stream.Read(name.data(), name.size(), 11016);

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 #include "core/Prompt.h"
 #include "core/TextUtil.h"
 #include "zip/ZipKit.h"
@@ -359,7 +359,7 @@ int32_t TZipKit::WriteSpannedArchive(const std::string& source, const std::strin
   int src = -1;
   std::unique_ptr<TSpanOut> out;
   const int32_t result = RunSpanCopy(*this, [&] {
-    auto input = TZipFileInput::Open(source);
+    auto input = TArchiveFile::Open(source);
     if (!input) throw EZipKit(11001);
     TEndRecordScan scan;
     const TEndScanStatus status = ScanEndRecord(*input, scan);
@@ -374,7 +374,7 @@ int32_t TZipKit::WriteSpannedArchive(const std::string& source, const std::strin
 
     // The directory, found from the end as the reader does; a stub in front shifts every offset.
     const int64_t dirStart = scan.FileEnd - static_cast<int64_t>(std::min<uint64_t>(rec.DirSize, INT64_MAX / 2)) -
-                             rec.CommentLength - kEndRecordSize - rec.Zip64Bytes;
+                             rec.CommentLength - zipfmt::kEndOfCentralSize - rec.Zip64Bytes;
     if (dirStart < 0) throw EZipKit(11008);
     const int64_t shift = dirStart - static_cast<int64_t>(std::min<uint64_t>(rec.DirOffset, INT64_MAX / 2));
     std::string dirBytes(static_cast<size_t>(rec.DirSize), '\0');
@@ -382,7 +382,7 @@ int32_t TZipKit::WriteSpannedArchive(const std::string& source, const std::strin
     const std::vector<TSpanCentral> centrals = ParseCentralHeaders(dirBytes, rec.TotalEntries);
     dirBytes = std::string();
     std::string comment(rec.CommentLength, '\0');
-    if (!ReadFileBytes(src, scan.EndRecordOffset + kEndRecordSize, comment.data(), comment.size()))
+    if (!ReadFileBytes(src, scan.EndRecordOffset + zipfmt::kEndOfCentralSize, comment.data(), comment.size()))
       throw EZipKit(11023);
 
     std::vector<TSourceEntry> order(centrals.size());
@@ -400,7 +400,7 @@ int32_t TZipKit::WriteSpannedArchive(const std::string& source, const std::strin
 
     out = std::make_unique<TSpanOut>(*this, target, scan.FileEnd, st.st_mtim);
     std::string marker;
-    zipfmt::Put32(marker, kSigSpanMarker);
+    zipfmt::Put32(marker, zipfmt::kSpanMarkerSig);
     out->Reserve(static_cast<int64_t>(marker.size()));
     out->Write(marker.data(), static_cast<int64_t>(marker.size()));
     ShowProgress = true;
@@ -414,7 +414,7 @@ int32_t TZipKit::WriteSpannedArchive(const std::string& source, const std::strin
       const TSpanCentral& c = centrals[e.Central];
       char h[zipfmt::kLocalHeaderSize];
       if (!ReadFileBytes(src, e.Start, h, sizeof h)) throw EZipKit(11012);
-      if (zipfmt::Get32(h) != kSigLocalHeader) throw EZipKit(11014);
+      if (zipfmt::Get32(h) != zipfmt::kLocalHeaderSig) throw EZipKit(11014);
       const int64_t nameLen = zipfmt::Get16(h + 26), extraLen = zipfmt::Get16(h + 28);
       const int64_t headerSize = static_cast<int64_t>(sizeof h) + nameLen + extraLen;
       std::string name(static_cast<size_t>(nameLen), '\0');
@@ -432,7 +432,7 @@ int32_t TZipKit::WriteSpannedArchive(const std::string& source, const std::strin
     if (OnMessage) OnMessage(this, 0, ZipKitMessageText(10105) + kCentralDirectory);
     if (OnProgress)
       OnProgress(this, PtNewFile, kCentralDirectory,
-                 static_cast<int64_t>(rec.DirSize) + rec.CommentLength + kEndRecordSize);
+                 static_cast<int64_t>(rec.DirSize) + rec.CommentLength + zipfmt::kEndOfCentralSize);
     TZipEndRecord end;
     end.TotalEntries = centrals.size();
     for (size_t i = 0; i < centrals.size(); ++i) {

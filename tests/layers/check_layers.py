@@ -21,6 +21,7 @@ LAYERS = {
     "pages": 3,                                                           # pages
     "ops": 2,                                                             # operations
     "zip": 1, "engines": 1, "tar": 1, "rar": 1, "images": 1, "codec": 1,  # components
+    "formats": 1,
     "safeout": 0, "platform": 0, "core": 0,                               # ground
 }
 NAMES = {4: "shell", 3: "pages", 2: "operations", 1: "components", 0: "ground"}

@@ -451,10 +451,10 @@ TEST_F(BatchUnzipTest, VanishedArchiveFullDestinationAndOtherTypes) {
                                           in / "tg.tar.gz", in / "s.gz",    in / "r.rar",     in / "tar-named.zip"};
   TBatchUnzipParams p = Params(archives);
   fs::remove(in / "gone.zip");
-  setenv("TANDOR_UNZENG_FREE_BYTES", "5000", 1);
+  testenv::SetFreeSpace(5000);
   TBatchUnzipJob zipOnly(p);
   zipOnly.Run();
-  unsetenv("TANDOR_UNZENG_FREE_BYTES");
+  testenv::SetFreeSpace("");
   const std::vector<TBatchItem>& a = zipOnly.Items();
   ASSERT_EQ(a.size(), archives.size());
   EXPECT_EQ(a[0].Status.Code(), TStatusCode::NotFound);

@@ -41,21 +41,21 @@ TEST(TempFolders, ExtraFoldersAndRoom) {
   const fs::path data = testenv::MakeTempDir("data");
   TTempFolders t(data.string(), "/tmp");
   const fs::path tmp = std::getenv("TMPDIR");
-  SetFreeSpaceOverride([&](const std::string& p) -> int64_t { return p == tmp.string() ? 1000 + 65001 : 0; });
+  testenv::SetFreeSpace(tmp.string() + "=" + std::to_string(1000 + 65001) + ";0");
   EXPECT_EQ(t.FindDriveWithSpace(1000), tmp.string());
-  SetFreeSpaceOverride([](const std::string&) -> int64_t { return 1000 + 65000; });
+  testenv::SetFreeSpace(1000 + 65000);
   EXPECT_EQ(t.FindDriveWithSpace(1000), "") << "exactly the required room plus the margin is not enough";
   EXPECT_FALSE(t.ChooseNewTempFolder(2048));
   ASSERT_EQ(prompt.Texts().size(), 1u);
   EXPECT_NE(prompt.Texts()[0].find("AT LEAST 2 KB FREE (WHICH IS 2048 BYTES"), std::string::npos);
-  SetFreeSpaceOverride([](const std::string&) -> int64_t { return int64_t(1) << 40; });
+  testenv::SetFreeSpace(int64_t(1) << 40);
   ASSERT_TRUE(t.ChooseNewTempFolder(5'000'000'000LL));
   EXPECT_EQ(t.TarTempFolder, (tmp / "tandortemp").string());
   testenv::WriteFile(tmp / "tandortemp/x.tar", "t");
   t.ClearTempFolders({""});
   EXPECT_FALSE(fs::exists(tmp / "tandortemp"));
   EXPECT_TRUE(t.ExtraTempFolders.empty());
-  SetFreeSpaceOverride(nullptr);
+  testenv::SetFreeSpace("");
 }
 
 TEST(TempFolders, TemporaryLocations) {

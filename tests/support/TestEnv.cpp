@@ -178,4 +178,11 @@ std::vector<std::string> ListTree(const fs::path& dir) {
   return out;
 }
 
+void SetFreeSpace(const std::string& value) {
+  if (value.empty())
+    ::unsetenv("TANDOR_FREE_BYTES");
+  else
+    ::setenv("TANDOR_FREE_BYTES", value.c_str(), 1);
+}
+
 }  // namespace testenv

@@ -38,4 +38,9 @@ std::vector<std::string> ListTree(const std::filesystem::path& dir);
 // The non-empty lines of `text`, sorted (a peer tool's listing, compared regardless of order).
 std::vector<std::string> SortedLines(const std::string& text);
 
+// Sets the free-space hook (TANDOR_FREE_BYTES, see platform/FileSystem.h): "N" for every path, or
+// entries "PATH=N" separated by ";" (a bare "N" among them answers every other path). Empty clears it.
+void SetFreeSpace(const std::string& value);
+inline void SetFreeSpace(int64_t bytes) { SetFreeSpace(std::to_string(bytes)); }
+
 }  // namespace testenv

@@ -19,19 +19,19 @@ namespace {
 class TSameDisks : public IZipDiskProvider {
  public:
   explicit TSameDisks(std::string_view bytes) : input_(bytes) {}
-  IZipInput& GetDisk(int32_t) override {
+  const IArchiveInput& GetDisk(int32_t) override {
     if (++calls_ > 4) throw EZipKit(11001);
     return input_;
   }
 
  private:
-  TZipMemoryInput input_;
+  TArchiveMemory input_;
   int calls_ = 0;
 };
 
 // Reads the directory of `bytes`; the message id of the failure, or 0.
 int ReadBytes(std::string_view bytes, size_t* entryCount = nullptr) {
-  TZipMemoryInput input(bytes);
+  TArchiveMemory input(bytes);
   TEndRecordScan scan;
   if (ScanEndRecord(input, scan) != TEndScanStatus::Found) return 11036;
   TSameDisks disks(bytes);

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 
 namespace zipfmt {
 

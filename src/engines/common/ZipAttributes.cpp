@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 
 namespace zipfmt {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 
 namespace zipfmt {
 

@@ -30,8 +30,8 @@
 #include "StubAsk.h"
 #include "ZipAttributes.h"
 #include "ZipCrypto.h"
-#include "ZipDirectory.h"
 #include "ZipTime.h"
+#include "formats/ZipDirectory.h"
 #include "safeout/Destination.h"
 
 namespace sfxstub {
@@ -152,7 +152,7 @@ class TStub {
       std::memcpy(dst, map_ + at, n);
       return true;
     }
-    return file_.ReadAt(at, dst, n);
+    return file_.ReadExact(at, dst, n);
   }
   time_t EntryTime(const CentralEntry& e) const {
     time_t t;
@@ -173,7 +173,7 @@ class TStub {
 
   TArgs args_;
   std::string self_;
-  zipfmt::InputFile file_;
+  TArchiveFile file_;
   zipfmt::CentralDirectory dir_;
   std::vector<zipfmt::LocalInfo> local_;
   std::vector<std::string> damage_;
@@ -227,7 +227,7 @@ bool TStub::Open() {
   const size_t window = size_t(std::min<uint64_t>(start, zipfmt::kSfxMaxHeaderSize));
   std::string bytes(window, '\0');
   size_t at = 0, length = 0;
-  if (window && file_.ReadAt(start - window, bytes.data(), window))
+  if (window && file_.ReadExact(start - window, bytes.data(), window))
     haveSettings_ = zipfmt::FindSfxHeader(bytes, true, settings_, at, length);
   return true;
 }

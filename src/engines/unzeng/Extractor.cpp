@@ -27,9 +27,9 @@
 #include "Wildcard.h"
 #include "ZipAttributes.h"
 #include "ZipCrypto.h"
-#include "ZipDirectory.h"
-#include "ZipFormat.h"
-#include "ZipNames.h"
+#include "formats/ZipDirectory.h"
+#include "formats/ZipFormat.h"
+#include "formats/ZipNames.h"
 #include "ZipTime.h"
 #include "safeout/Destination.h"
 #include "safeout/Names.h"
@@ -147,7 +147,7 @@ struct TJob {
 
 class TPipeline {
  public:
-  TPipeline(const zipfmt::InputFile& file, std::atomic<bool>& cancel) : file_(file), cancel_(cancel) {
+  TPipeline(const TArchiveFile& file, std::atomic<bool>& cancel) : file_(file), cancel_(cancel) {
     unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { WorkerLoop(); });
   }
@@ -205,7 +205,7 @@ class TPipeline {
   bool RunWhole(TJob& job, TOutputFile* out);
   bool RunStream(TJob& job, TOutputFile* out);
 
-  const zipfmt::InputFile& file_;
+  const TArchiveFile& file_;
   std::atomic<bool>& cancel_;
   std::vector<std::thread> threads_;
   std::mutex mutex_;
@@ -259,7 +259,7 @@ bool TPipeline::RunWhole(TJob& job, TOutputFile* out) {
     uint8_t* p;
     uint8_t* get() const { return p; }
   } in{ThreadBuffer(0).Get(job.payloadLen + job.trailerLen + 1)};
-  if (!file_.ReadAt(job.payloadStart, in.get(), job.payloadLen + job.trailerLen)) {
+  if (!file_.ReadExact(job.payloadStart, in.get(), job.payloadLen + job.trailerLen)) {
     job.status = TJobStatus::Read;
     return false;
   }
@@ -329,7 +329,7 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
     if (cancel_) return fail(TJobStatus::Aborted);
     if (inOff == inHave && left > 0) {
       size_t n = size_t(std::min<uint64_t>(kStreamChunk, left));
-      if (!file_.ReadAt(pos, inBuf.data(), n)) return fail(TJobStatus::Read);
+      if (!file_.ReadExact(pos, inBuf.data(), n)) return fail(TJobStatus::Read);
       if (job.decryptor) job.decryptor->Decrypt(inBuf.data(), n);
       pos += n;
       left -= n;
@@ -364,13 +364,13 @@ bool TPipeline::RunStream(TJob& job, TOutputFile* out) {
     // Bytes of the payload left after the stream end still count for the authentication code.
     while (left > 0) {
       size_t n = size_t(std::min<uint64_t>(kStreamChunk, left));
-      if (!file_.ReadAt(pos, inBuf.data(), n)) return fail(TJobStatus::Read);
+      if (!file_.ReadExact(pos, inBuf.data(), n)) return fail(TJobStatus::Read);
       job.decryptor->Decrypt(inBuf.data(), n);
       pos += n;
       left -= n;
     }
     uint8_t trailer[32];
-    if (job.trailerLen > sizeof trailer || !file_.ReadAt(pos, trailer, job.trailerLen)) return fail(TJobStatus::Read);
+    if (job.trailerLen > sizeof trailer || !file_.ReadExact(pos, trailer, job.trailerLen)) return fail(TJobStatus::Read);
     if (!job.decryptor->Authenticate(trailer, job.trailerLen)) return fail(TJobStatus::Auth);
   }
   if (!ring.Finish(job.error)) return fail(TJobStatus::Write);
@@ -423,7 +423,7 @@ class TExtraction {
 
   const TExtractOptions& opt_;
   TEngineEvents& ev_;
-  zipfmt::InputFile file_;
+  TArchiveFile file_;
   zipfmt::CentralDirectory dir_;
   std::vector<LocalInfo> local_;
   std::vector<std::string> rangeError_;  // non-empty: the entry is refused
@@ -521,12 +521,12 @@ bool TExtraction::TryPassword(size_t index, const std::string& pw, std::unique_p
     FindAesExtra(reinterpret_cast<const uint8_t*>(e.extra.data()), e.extra.size(), aes);
     uint8_t header[18];
     size_t n = AesSaltSize(aes.strength) + 2;
-    if (!file_.ReadAt(li.dataStart, header, n)) return false;
+    if (!file_.ReadExact(li.dataStart, header, n)) return false;
     dec = MakeAesDecryptor(pw, aes.strength, header);
     return dec != nullptr;
   }
   uint8_t header[zipfmt::kCryptHeaderSize];
-  if (!file_.ReadAt(li.dataStart, header, sizeof header)) return false;
+  if (!file_.ReadExact(li.dataStart, header, sizeof header)) return false;
   zipfmt::ZipCrypto keys(pw);
   uint8_t check = keys.ReadHeader(header);
   bool match = check == uint8_t(e.crc32 >> 24);
@@ -720,7 +720,7 @@ void TExtraction::ExtractSymlink(size_t index, TJob& job, const TCleanName& name
     return;
   }
   std::vector<uint8_t> in(job.payloadLen + job.trailerLen + 1), target(job.size + 1);
-  if (!file_.ReadAt(job.payloadStart, in.data(), job.payloadLen + job.trailerLen)) {
+  if (!file_.ReadExact(job.payloadStart, in.data(), job.payloadLen + job.trailerLen)) {
     Msg(ErrStructure, entryName + ": cannot read its data");
     return;
   }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 #include "safeout/OutputFile.h"
 
 namespace zipeng {

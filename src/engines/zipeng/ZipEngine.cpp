@@ -17,12 +17,12 @@
 #include "Compressor.h"
 #include "OutputArchive.h"
 #include "SourceCollector.h"
-#include "Trash.h"
+#include "platform/FileSystem.h"
 #include "Wildcard.h"
 #include "ZipAttributes.h"
 #include "ZipCrypto.h"
-#include "ZipDirectory.h"
-#include "ZipNames.h"
+#include "formats/ZipDirectory.h"
+#include "formats/ZipNames.h"
 #include "ZipTime.h"
 
 namespace zipeng {
@@ -38,7 +38,7 @@ constexpr uint64_t kLocalZip64Threshold = 0xFF000000ull;
 
 // The archive being changed, when it exists.
 struct Existing {
-  zipfmt::InputFile file;
+  TArchiveFile file;
   CentralDirectory dir;
   std::vector<LocalInfo> local;
   std::string path;  // resolved path written over
@@ -75,6 +75,13 @@ bool OpenExisting(const std::string& path, Existing& ex, Host& host, bool mustEx
   }
   if (!zipfmt::ReadCentralDirectory(ex.file, ex.dir, err)) {
     host.Message(kCodeStructure, "invalid zip archive " + path + ": " + err);
+    return false;
+  }
+  // Bytes after the end record are not ours to drop or to move: refuse before anything is written.
+  // (Bytes in front, a self-extractor stub, are kept.)
+  if (ex.dir.garbage) {
+    host.Message(kCodeStructure, path + ": " + std::to_string(ex.file.Size() - ex.dir.fileEnd) +
+                                     " bytes of other data follow the end of the zip archive; it was not changed");
     return false;
   }
   ex.local.resize(ex.dir.entries.size());

@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include "ZipCrypto.h"
-#include "ZipNames.h"
+#include "formats/ZipNames.h"
 #include "ZipTime.h"
 
 using namespace zipfmt;

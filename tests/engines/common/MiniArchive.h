@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 
 struct MiniEntry {
   std::string name;   // UTF-8

@@ -6,7 +6,7 @@
 
 #include "MiniArchive.h"
 #include "TestEnv.h"
-#include "ZipDirectory.h"
+#include "formats/ZipDirectory.h"
 
 using namespace zipfmt;
 namespace fs = std::filesystem;
@@ -24,7 +24,7 @@ Outcome ParseAll(const std::string& bytes) {
   fs::path p = dir / "a.zip";
   testenv::WriteFile(p, bytes);
   Outcome o;
-  InputFile f;
+  TArchiveFile f;
   if (!f.Open(p.string(), o.error)) return o;
   CentralDirectory d;
   if (!ReadCentralDirectory(f, d, o.error)) {
@@ -146,7 +146,7 @@ TEST(ZipDirectoryHostile, NamedCasesGiveClearErrors) {
     Set32At(b, cd + field, uint32_t(cd - 10));
     fs::path p = testenv::MakeTempDir() / "x.zip";
     testenv::WriteFile(p, b);
-    InputFile f;
+    TArchiveFile f;
     std::string err;
     ASSERT_TRUE(f.Open(p.string(), err));
     CentralDirectory d;
@@ -176,7 +176,7 @@ TEST(ZipDirectoryHostile, OverlappingEntriesAreDetected) {
   twice += BuildEndRecords(2, cd, central.size() * 2, twice.size(), "");
   fs::path p = testenv::MakeTempDir() / "overlap.zip";
   testenv::WriteFile(p, twice);
-  InputFile f;
+  TArchiveFile f;
   std::string err;
   ASSERT_TRUE(f.Open(p.string(), err));
   CentralDirectory d;

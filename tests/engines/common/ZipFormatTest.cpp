@@ -7,8 +7,8 @@
 #include "Wildcard.h"
 #include "ZipAttributes.h"
 #include "ZipCrypto.h"
-#include "ZipDirectory.h"
-#include "ZipNames.h"
+#include "formats/ZipDirectory.h"
+#include "formats/ZipNames.h"
 #include "ZipTime.h"
 
 #include <sys/stat.h>
@@ -49,7 +49,7 @@ void ExpectPeersAccept(const fs::path& zip, const std::vector<MiniEntry>& entrie
 }
 
 void ExpectParsedBack(const fs::path& zip, const std::vector<MiniEntry>& entries, bool zip64) {
-  InputFile f;
+  TArchiveFile f;
   std::string err;
   ASSERT_TRUE(f.Open(zip.string(), err)) << err;
   CentralDirectory dir;
@@ -98,7 +98,7 @@ TEST(ZipFormat, SelfExtractorPrefixIsDetected) {
   std::string stub(1000, 'S');
   fs::path zip = testenv::MakeTempDir() / "stub.zip";
   testenv::WriteFile(zip, stub + BuildMiniArchive(entries, false, "the comment"));
-  InputFile f;
+  TArchiveFile f;
   std::string err;
   ASSERT_TRUE(f.Open(zip.string(), err));
   CentralDirectory dir;

@@ -243,14 +243,14 @@ TEST_F(TStubFixture, PasswordOnStandardInput) {
 
 TEST_F(TStubFixture, SizeCheckRefusesBeforeWriting) {
   const fs::path p = Program({});
-  stubtest::TRun r = RunQuiet(p, "-d out", work, "TANDOR_UNZENG_FREE_BYTES=1000");
+  stubtest::TRun r = RunQuiet(p, "-d out", work, "TANDOR_FREE_BYTES=1000");
   EXPECT_EQ(r.status, 2) << r.Text();
   EXPECT_TRUE(Has(r.err, "not enough room")) << r.Text();
   EXPECT_TRUE(fs::is_empty(work / "out")) << "nothing written";
   TSettings unchecked;
   unchecked.options = {};
   const fs::path q = Program(unchecked, "", "q");
-  r = RunQuiet(q, "-d out2", work, "TANDOR_UNZENG_FREE_BYTES=1000");
+  r = RunQuiet(q, "-d out2", work, "TANDOR_FREE_BYTES=1000");
   EXPECT_EQ(r.status, 0) << r.Text();
   ExpectSources(work / "out2");
 }

@@ -231,16 +231,16 @@ TEST(UnzengSafety, DeclaredSizesBeyondFreeSpaceAreRefusedUpFront) {
   THostileZip z;
   z.entries.push_back(File("a.txt", std::string(600, 'a')));
   z.entries.push_back(File("b.txt", std::string(600, 'b')));
-  setenv("TANDOR_UNZENG_FREE_BYTES", "1000", 1);
+  testenv::SetFreeSpace(1000);
   TRun run = box.Extract(z);
-  unsetenv("TANDOR_UNZENG_FREE_BYTES");
+  testenv::SetFreeSpace("");
   EXPECT_EQ(run.result, 0);
   EXPECT_TRUE(run.HasError(50, "not enough free space")) << run.Dump();
   EXPECT_TRUE(Tree(box.dest).empty());
 
-  setenv("TANDOR_UNZENG_FREE_BYTES", "1200", 1);  // exactly enough
+  testenv::SetFreeSpace(1200);  // exactly enough
   TRun fits = box.Extract(z);
-  unsetenv("TANDOR_UNZENG_FREE_BYTES");
+  testenv::SetFreeSpace("");
   EXPECT_EQ(fits.result, 2) << fits.Dump();
 }
 

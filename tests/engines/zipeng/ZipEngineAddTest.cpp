@@ -4,7 +4,7 @@
 
 #include "EngineRunner.h"
 #include "TestEnv.h"
-#include "ZipDirectory.h"
+#include "formats/ZipDirectory.h"
 
 namespace fs = std::filesystem;
 using testenv::WriteFile;
@@ -14,7 +14,7 @@ namespace {
 std::string U(const char8_t* s) { return reinterpret_cast<const char*>(s); }
 
 zipfmt::CentralDirectory ReadDir(const fs::path& zip) {
-  zipfmt::InputFile f;
+  TArchiveFile f;
   zipfmt::CentralDirectory d;
   std::string err;
   EXPECT_TRUE(f.Open(zip.string(), err)) << err;

@@ -5,7 +5,7 @@
 
 #include "EngineRunner.h"
 #include "TestEnv.h"
-#include "ZipDirectory.h"
+#include "formats/ZipDirectory.h"
 
 namespace fs = std::filesystem;
 using testenv::WriteFile;
@@ -20,7 +20,7 @@ struct Listing {
 
 Listing List(const fs::path& zip) {
   Listing l;
-  zipfmt::InputFile f;
+  TArchiveFile f;
   zipfmt::CentralDirectory d;
   std::string err;
   EXPECT_TRUE(f.Open(zip.string(), err)) << err;
@@ -202,7 +202,7 @@ TEST(ZipEngineUpdate, AddingToInfoZipArchiveKeepsItsEntriesAndExtraFields) {
      " z1.txt z2.bin");
   std::string extraBefore;
   {
-    zipfmt::InputFile f;
+    TArchiveFile f;
     zipfmt::CentralDirectory d;
     std::string err;
     ASSERT_TRUE(f.Open(zip.string(), err));
@@ -220,7 +220,7 @@ TEST(ZipEngineUpdate, AddingToInfoZipArchiveKeepsItsEntriesAndExtraFields) {
   EXPECT_EQ(after.names, (std::vector<std::string>{"z1.txt", "z2.bin", "z3.txt"}));
   EXPECT_EQ(after.raw["z1.txt"], before.raw["z1.txt"]);
   EXPECT_EQ(after.comment, before.comment);
-  zipfmt::InputFile f;
+  TArchiveFile f;
   zipfmt::CentralDirectory d;
   std::string err;
   ASSERT_TRUE(f.Open(zip.string(), err));

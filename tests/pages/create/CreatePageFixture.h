@@ -52,7 +52,7 @@ class CreatePageTest : public ::testing::Test {
   void TearDown() override {
     form_.reset();
     SetModalHook(nullptr);
-    SetFreeSpaceOverride(nullptr);
+    testenv::SetFreeSpace("");
   }
 
   // How a named modal window answers (it may change its fields first).

@@ -163,7 +163,7 @@ TEST_F(CreateRunTest, BadTargetsAndSourcesLeaveNothingBehind) {
   AddFolder(root_ / "proj");
   prompt_.Clear();
   prompt_.QueueAnswer(TPromptAnswer::Yes);  // go on despite the warning
-  SetFreeSpaceOverride([](const std::string&) { return int64_t{10}; });
+  testenv::SetFreeSpace(10);
   ASSERT_TRUE(RunZipButton(out_ / "full.tar", &ok));
   EXPECT_FALSE(ok);
   EXPECT_TRUE(prompt_.Saw("THERE MAY NOT BE ENOUGH ROOM ON THE DISK"));

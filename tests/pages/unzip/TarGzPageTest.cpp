@@ -194,11 +194,11 @@ TEST_F(TarGzPageTest, GzipExtractionAndRoom) {
   Open(work_ / "data.txt.gz");
   const int64_t size = static_cast<int64_t>(fs::file_size(work_ / "data.txt.gz"));
   // Six times the compressed size must be free.
-  SetFreeSpaceOverride([&](const std::string&) { return 6 * size - 1; });
+  testenv::SetFreeSpace(6 * size - 1);
   Unzip(dest_);
   EXPECT_TRUE(prompt_.Saw("THERE IS NOT ENOUGH ROOM ON THIS DISK DRIVEFOR THE UNZIPPED FILES."));
   EXPECT_TRUE(DestTree().empty());
-  SetFreeSpaceOverride([&](const std::string&) { return 6 * size + 60000000; });
+  testenv::SetFreeSpace(6 * size + 60000000);
   prompt_.Clear();
   Unzip(dest_);
   EXPECT_EQ(DestTree(), Tree{"data.txt"});

@@ -68,7 +68,7 @@ void UnzipPageTest::SetUp() {
 void UnzipPageTest::TearDown() {
   form_.reset();
   SetModalHook(nullptr);
-  SetFreeSpaceOverride(nullptr);
+  testenv::SetFreeSpace("");
 }
 
 void UnzipPageTest::Open(const fs::path& archive) {

@@ -1,4 +1,4 @@
-#include "ZipFormat.h"
+#include "formats/ZipFormat.h"
 
 #include <algorithm>
 

@@ -15,6 +15,7 @@ constexpr uint32_t kEndOfCentralSig = 0x06054b50;
 constexpr uint32_t kZip64EndSig = 0x06064b50;
 constexpr uint32_t kZip64LocatorSig = 0x07064b50;
 constexpr uint32_t kDataDescriptorSig = 0x08074b50;
+constexpr uint32_t kSpanMarkerSig = 0x08074b50;  // first bytes of a multi-disk set's first part
 
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kCentralHeaderSize = 46;
