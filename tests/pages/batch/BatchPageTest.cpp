@@ -68,6 +68,7 @@ class BatchPageTest : public ::testing::Test {
     form_.reset();
     SetModalHook(nullptr);
     SetFreeSpaceOverride(nullptr);
+    testenv::SetFreeSpace("");
   }
 
   void Answer(const std::string& window, std::function<int(QDialog&)> answer) { answers_[window] = std::move(answer); }
@@ -203,7 +204,7 @@ TEST_F(BatchPageTest, TotalsPastThirtyTwoBits) {
   page_->BatchSelectAllButtonClick();
   EXPECT_EQ(Counters()[2], "6,000,000,000");
   // The room check reads the total back whole: 6 GB do not fit in 5.
-  SetFreeSpaceOverride([](const std::string&) { return int64_t(5000000000); });
+  testenv::SetFreeSpace(int64_t(5000000000));
   Answer("TBatchDestinationForm", [](QDialog& d) {
     static_cast<TBatchDestinationForm&>(d).ChooseFolderRadio->setChecked(true);
     return int(QDialog::Accepted);
@@ -255,14 +256,14 @@ TEST_F(BatchPageTest, MoveFolderNeedsRoom) {
   AddFiles({work_ / "one.zip"});
   const fs::path keep = work_ / "keep";
   fs::create_directories(keep);
-  SetFreeSpaceOverride([](const std::string&) { return int64_t(10); });
+  testenv::SetFreeSpace(int64_t(10));
   prompt_.QueuePath(keep.string());
   page_->MoveZipFileCheckBox->click();
   EXPECT_EQ(Last(), "THERE IS NO ENOUGH ROOM ON THE SELECTED DRIVE TO MOVE THE ZIP FILES.  CHOOSE ANOTHER DRIVE WITH MORE "
                     "FREE SPACE.");
   EXPECT_FALSE(page_->MoveZipFileCheckBox->isChecked());
   EXPECT_TRUE(page_->MoveZipFileEdit->text().isEmpty());
-  SetFreeSpaceOverride(nullptr);
+  testenv::SetFreeSpace("");
   prompt_.QueuePath(keep.string());
   page_->MoveZipFileButtonClick();
   EXPECT_TRUE(page_->MoveZipFileCheckBox->isChecked());
@@ -332,14 +333,14 @@ TEST_F(BatchPageTest, ChosenDestinationRoomChecks) {
     return int(QDialog::Accepted);
   });
   // Less room than the unzipped size: the message and no run.
-  SetFreeSpaceOverride([](const std::string&) { return int64_t(2000); });
+  testenv::SetFreeSpace(int64_t(2000));
   prompt_.QueuePath(out.string());
   page_->BatchUnzipButtonClick();
   EXPECT_FALSE(page_->Busy());
   EXPECT_EQ(Last(), "THERE IS NOT ENOUGH ROOM ON THE SLECTED DISK DRIVE FOR THE UNZIPPED FILES.\n\nSELECT A NEW FOLDER ON "
                     "A DRIVE WITH MORE FREE SPACE");
   // Room, but little left on the file system of "/": the warning when the folder lies there; Cancel.
-  SetFreeSpaceOverride([](const std::string&) { return int64_t(40000000); });
+  testenv::SetFreeSpace(int64_t(40000000));
   prompt_.Clear();
   prompt_.QueueAnswer(TPromptAnswer::Cancel);
   prompt_.QueuePath(out.string());
@@ -357,7 +358,7 @@ TEST_F(BatchPageTest, ChosenDestinationRoomChecks) {
     AddFiles({work_ / "in/one.zip"});
   }
   // With room: unzipped into the chosen folder.
-  SetFreeSpaceOverride(nullptr);
+  testenv::SetFreeSpace("");
   prompt_.Clear();
   prompt_.QueuePath(out.string());
   ASSERT_TRUE(Run());
