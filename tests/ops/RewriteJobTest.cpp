@@ -33,7 +33,7 @@ class RewriteJobTest : public ::testing::Test {
     ASSERT_EQ(testenv::Run("cd " + Quote(dir_.string()) + " && zip -q base.zip old.txt 2>&1", &out), 0) << out;
     zip_ = dir_ / "base.zip";
   }
-  void TearDown() override { SetFreeSpaceOverride(nullptr); }
+  void TearDown() override { testenv::SetFreeSpace(""); }
 
   TUpdateParams Update(std::vector<TSourceItem> items) {
     TUpdateParams p;
@@ -86,7 +86,7 @@ TEST_F(RewriteJobTest, FailuresLeaveTheArchiveByteIdentical) {
        [&](TUpdateParams& p) { p.Items.push_back({(dir_ / "two/pipe").string(), "pipe"}); }, TStatusCode::Unreadable,
        false},
       {"no room for the new copy",
-       [](TUpdateParams&) { SetFreeSpaceOverride([](const std::string&) { return int64_t{1000}; }); },
+       [](TUpdateParams&) { testenv::SetFreeSpace(int64_t{1000}); },
        TStatusCode::NoSpace, false},
       {"the archive changed since it was listed",
        [&](TUpdateParams& p) { p.Expected.Size += 1; }, TStatusCode::Failed, true},
@@ -107,7 +107,7 @@ TEST_F(RewriteJobTest, FailuresLeaveTheArchiveByteIdentical) {
     const TJobResult r = job.Run();
     fs::permissions(dir_, fs::perms(0755));
     fs::permissions(zip_, fs::perms(0644));
-    SetFreeSpaceOverride(nullptr);
+    testenv::SetFreeSpace("");
     EXPECT_EQ(r.Status.Code(), c.code) << Why(r);
     EXPECT_EQ(job.ArchiveChanged(), c.changed);
     EXPECT_FALSE(listed) << "no listing after a failed run";

@@ -96,7 +96,7 @@ class UpdatePageTest : public ::testing::Test {
   void TearDown() override {
     form_.reset();
     SetModalHook(nullptr);
-    SetFreeSpaceOverride(nullptr);
+    testenv::SetFreeSpace("");
   }
 
   // OPEN with `zip` chosen in the dialog.
@@ -359,8 +359,8 @@ TEST_F(UpdatePageTest, FailuresLeaveTheArchiveByteIdentical) {
   };
   const std::vector<Case> cases{
       {"no room for the new copy",
-       [] { SetFreeSpaceOverride([](const std::string&) { return int64_t{1000}; }); },
-       [] { SetFreeSpaceOverride(nullptr); }, "ERROR"},
+       [] { testenv::SetFreeSpace(int64_t{1000}); },
+       [] { testenv::SetFreeSpace(""); }, "ERROR"},
       {"a read-only archive", [&] { fs::permissions(zip, fs::perms(0444)); },
        [&] { fs::permissions(zip, fs::perms(0644)); }, "ERROR"},
       {"a read-only folder", [&] { fs::permissions(work_, fs::perms(0555)); },
