@@ -1,6 +1,7 @@
 #pragma once
 // File-system queries and actions that differ between systems. Qt-free: the engines link it too.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Free bytes on the file system holding `path` (the nearest existing parent counts); negative when
@@ -14,6 +15,9 @@ int64_t FreeOnDisk(const std::string& path);
 int64_t FreeOnDiskAt(int fd, const std::string& path);
 // The name of that variable.
 inline constexpr const char* kFreeSpaceHookVariable = "TANDOR_FREE_BYTES";
+// The same hook set from inside a test process (asked before the variable); empty clears it. For
+// answers that change during a run, which a variable cannot give.
+void SetFreeSpaceOverride(std::function<int64_t(const std::string&)> hook);
 
 // True when `a` and `b` lie on the same file system.
 bool SameFileSystem(const std::string& a, const std::string& b);
