@@ -4,14 +4,18 @@
 #include <IL/ilu.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <vector>
 
 #include "images/GifDecoder.h"
 #include "images/PictureHeader.h"
 #include "images/PictureTypes.h"
+#include "platform/Isolated.h"
 
 namespace {
 
@@ -19,6 +23,9 @@ std::mutex& DevilLock() {
   static std::mutex lock;
   return lock;
 }
+
+// A picture taking longer than this to decode in the child process is given up.
+constexpr int kDecodeTimeoutMs = 10000;
 
 bool g_ready = false;
 ILuint g_image = 0;
@@ -70,51 +77,157 @@ bool LoadAs(ILenum type, const uint8_t* data, size_t size) {
   return ilLoadL(type, data, static_cast<ILuint>(size)) == IL_TRUE;
 }
 
-TStatus DecodeWithDevil(const uint8_t* data, size_t size, std::string_view ext, QImage& out,
-                        std::string* viewMessage) {
-  std::lock_guard<std::mutex> hold(DevilLock());
-  InitLocked();
-  ilBindImage(g_image);
-  const std::string fakeName = "picture" + std::string(ext);
-  const ILenum byName = ilTypeFromExt(fakeName.c_str());
-  bool loaded = LoadAs(byName, data, size);
-  ILenum error = loaded ? IL_NO_ERROR : ilGetError();
-  if (!loaded) {
-    // A picture stored under another kind's extension: its content decides.
-    const ILenum byContent = ilDetermineTypeL(data, static_cast<ILuint>(size));
-    if (byContent != byName && LoadAs(byContent, data, size)) {
-      loaded = true;
-    } else if (byName == IL_TYPE_UNKNOWN) {
-      error = byContent == IL_TYPE_UNKNOWN ? IL_INVALID_EXTENSION : ilGetError();
-    }
+// The outcome of one load; the picture stays bound in DevIL when Ok.
+struct TDevilLoad {
+  TStatus Status;
+  std::string ViewMessage;
+  int64_t Width = 0, Height = 0;
+};
+
+TDevilLoad LoadAndConvert(ILenum type, const uint8_t* data, size_t size) {
+  TDevilLoad r;
+  if (!LoadAs(type, data, size)) {
+    const ILenum error = ilGetError();
+    r.ViewMessage = LoadFailureText(error);
+    r.Status = {TStatusCode::Damaged, "cannot decode the picture (DevIL error " + Hex(error) + ")"};
+    return r;
   }
-  if (!loaded) {
-    if (viewMessage) *viewMessage = LoadFailureText(error);
-    return {TStatusCode::Damaged, "cannot decode the picture (DevIL error " + Hex(error) + ")"};
-  }
-  const int64_t width = ilGetInteger(IL_IMAGE_WIDTH), height = ilGetInteger(IL_IMAGE_HEIGHT);
-  if (TStatus dims = CheckPictureDimensions(width, height); dims.Failed()) return dims;
+  r.Width = ilGetInteger(IL_IMAGE_WIDTH);
+  r.Height = ilGetInteger(IL_IMAGE_HEIGHT);
+  if (r.Status = CheckPictureDimensions(r.Width, r.Height); r.Status.Failed()) return r;
   ClearDevilErrors();
   if (ilConvertImage(IL_RGBA, IL_UNSIGNED_BYTE) != IL_TRUE) {
-    const ILenum convError = ilGetError();
-    if (viewMessage) *viewMessage = ConvertFailureText(convError);
-    return {TStatusCode::Damaged, "cannot convert the picture (DevIL error " + Hex(convError) + ")"};
+    const ILenum error = ilGetError();
+    r.ViewMessage = ConvertFailureText(error);
+    r.Status = {TStatusCode::Damaged, "cannot convert the picture (DevIL error " + Hex(error) + ")"};
+    return r;
   }
   if (ilGetInteger(IL_IMAGE_ORIGIN) == IL_ORIGIN_LOWER_LEFT) iluFlipImage();
+  return r;
+}
+
+// The kind by the extension first; a picture stored under another kind's extension is read as what
+// its content says.
+TDevilLoad LoadByNameThenContent(const uint8_t* data, size_t size, std::string_view ext) {
+  const std::string fakeName = "picture" + std::string(ext);
+  const ILenum byName = ilTypeFromExt(fakeName.c_str());
+  TDevilLoad load;
+  if (byName != IL_TYPE_UNKNOWN) {
+    load = LoadAndConvert(byName, data, size);
+    if (load.Status.Succeeded()) return load;
+  }
+  const ILenum byContent = ilDetermineTypeL(data, static_cast<ILuint>(size));
+  if (byContent != IL_TYPE_UNKNOWN && byContent != byName) {
+    TDevilLoad again = LoadAndConvert(byContent, data, size);
+    if (again.Status.Succeeded() || byName == IL_TYPE_UNKNOWN) return again;
+  } else if (byName == IL_TYPE_UNKNOWN) {
+    load.Status = {TStatusCode::Unsupported, "not a picture kind DevIL reads"};
+    load.ViewMessage = LoadFailureText(IL_INVALID_EXTENSION);
+  }
+  return load;
+}
+
+// DevIL crashes and hangs on broken files (its own readers, and its feeding of libpng and libjpeg),
+// so it decodes in a child process: the lock covers the fork (no thread is inside DevIL then), the
+// child decodes in its own copy of DevIL's state, and several children may decode at once.
+TStatus DecodeWithDevil(const uint8_t* data, size_t size, std::string_view ext, QImage& out,
+                        std::string* viewMessage) {
+  std::unique_lock<std::mutex> hold(DevilLock());
+  InitLocked();
+  ilBindImage(g_image);
+  // The child sends: status code, the view message's length and text, width, height, pixels.
+  std::string reply;
+  const TIsolatedEnd end = RunIsolated(
+      [&](std::string& to) {
+        const TDevilLoad load = LoadByNameThenContent(data, size, ext);
+        const auto put = [&to](int64_t v) { to.append(reinterpret_cast<const char*>(&v), sizeof v); };
+        put(static_cast<int64_t>(load.Status.Code()));
+        put(static_cast<int64_t>(load.ViewMessage.size()));
+        to += load.ViewMessage;
+        put(load.Width);
+        put(load.Height);
+        if (load.Status.Succeeded()) {
+          const size_t at = to.size();
+          to.resize(at + static_cast<size_t>(load.Width * load.Height * 4));
+          ilCopyPixels(0, 0, 0, static_cast<ILuint>(load.Width), static_cast<ILuint>(load.Height), 1, IL_RGBA,
+                       IL_UNSIGNED_BYTE, to.data() + at);
+          if (ilGetError() != IL_NO_ERROR) return false;
+        }
+        return true;
+      },
+      reply, kDecodeTimeoutMs, static_cast<size_t>(kMaxPictureBytes) + 4096, [&hold] { hold.unlock(); });
+  if (hold.owns_lock()) hold.unlock();
+  if (end == TIsolatedEnd::TimedOut) {
+    if (viewMessage) *viewMessage = "Image Error";
+    return {TStatusCode::Damaged, "the picture took too long to decode"};
+  }
+  if (end != TIsolatedEnd::Done) {
+    if (viewMessage) *viewMessage = "Image Error";
+    return {TStatusCode::Damaged, end == TIsolatedEnd::Crashed ? "the picture's decoder crashed on it"
+                                                               : "cannot decode the picture"};
+  }
+  size_t at = 0;
+  const auto get = [&](int64_t& v) {
+    if (reply.size() - at < sizeof v) return false;
+    std::memcpy(&v, reply.data() + at, sizeof v);
+    at += sizeof v;
+    return true;
+  };
+  const TStatus bad(TStatusCode::Failed, "bad reply from the picture decoder");
+  int64_t code = 0, messageLength = 0, width = 0, height = 0;
+  if (!get(code) || !get(messageLength) || messageLength < 0 || static_cast<size_t>(messageLength) > reply.size() - at)
+    return bad;
+  const std::string message = reply.substr(at, static_cast<size_t>(messageLength));
+  if (viewMessage) *viewMessage = message;
+  at += static_cast<size_t>(messageLength);
+  if (!get(width) || !get(height)) return bad;
+  if (code != static_cast<int64_t>(TStatusCode::Ok))
+    return {code == static_cast<int64_t>(TStatusCode::Unsupported) ? TStatusCode::Unsupported : TStatusCode::Damaged,
+            "cannot decode the picture" + (message.empty() ? std::string() : " (" + message + ")")};
+  if (TStatus dims = CheckPictureDimensions(width, height); dims.Failed()) return dims;
+  if (reply.size() - at != static_cast<size_t>(width * height * 4)) return bad;
   QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGBA8888);
   if (image.isNull() || image.bytesPerLine() != width * 4) return {TStatusCode::Failed, "out of memory for the picture"};
-  ilCopyPixels(0, 0, 0, static_cast<ILuint>(width), static_cast<ILuint>(height), 1, IL_RGBA, IL_UNSIGNED_BYTE,
-               image.bits());
-  const ILenum copyError = ilGetError();
-  if (copyError != IL_NO_ERROR) return {TStatusCode::Damaged, "cannot copy the picture (DevIL error " + Hex(copyError) + ")"};
+  std::memcpy(image.bits(), reply.data() + at, reply.size() - at);
+  if (viewMessage) viewMessage->clear();
   out = std::move(image);
   return {};
 }
 
-bool IsNewerBmp(const uint8_t* d, size_t n) {
-  if (n < 18 || d[0] != 'B' || d[1] != 'M') return false;
-  const uint32_t header = uint32_t{d[14]} | uint32_t{d[15]} << 8 | uint32_t{d[16]} << 16 | uint32_t{d[17]} << 24;
-  return header == 108 || header == 124;
+// An uncompressed BMP whose pixel rows end beyond the file is truncated (both readers would fill
+// the missing rows with whatever they hold).
+TStatus CheckBmpLength(const uint8_t* d, size_t n) {
+  auto le32 = [d](size_t at) {
+    return uint32_t{d[at]} | uint32_t{d[at + 1]} << 8 | uint32_t{d[at + 2]} << 16 | uint32_t{d[at + 3]} << 24;
+  };
+  if (n < 2 || d[0] != 'B' || d[1] != 'M') return {};
+  if (n < 34) return {TStatusCode::Damaged, "truncated BMP header"};
+  const uint32_t header = le32(14);
+  if (header < 40) return {};  // the old 12-byte header: left to the reader
+  const int64_t width = static_cast<int32_t>(le32(18)), height = static_cast<int32_t>(le32(22));
+  const uint32_t bits = uint32_t{d[28]} | uint32_t{d[29]} << 8, compression = le32(30);
+  if (compression != 0 && compression != 3 && compression != 6) return {};  // run-length data: no fixed length
+  const int64_t rowBytes = (std::abs(width) * bits + 31) / 32 * 4;
+  const int64_t needed = int64_t{le32(10)} + rowBytes * std::abs(height);
+  if (static_cast<int64_t>(n) < needed) return {TStatusCode::Damaged, "truncated BMP pixel data"};
+  return {};
+}
+
+bool IsXpm(const uint8_t* d, size_t n) {
+  static constexpr std::string_view kMark = "/* XPM */";
+  return n >= kMark.size() && std::string_view(reinterpret_cast<const char*>(d), kMark.size()) == kMark;
+}
+
+TStatus DecodeWithQt(const uint8_t* data, size_t size, const char* format, QImage& out, std::string* viewMessage) {
+  if (size > static_cast<size_t>(std::numeric_limits<int>::max())) return {TStatusCode::Unsupported, "picture file too large"};
+  QImage image = QImage::fromData(data, static_cast<int>(size), format);
+  if (image.isNull()) {
+    if (viewMessage) *viewMessage = "Image Error";
+    return {TStatusCode::Damaged, std::string("cannot decode the picture (") + (format ? format : "PNM") + ")"};
+  }
+  if (TStatus dims = CheckPictureDimensions(image.width(), image.height()); dims.Failed()) return dims;
+  out = image.convertToFormat(QImage::Format_RGBA8888);
+  return {};
 }
 
 }  // namespace
@@ -131,16 +244,16 @@ TStatus DecodePicture(const uint8_t* data, size_t size, std::string_view ext, QI
     if (status.Failed() && viewMessage) *viewMessage = "Image Error";
     return status;
   }
-  if (IsNewerBmp(data, size)) {
-    // DevIL reads BMP headers up to version 3; versions 4 and 5 (108 and 124 bytes, written by
-    // ImageMagick, GIMP and others) go to Qt's BMP reader.
-    out = QImage::fromData(data, static_cast<int>(size), "BMP").convertToFormat(QImage::Format_RGBA8888);
-    if (out.isNull()) {
-      if (viewMessage) *viewMessage = "Image Error";
-      return {TStatusCode::Damaged, "cannot decode the picture (BMP)"};
-    }
-    return {};
+  // DevIL reads BMP headers up to version 3 only (not the 108- and 124-byte ones ImageMagick and GIMP
+  // write) and its XPM reader corrupts its heap: Qt's readers take those kinds.
+  if (TStatus bmp = CheckBmpLength(data, size); bmp.Failed()) {
+    if (viewMessage) *viewMessage = "Image Error";
+    return bmp;
   }
+  if (size >= 2 && data[0] == 'B' && data[1] == 'M') return DecodeWithQt(data, size, "BMP", out, viewMessage);
+  if (ext == ".xpm" || IsXpm(data, size)) return DecodeWithQt(data, size, "XPM", out, viewMessage);
+  // DevIL's PNM reader leaves bilevel pictures partly uninitialised: Qt's reader takes the family.
+  if (size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6') return DecodeWithQt(data, size, nullptr, out, viewMessage);
   return DecodeWithDevil(data, size, ext, out, viewMessage);
 }
 
