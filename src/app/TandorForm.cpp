@@ -31,9 +31,11 @@
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
+#include "pages/props/PropertiesForm.h"
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/update/UpdatePage.h"
+#include "platform/Associations.h"
 #include "platform/Desktop.h"
 #include "platform/Paths.h"
 
@@ -133,13 +135,20 @@ void TTandorForm::BuildPages() {
   batchPage_ = new TBatchPage(*this);
   sfxPage_ = new TSfxPage(*this);
   for (int i = 0; i < 5; ++i) tabbedNotebook_->addTab(Page(i), kCaptions[i]);
+  const auto properties = [this](const std::string& caption) {
+    const int page = PropertiesPageIndex(caption);
+    ShowProperties(page >= 0 ? page : kStartupLinksPage);
+  };
+  unzipPage_->ShowProperties = properties;
+  updatePage_->ShowProperties = properties;
+  createPage_->ShowProperties = properties;
   setCentralWidget(tabbedNotebook_);
 }
 
 void TTandorForm::BuildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   QAction* properties = file->addAction("Properties");
-  connect(properties, &QAction::triggered, this, [this] { ShowFirstRunWindow(); });
+  connect(properties, &QAction::triggered, this, [this] { PropertiesClick(); });
   QAction* about = file->addAction("About");
   connect(about, &QAction::triggered, this, [this] {
     ShowInfoWindow("About Tandor File",
@@ -148,11 +157,7 @@ void TTandorForm::BuildMenus() {
                        "<p>Built with Qt " QT_VERSION_STR ", zlib and libdeflate.</p>");
   });
   QAction* donation = file->addAction("Donation Ware");
-  connect(donation, &QAction::triggered, this, [this] {
-    ShowInfoWindow("Donation Ware",
-                   "<h3>Tandor File is donation ware</h3><p>You may use and share it freely. If it saves you time, "
-                   "a donation to its makers keeps it growing.</p>");
-  });
+  connect(donation, &QAction::triggered, this, [this] { ShowDonationWare(); });
   QAction* software = file->addAction("Software");
   connect(software, &QAction::triggered, this, [] { OpenWithDesktop("https://tandorfile.example.org/software"); });
   file->addSeparator();
@@ -174,16 +179,43 @@ void TTandorForm::ShowInfoWindow(const QString& title, const QString& html) {
   ExecModal(dialog, "TInfoForm");
 }
 
-void TTandorForm::ShowFirstRunWindow() {
-  // Stands in for the Properties window, opened on its start-up links page.
-  QDialog dialog(this);
-  dialog.setWindowTitle("Startup Links   .");
-  auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new QLabel("Welcome to Tandor File.\nThe program's options and links are set here.", &dialog));
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
-  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  layout->addWidget(buttons);
-  ExecModal(dialog, "TPropertiesForm");
+void TTandorForm::ShowDonationWare() {
+  ShowInfoWindow("Donation Ware",
+                 "<h3>Tandor File is donation ware</h3><p>You may use and share it freely. If it saves you time, "
+                 "a donation to its makers keeps it growing.</p>");
+}
+
+int TTandorForm::ShowProperties(int page) {
+  TPropertiesForm form(settings_, ProgramPath(), page, this);
+  form.OpenHelpPage = [this](const std::string& help) { OpenHelpPage(help); };
+  form.ShowDonationWare = [this] { ShowDonationWare(); };
+  return ExecModal(form, "TPropertiesForm");
+}
+
+void TTandorForm::PropertiesClick() { ShowProperties(kStartupLinksPage); }
+
+void TTandorForm::StartMenuSelect() {
+  ShowProperties(kStartupLinksPage);
+  // The first-run file holds the first-run values, but never drops the handlers kept to be given back
+  // (the window may have given the program some types).
+  TSettings kept = settings_;
+  if (!settings_.WriteDefaultSettings()) ReportSettingsError();
+  bool owners = false;
+  for (std::string TSettings::*f :
+       {&TSettings::PrevZipProgId, &TSettings::PrevZipName, &TSettings::PrevGzProgId, &TSettings::PrevGzName,
+        &TSettings::PrevTarProgId, &TSettings::PrevTarName, &TSettings::PrevTgzProgId, &TSettings::PrevTgzName,
+        &TSettings::PrevRarProgId, &TSettings::PrevRarName}) {
+    settings_.*f = kept.*f;
+    owners = owners || !(kept.*f).empty();
+  }
+  if (owners && !settings_.SaveSettings()) ReportSettingsError();
+}
+
+void TTandorForm::RegisterProgramClass() {
+  InstallProgramClass(ProgramPath());  // a failure skips the class silently
+  const TViewerPrograms viewers = FindViewerPrograms();
+  settings_.QuickViewProgram = viewers.QuickView;
+  settings_.WordPadAvailable = !viewers.WordPad.empty();
 }
 
 void TTandorForm::ReportSettingsError() {
@@ -206,8 +238,7 @@ void TTandorForm::FormCreate() {
     if (!settings_.LastError.empty()) {
       ReportSettingsError();  // unreadable: go on with the defaults, never overwrite it
     } else {
-      ShowFirstRunWindow();
-      if (!settings_.WriteDefaultSettings()) ReportSettingsError();
+      StartMenuSelect();
     }
   }
 
@@ -220,6 +251,7 @@ void TTandorForm::FormCreate() {
   runState_->ClearAtStartup();
   settings_.CreateCutoffDate = 0;
   settings_.UpdateCutoffDate = 0;
+  RegisterProgramClass();
   icons_.ClearCache();
   createPage_->UndoStack.clear();
   // The self-extracting icon chosen in an earlier session.

@@ -78,6 +78,10 @@ class TTandorForm : public QMainWindow, public IPageHost {
   TZipKit& ZipKit() override { return zipKit_; }
 
   void EnableCommonButtons();
+  // The Properties window, opened on a page (TPropertiesPage); returns its result.
+  int ShowProperties(int page);
+  // File > Properties.
+  void PropertiesClick();
   bool ModalDialogOpen() const { return modalDialogOpen_; }
   // The list that takes drops: follows the page (rule 10 of page switching).
   TFileListView* DropTarget() const { return dropTarget_; }
@@ -124,7 +128,11 @@ class TTandorForm : public QMainWindow, public IPageHost {
   void FormCreate();
   void BuildMenus();
   void BuildPages();
-  void ShowFirstRunWindow();
+  // The first run: the Properties window on its launchers page, then the first-run file.
+  void StartMenuSelect();
+  // The program's class and the viewer programs, at every start.
+  void RegisterProgramClass();
+  void ShowDonationWare();
   void ShowInfoWindow(const QString& title, const QString& html);
   void ReportSettingsError();
   void SetUpZipKit();

@@ -126,7 +126,9 @@ std::string FindDesktopFile(const std::string& id) {
   return {};
 }
 
-std::string FirstId(const std::string& value) {
+}  // namespace
+
+std::string FirstDesktopId(const std::string& value) {
   std::stringstream in(value);
   std::string id;
   while (std::getline(in, id, ';')) {
@@ -135,6 +137,8 @@ std::string FirstId(const std::string& value) {
   }
   return {};
 }
+
+namespace {
 
 // Writes a file when its text differs; true when it was written.
 bool Refresh(const std::string& path, const std::string& text, TStatus& status) {
@@ -280,14 +284,14 @@ std::string CurrentDefaultHandler(const std::string& mimeType) {
   for (const std::string& file : files) {
     std::string text;
     if (!ReadWholeFile(file, text)) continue;
-    const std::string id = FirstId(MimeappsDefault(text, mimeType));
+    const std::string id = FirstDesktopId(MimeappsDefault(text, mimeType));
     if (!id.empty()) return id;
   }
   return {};
 }
 
 std::string HandlerDescription(const std::string& value) {
-  const std::string id = FirstId(value);
+  const std::string id = FirstDesktopId(value);
   if (id.empty()) return {};
   const std::string file = FindDesktopFile(id);
   std::string text;

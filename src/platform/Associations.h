@@ -50,6 +50,9 @@ std::string MimeappsDefault(const std::string& text, const std::string& mimeType
 // without keys goes again.
 std::string MimeappsWithDefault(const std::string& text, const std::string& mimeType, const std::string& value);
 
+// The first desktop file id of a mimeapps.list value ("a.desktop;b.desktop;" gives "a.desktop").
+std::string FirstDesktopId(const std::string& value);
+
 // The user's own default for the type (the value in the user's mimeapps.list), empty when none.
 std::string UserDefaultHandler(const std::string& mimeType);
 // Sets (or with an empty value removes) the user's default for the type. A file that cannot be read

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <filesystem>
 
 #include "ScriptedPrompt.h"
@@ -19,6 +20,7 @@
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/update/UpdatePage.h"
+#include "platform/Associations.h"
 #include "platform/Paths.h"
 
 namespace fs = std::filesystem;
@@ -277,13 +279,15 @@ TEST(FormFirstRun, FirstRunShowsStartupLinksAndWritesDefaults) {
   TScriptedPrompt prompt;
   std::vector<std::string> windows;
   SetModalHook([&](QDialog& d, const char* name) {
-    windows.push_back(name + std::string(":") + d.windowTitle().toStdString());
+    auto* pages = d.findChild<QTabWidget*>();
+    windows.push_back(name + std::string(":") + d.windowTitle().toStdString() + ":" +
+                      (pages ? pages->tabText(pages->currentIndex()).toStdString() : ""));
     return int(QDialog::Accepted);
   });
   {
     TTandorForm form;
     ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0], "TPropertiesForm:Startup Links   .");
+    EXPECT_EQ(windows[0], "TPropertiesForm:Zip File Properties:Startup Links   .");
     EXPECT_TRUE(fs::exists(data / "config"));
   }
   {
@@ -294,6 +298,62 @@ TEST(FormFirstRun, FirstRunShowsStartupLinksAndWritesDefaults) {
   EXPECT_EQ(testenv::ListTree(data), std::vector<std::string>{"config"});
   const std::string config = testenv::ReadFile(data / "config");
   EXPECT_EQ(std::count(config.begin(), config.end(), '\n'), 61);
+}
+
+// The first-run window may give the program some file types: the first-run file keeps the handlers
+// to give back.
+TEST(FormFirstRun, TypesTakenInTheFirstRunWindowCanBeGivenBack) {
+  const fs::path data = testenv::MakeTempDir("first");
+  setenv("TANDOR_HOME", data.c_str(), 1);
+  const fs::path config = fs::path(getenv("XDG_CONFIG_HOME"));
+  fs::create_directories(config);
+  testenv::WriteFile(config / "mimeapps.list", "[Default Applications]\napplication/zip=ark.desktop;\n");
+  TScriptedPrompt prompt;
+  SetModalHook([&](QDialog& d, const char*) {
+    auto* take = d.findChild<QPushButton*>("setTandorDefaultButton");
+    if (take) take->click();
+    return int(QDialog::Accepted);
+  });
+  { TTandorForm form; }
+  SetModalHook(nullptr);
+  TSettings s;
+  s.ConfigFile = (data / "config").string();
+  ASSERT_TRUE(s.LoadSettings());
+  EXPECT_EQ(s.PrevZipProgId, "ark.desktop;");
+  EXPECT_TRUE(s.UnzipFolders) << "otherwise the first-run values";
+  SetUserDefaultHandler("application/zip", "ark.desktop;");
+  fs::remove(config / "mimeapps.list");
+}
+
+TEST_F(FormTest, PropertiesOpenOnThePageOfTheirEntryPoint) {
+  std::vector<std::string> pages;
+  SetModalHook([&](QDialog& d, const char* name) {
+    auto* tabs = d.findChild<QTabWidget*>();
+    if (std::string(name) == "TPropertiesForm" && tabs) pages.push_back(tabs->tabText(tabs->currentIndex()).toStdString());
+    EXPECT_TRUE(form_->ModalDialogOpen()) << name;
+    return int(QDialog::Rejected);
+  });
+  form_->PropertiesClick();
+  form_->Settings().DefaultArchiveType = 1;
+  form_->CreatePage()->ZipPropertiesButtonClick();
+  for (int32_t type : {0, 2, 3, 4}) {
+    form_->Settings().DefaultArchiveType = type;
+    form_->CreatePage()->ZipPropertiesButtonClick();
+  }
+  form_->UpdatePage()->Button1Click();
+  form_->SetCurrentArchiveFile("/x/a.rar");
+  form_->UnzipPage()->UnzipPropertiesButtonClick();
+  EXPECT_EQ(pages, (std::vector<std::string>{"Startup Links   .", "ADD Files", "Default Type", "Default Type",
+                                             "Default Type", "Default Type", "ADD Files", "Startup Links   ."}));
+  EXPECT_FALSE(form_->ModalDialogOpen());
+}
+
+TEST_F(FormTest, TheProgramsClassAndViewersAtStart) {
+  const fs::path entry = fs::path(getenv("XDG_DATA_HOME")) / "applications/tandorfile.desktop";
+  ASSERT_TRUE(fs::exists(entry));
+  EXPECT_NE(testenv::ReadFile(entry).find("Exec=" + ProgramPath() + " %f\n"), std::string::npos);
+  EXPECT_EQ(form_->Settings().QuickViewProgram, "") << "none unless configured";
+  EXPECT_EQ(form_->Settings().WordPadAvailable, !FindViewerPrograms().WordPad.empty());
 }
 
 TEST(FormFirstRun, UnreadableConfigIsReportedOnceAndKept) {

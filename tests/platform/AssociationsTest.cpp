@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "TestEnv.h"
-#include "XdgFixture.h"
+#include "XdgHome.h"
 #include "platform/Associations.h"
 #include "platform/DesktopFiles.h"
 

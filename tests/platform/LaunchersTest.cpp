@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "TestEnv.h"
-#include "XdgFixture.h"
+#include "XdgHome.h"
 #include "platform/DesktopFiles.h"
 #include "platform/Launchers.h"
 

@@ -25,7 +25,6 @@
 #include "pages/unzip/ArchiveNames.h"
 #include "pages/unzip/EntryLauncher.h"
 #include "pages/unzip/RowSink.h"
-#include "pages/unzip/UnzipOptionsForm.h"
 #include "pages/unzip/UnzipRun.h"
 #include "pages/unzip/ZipListing.h"
 #include "zip/ZipKit.h"
@@ -487,14 +486,13 @@ void TUnzipPage::EnableLoadedArchiveButtons() {
 
 void TUnzipPage::UnzipPropertiesButtonClick() {
   const std::string& archive = Host.CurrentArchiveFile();
-  QString start;
+  std::string start = "Startup Links   .";
   if (IsZipArchiveName(archive))
     start = "UNZIP";
   else if ((UnzipListView->HasRows() && HasExtension(archive, ".gz")) || HasExtension(archive, ".tar") ||
            HasExtension(archive, ".tar.gz"))
     start = "Tar GZ ";
-  TUnzipOptionsForm options(Host.Settings(), start, this);
-  ExecModal(options, "TPropertiesForm");
+  if (ShowProperties) ShowProperties(start);
   VisibleList()->setEnabled(true);
   VisibleList()->setFocus();
 }

@@ -95,6 +95,8 @@ class TUnzipPage : public TPage {
   // The buttons enabled after every listing with rows.
   void EnableLoadedArchiveButtons();
   void UnzipPropertiesButtonClick();
+  // Opens the Properties window on the named page ("UNZIP", "Tar GZ "); set by the window that owns it.
+  std::function<void(const std::string& page)> ShowProperties;
   void UnzipHelpButtonClick();
 
   // --- Extraction ------------------------------------------------------------------------------

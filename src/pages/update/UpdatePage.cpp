@@ -707,39 +707,7 @@ void TUpdatePage::ClearUpdateWindow() {
 
 void TUpdatePage::Button1Click() {
   Host.SetModalDialogOpen(true);
-  if (ShowProperties) {
-    ShowProperties("ADD Files");
-  } else {
-    // The "ADD Files" options of the program's properties.
-    TSettings& s = Host.Settings();
-    QDialog dialog(this);
-    dialog.setWindowTitle("Zip File Properties");
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* heading = new QLabel("When adding files to the ZIP Window...", &dialog);
-    QFont f = heading->font();
-    f.setBold(true);
-    heading->setFont(f);
-    layout->addWidget(heading);
-    auto* folders = new QCheckBox("Save folders in Archive file as they exist on disk", &dialog);
-    auto* recurse = new QCheckBox("Include the folders which are inside the selected folders", &dialog);
-    auto* relative = new QCheckBox("Use relative paths when saving folders", &dialog);
-    folders->setObjectName("SaveZipFoldersCheckBox");
-    recurse->setObjectName("RecurseFoldersCheckBox");
-    relative->setObjectName("RelativePathCheckBox");
-    folders->setChecked(s.SaveZipFolders);
-    recurse->setChecked(s.RecurseFolders);
-    relative->setChecked(s.RelativePaths);
-    for (QCheckBox* b : {folders, recurse, relative}) layout->addWidget(b);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    if (ExecModal(dialog, "TPropertiesForm") == QDialog::Accepted) {
-      s.SaveZipFolders = folders->isChecked();
-      s.RecurseFolders = recurse->isChecked();
-      s.RelativePaths = relative->isChecked();
-    }
-  }
+  if (ShowProperties) ShowProperties("ADD Files");
   Host.SetModalDialogOpen(false);
   if (UpdateListView->isVisible()) {
     UpdateListView->setEnabled(true);
