@@ -132,3 +132,37 @@ std::string ExtractFileExt(std::string_view path) {
   const size_t dot = name.rfind('.');
   return dot == std::string::npos ? std::string() : name.substr(dot);
 }
+
+std::string Latin1ToUtf8(std::string_view latin1) {
+  std::string out;
+  out.reserve(latin1.size() + latin1.size() / 4);
+  for (char ch : latin1) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool Utf8ToLatin1(std::string_view utf8, std::string& out) {
+  out.clear();
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+      continue;
+    }
+    // Only the two-byte forms of U+0080 to U+00FF have a Latin-1 byte.
+    if ((b != 0xC2 && b != 0xC3) || i + 1 >= utf8.size()) return false;
+    const auto c = static_cast<unsigned char>(utf8[i + 1]);
+    if ((c & 0xC0) != 0x80) return false;
+    out += static_cast<char>(((b & 0x03) << 6) | (c & 0x3F));
+    ++i;
+  }
+  return true;
+}

@@ -30,3 +30,9 @@ std::string ExtractFileName(std::string_view path);
 std::string ExtractFileDir(std::string_view path);
 // Extension with its dot, as written (".Zip"); empty when none.
 std::string ExtractFileExt(std::string_view path);
+
+// ISO-8859-1 bytes to UTF-8 (gzip header names and comments).
+std::string Latin1ToUtf8(std::string_view latin1);
+// UTF-8 to ISO-8859-1; false (and `out` partial) when a character lies above U+00FF or the text is
+// not well-formed UTF-8.
+bool Utf8ToLatin1(std::string_view utf8, std::string& out);

@@ -58,3 +58,13 @@ class TPromptQuestions : public IJobQuestions {
   TSecurityChoice AskSecurity(const std::vector<TUnsafeName>& names) override;
   TDamagedChoice AskDamaged(const std::string& entryName, const TStatus& why) override;
 };
+
+// The answers of an unattended run (the batch create queue): nothing is replaced, no password is
+// guessed, unsafe names halt the run and a damaged entry stops it. No question reaches a window.
+class TUnattendedQuestions : public IJobQuestions {
+ public:
+  TOverwriteChoice AskOverwrite(const TOverwriteQuestion&) override { return TOverwriteChoice::NoToAll; }
+  TPasswordChoice AskPassword(const std::string&, std::string&) override { return TPasswordChoice::Abort; }
+  TSecurityChoice AskSecurity(const std::vector<TUnsafeName>&) override { return TSecurityChoice::Halt; }
+  TDamagedChoice AskDamaged(const std::string&, const TStatus&) override { return TDamagedChoice::Stop; }
+};

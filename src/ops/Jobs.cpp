@@ -12,7 +12,9 @@
 
 #include "core/TextUtil.h"
 #include "ops/AdapterCommon.h"
+#include "ops/CommentJob.h"
 #include "platform/FileSystem.h"
+#include "zip/ZipComment.h"
 
 namespace fs = std::filesystem;
 
@@ -111,6 +113,17 @@ TStatus TCreateJob::Execute(TJobContext& ctx) {
   if (format_ == TArchiveFormat::Unknown)
     return {TStatusCode::Unsupported, params_.Target + ": the name must end in .zip, .run, .tar, .tar.gz, .tgz or .gz"};
   if (params_.Items.empty()) return {TStatusCode::Failed, "nothing to add"};
+  // The tag is checked before anything is written: a zip comment holds 65,535 bytes, a gzip header
+  // comment ISO-8859-1 text.
+  if (format_ == TArchiveFormat::Zip) {
+    if (const size_t n = EncodeZipComment(params_.Comment).size(); n > kMaxZipCommentBytes)
+      return {TStatusCode::Failed, "the tag takes " + FormatWithCommas(static_cast<int64_t>(n)) +
+                                       " bytes; a zip comment holds at most 65,535"};
+  } else if (params_.StoreComment) {
+    std::string latin1;
+    if (!Utf8ToLatin1(params_.Comment, latin1)) return {TStatusCode::Failed, kGzipTagCharset};
+    params_.Comment = std::move(latin1);
+  }
   if (params_.CheckSourcesFirst) {
     for (const TSourceItem& it : params_.Items) {
       if (it.Source.find_first_of("*?") != std::string::npos) continue;

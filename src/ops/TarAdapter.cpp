@@ -405,7 +405,7 @@ class TGzipAdapter final : public IArchiveAdapter {
   }
 
   TStatus Comment(std::string& text) override {
-    text = gz_.HeaderComment;
+    text = Latin1ToUtf8(gz_.HeaderComment);  // RFC 1952: ISO-8859-1
     return {};
   }
 

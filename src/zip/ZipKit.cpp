@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "formats/ZipFormat.h"
 #include "zip/ZipCodePage.h"
+#include "zip/ZipComment.h"
 #include "zip/ZipMessages.h"
 #include "zip/ZipSpanNames.h"
 
@@ -144,7 +145,7 @@ ZipDirEntry TZipKit::DirEntry(int32_t index) const {
 }
 
 std::string TZipKit::ArchiveComment() const {
-  return ConvertStoredText(comment_, 0, lastHostSystem_, lastVersionMadeBy_, CodePage);
+  return CodePage == cpOEM ? OemToUtf8(comment_) : DecodeZipComment(comment_);
 }
 
 void TZipKit::ClearDirectoryState() {
@@ -318,14 +319,19 @@ void TZipKit::ReadDirectory() {
 }
 
 void TZipKit::SetArchiveComment(const std::string& text) {
-  std::string stored = IsOemText(CodePage, lastHostSystem_, lastVersionMadeBy_) ? Utf8ToOem(text) : text;
-  if (stored.size() > zipfmt::kMaxCommentSize) stored.resize(zipfmt::kMaxCommentSize);
-  comment_ = stored;
+  const std::string stored = CodePage == cpOEM ? Utf8ToOem(text) : EncodeZipComment(text);
   if (zipFileName_.empty()) {
     comment_.clear();
     ReportMessage(10102);
     return;
   }
+  // A comment is never cut: one that does not fit leaves the archive's own.
+  if (stored.size() > kMaxZipCommentBytes) {
+    ReportMessage(11044, ": the tag takes " + FormatWithCommas(static_cast<int64_t>(stored.size())) +
+                             " bytes; a zip comment holds at most 65,535");
+    return;
+  }
+  comment_ = stored;
   bool writing = false;
   // A byte-split set keeps its end record in its last part.
   std::string file;

@@ -21,6 +21,7 @@
 #include "pages/common/IconLists.h"
 #include "pages/common/JobRunner.h"
 #include "pages/common/PromptService.h"
+#include "pages/batchcreate/BatchCreateQueue.h"
 #include "pages/create/AddFolderForm.h"
 #include "pages/create/DatePickForm.h"
 #include "platform/Paths.h"
@@ -53,7 +54,7 @@ TCreatePage::TCreatePage(IPageHost& host) : TPage(host) {
   ZipStopButton = MakeButton("STOP");
   ZipUndoButton = MakeButton("UNDO");
   BatchButton = MakeButton("BATCH", "QUEUE THIS LIST AS A BATCH JOB");
-  CreateTagButton = MakeButton("TAG");
+  CreateTagButton = MakeButton("EDIT TAG ", "WRITE THE TAG INTO THE ZIP FILE JUST MADE");
   ZipResetButton = MakeButton("RESET");
   ZipPropertiesButton = MakeButton("Options", "SET PROPERTY OPTIONS");
   ZipHelpButton = MakeButton("HELP");
@@ -71,8 +72,8 @@ TCreatePage::TCreatePage(IPageHost& host) : TPage(host) {
   NumfilesEdit = MakeCounter();
   TotalFileSizeEdit = MakeCounter();
   CreateTagEdit = new QLineEdit(this);
-  CreateTagEdit->setReadOnly(true);
-  CreateTagEdit->setPlaceholderText("no tag");
+  CreateTagEdit->setPlaceholderText("tag of the new archive");
+  CreateTagEdit->setMaxLength(1 << 20);  // a tag too long for a zip comment is refused by the run, never cut
   ZipProgressBar = new QProgressBar(this);
   ZipProgressBar->setRange(0, 100);
   ZipProgressBar->setValue(0);
@@ -124,6 +125,7 @@ TCreatePage::TCreatePage(IPageHost& host) : TPage(host) {
   connect(ZipButton, &QPushButton::clicked, this, &TCreatePage::ZipButtonClick);
   connect(ZipStopButton, &QPushButton::clicked, this, &TCreatePage::ZipStopButtonClick);
   connect(ZipPropertiesButton, &QPushButton::clicked, this, &TCreatePage::ZipPropertiesButtonClick);
+  connect(CreateTagButton, &QPushButton::clicked, this, &TCreatePage::CreateTagButtonClick);
   connect(SelectAll2, &QAction::triggered, this, &TCreatePage::SelectAll2Click);
   connect(Remove1, &QAction::triggered, this, &TCreatePage::Delete2Click);
   connect(ZipListView, &TFileListView::FilesDropped, this, [this](const QStringList& paths) {
@@ -132,6 +134,8 @@ TCreatePage::TCreatePage(IPageHost& host) : TPage(host) {
   });
   connect(ZipListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &TCreatePage::ZipListViewSelectItem);
+  BatchQueue = new TBatchCreateQueue(Host, *this);
+  connect(BatchButton, &QPushButton::clicked, BatchQueue, &TBatchCreateQueue::BatchButtonClick);
   ConnectExitButton(ZipExitButton, true);
   ConnectHelpButton(ZipHelpButton, "create.html");
   UseSharedIcons(ZipListView, false);
@@ -486,6 +490,39 @@ void TCreatePage::ZipResetButtonClick() {
   Remove1->setEnabled(false);
   NumfilesEdit->setText("0");
   TotalFileSizeEdit->setText("0");
+}
+
+void TCreatePage::ResetCreatePage() {
+  ZipStatusBar->clearMessage();
+  UndoStack.DisposeUndoList();
+  RemovedRows.clear();
+  ZipListView->Model()->Clear();
+  sources_.clear();
+  Host.ClearTempFolders();
+  Host.Icons().ClearCache();
+  TotalBytes = 0;
+  Host.Settings().CreateOptionsEditable = true;
+  Host.SetCurrentArchiveFile({});
+  ZipRunStarted = false;
+  NumfilesEdit->setText("0");
+  TotalFileSizeEdit->setText("0");
+  CreateTagEdit->clear();
+}
+
+bool TCreatePage::BatchAddFile(const std::string& path) {
+  TFoundFile found;
+  if (!FindRegularFile(path, found)) return false;
+  if (!CheckForDupeZipFileDrop(path)) DropFileToZip(path, found, FindEndingSlash(FolderOf(path)));
+  UpdateCounts();
+  return true;
+}
+
+bool TCreatePage::BatchAddFolder(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  AddFolderToList(folder);
+  UpdateCounts();
+  return true;
 }
 
 std::vector<TCreatePage::TRunRow> TCreatePage::SnapshotRows() const {

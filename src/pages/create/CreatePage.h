@@ -15,8 +15,10 @@
 #include "pages/common/Page.h"
 #include "pages/create/CreateForms.h"
 #include "pages/create/CreateList.h"
+#include "ops/JobQuestions.h"
 
 class QAction;
+class TBatchCreateQueue;
 class TJobRunner;
 struct TCreateParams;
 struct TJobResult;
@@ -59,11 +61,26 @@ class TCreatePage : public TPage {
   // Asks the cut-off date when OnlyNewerThanDate is set and none was given on this page visit.
   void DateQuestion(bool modalFlag);
 
+  // --- The batch create queue (it fills the list as the user would) ---------------------------
+  // Empties the status line, the list, the temporary folders, the icon cache, the counters, the
+  // target and the tag box for the next job.
+  void ResetCreatePage();
+  // Adds one file unless it is listed already or older than the cut-off date; false when it is not
+  // there (or not a regular file).
+  bool BatchAddFile(const std::string& path);
+  // Adds a folder's files through the folder-adding window; false when the folder is not there.
+  bool BatchAddFolder(const std::string& folder);
+  // BATCH: the "Batch Create" window, then its jobs run one after another on this page.
+  TBatchCreateQueue* BatchQueue = nullptr;
+
   // --- Zip runs -----------------------------------------------------------------------------
   void ZipButtonClick();
   bool MakeZipFDLL();     // every row under its full path (or its bare name)
   bool MakeZipRelPath();  // stored folders relative to each row's root
   void ZipStopButtonClick();
+  // EDIT TAG: the tag box becomes the comment of the zip archive the last run made (one rewrite);
+  // without one the tag box takes the focus (its text is the tag of the next archive).
+  void CreateTagButtonClick();
   void ZipPropertiesButtonClick();
   // Opens the Properties window on the named page ("ADD Files", "Default Type"); set by the window
   // that owns the Properties window.
@@ -151,6 +168,7 @@ class TCreatePage : public TPage {
 
   // The run.
   std::unique_ptr<TJobRunner> runner_;
+  TUnattendedQuestions unattended_;
   int runType_ = 0;
   bool stopRequested_ = false;
   std::string targetPath_;

@@ -7,15 +7,19 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 
 #include "core/Prompt.h"
 #include "core/Settings.h"
 #include "core/TextUtil.h"
+#include "ops/CommentJob.h"
 #include "ops/Jobs.h"
 #include "pages/common/FileList.h"
 #include "pages/common/JobRunner.h"
+#include "pages/batchcreate/BatchCreateForm.h"
 #include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
 #include "platform/FileSystem.h"
@@ -81,7 +85,9 @@ bool Unreadable(const TStatus& s) { return s.Code() == TStatusCode::Unreadable |
 
 bool TCreatePage::TargetFolderUsable(const std::string& target) {
   const std::string folder = FolderOf(target);
-  if (IsWritableFolder(folder)) return true;
+  // Read-only by its mode bits too: they say so even to a user the system lets write anyway.
+  struct stat st {};
+  if (IsWritableFolder(folder) && ::stat(folder.c_str(), &st) == 0 && (st.st_mode & 0222) != 0) return true;
   Report("THE FOLDER " + folder + " CANNOT BE WRITTEN TO.\nCHOOSE ANOTHER FOLDER FOR THE ARCHIVE AND TRY AGAIN.");
   return false;
 }
@@ -241,8 +247,11 @@ void TCreatePage::StartCreateJob(TCreateParams params, int type) {
   ZipStopButton->setEnabled(true);
   ZipProgressBar->setValue(0);
   if (!runner_) runner_ = std::make_unique<TJobRunner>(this);
+  auto job = std::make_unique<TCreateJob>(std::move(params));
+  // An unattended run: no question waits for nobody.
+  if (BatchCreateMode) job->Questions = &unattended_;
   runner_->Start(
-      std::make_unique<TCreateJob>(std::move(params)),
+      std::move(job),
       [this](const TJobProgress& pr) {
         if (pr.Total > 0)
           ZipProgressBar->setValue(static_cast<int>(std::min<uint64_t>(100, pr.Done * 100 / pr.Total)));
@@ -269,7 +278,8 @@ void TCreatePage::CreateJobEnded(const TJobResult& r) {
       else if (s.Code() == TStatusCode::WriteFailed)
         Report("THE ZIP FILE " + targetPath_ + " COULD NOT BE SAVED (" + s.Message() + ").");
       else
-        Report("THE ZIP FILE WAS NOT CREATED.");
+        Report(s.Message().empty() ? std::string("THE ZIP FILE WAS NOT CREATED.")
+                                   : "THE ZIP FILE WAS NOT CREATED.\n" + s.Message());
     }
   } else {
     TarFailed = GzipFailed = !ok;
@@ -286,9 +296,29 @@ void TCreatePage::CreateJobEnded(const TJobResult& r) {
     TarOptions = TTarOptions();
   }
   stopRequested_ = false;
-  if (runType_ == 1 || !BatchCreateMode) EnableTimerTimer();
+  // The batch queue keeps the page disabled between its jobs and enables it at its end.
+  if (!BatchCreateMode) EnableTimerTimer();
+  else ZipProgressBar->setValue(0);
   // After the main window's own handler has enabled the page.
   QTimer::singleShot(0, this, [this, ok] { emit RunEnded(ok); });
+}
+
+void TCreatePage::CreateTagButtonClick() {
+  const bool zip = !lastArchive_.empty() && EndsWithNoCase(lastArchive_, ".zip") && ZipListView->HasRows();
+  if (!zip || (runner_ && runner_->Running())) {
+    CreateTagEdit->setFocus();
+    return;
+  }
+  TCommentParams p;
+  p.Archive = lastArchive_;
+  p.Comment = CreateTagEdit->text().toStdString();
+  Host.DisableAll();
+  if (!runner_) runner_ = std::make_unique<TJobRunner>(this);
+  runner_->Start(std::make_unique<TSetCommentJob>(std::move(p)));
+  const TJobResult r = runner_->Wait();
+  Host.EnableAll();
+  SetFiveButtons(true);
+  if (r.Status.Failed()) ShowError("THE TAG WAS NOT WRITTEN.\n" + r.Status.Message());
 }
 
 void TCreatePage::ZipStopButtonClick() {
@@ -366,6 +396,14 @@ bool TCreatePage::BeginTarRun(TCreateParams& p, TArchiveFormat format) {
     return false;
   }
   const std::string tag = CreateTagEdit->text().toStdString();
+  std::string latin1;
+  if (!Utf8ToLatin1(tag, latin1)) {
+    Report(kGzipTagMessage);
+    (format == TArchiveFormat::Gzip ? GzipFailed : TarFailed) = true;
+    if (!BatchCreateMode) ZipTarGZButtonsOn();
+    QTimer::singleShot(0, this, [this] { emit RunEnded(false); });
+    return false;
+  }
   p.Comment = tag;
   p.StoreComment = !tag.empty();
   return true;

@@ -113,6 +113,7 @@ TUnzipPage::TUnzipPage(IPageHost& host) : TPage(host) {
 
   connect(OpenUnzipButton, &QPushButton::clicked, this, [this] { OpenUnzipButtonClick(); });
   connect(UnzipButton, &QPushButton::clicked, this, [this] { UnzipButtonClick(); });
+  connect(TAGButton, &QPushButton::clicked, this, [this] { TAGButtonClick(); });
   connect(UnzipResetButton, &QPushButton::clicked, this, [this] { UnzipResetButtonClick(); });
   connect(UnzipPropertiesButton, &QPushButton::clicked, this, [this] { UnzipPropertiesButtonClick(); });
   ConnectExitButton(UnzipCloseButton, false);

@@ -101,6 +101,8 @@ class TUnzipPage : public TPage {
 
   // --- Extraction ------------------------------------------------------------------------------
   void UnzipButtonClick();
+  // TAG: the archive's tag; a zip comment may be edited, a gzip header comment is shown read-only.
+  void TAGButtonClick();
   // Runs the steps of an extraction that need the window, then starts its job and returns.
   void DoUnzip(QObject* sender);
   // The extraction run: destination, room checks, the security window and the highlighted entries

@@ -84,8 +84,8 @@ TUpdatePage::TUpdatePage(IPageHost& host) : TPage(host), runner_(std::make_uniqu
   Button1 = MakeButton("Properties");
   UpdateTagButton = MakeButton("EDIT TAG", "EDIT TAG");
   UpdateTagEdit = new QLineEdit(this);
-  UpdateTagEdit->setReadOnly(true);
   UpdateTagEdit->setToolTip("EDIT TAG");
+  UpdateTagEdit->setMaxLength(1 << 20);
   UpdateTagEdit->setPlaceholderText("Tag");
   UpdateHelpButton = MakeButton("HELP");
   UpdateExitbutton = MakeButton("EXIT");
@@ -134,6 +134,7 @@ TUpdatePage::TUpdatePage(IPageHost& host) : TPage(host), runner_(std::make_uniqu
   UseSharedIcons(UpdateListView, true);
   connect(OpenUpdateButton, &QPushButton::clicked, this, [this] { OpenUpdateButtonClick(); });
   connect(OpenFilesUpdateButton, &QPushButton::clicked, this, [this] { OpenFilesUpdateButtonClick(); });
+  connect(UpdateTagButton, &QPushButton::clicked, this, [this] { UpdateTagButtonClick(); });
   connect(AddfolderUpdatebutton, &QPushButton::clicked, this, [this] { AddfolderUpdatebuttonClick(); });
   connect(UpdateDeleteButton, &QPushButton::clicked, this, [this] { UpdateDeleteButtonClick(); });
   connect(UpdateResetButton, &QPushButton::clicked, this, [this] { UpdateResetButtonClick(); });

@@ -51,6 +51,8 @@ class TUpdatePage : public TPage {
   // Files and folders dropped on the list.
   void UpdateDropUpdateWindow(const std::vector<std::string>& paths);
   void UpdateDeleteButtonClick();
+  // EDIT TAG: the tag box becomes the archive's zip comment, in one rewrite.
+  void UpdateTagButtonClick();
   void UpdateResetButtonClick();
   void ReloadUpdateListviewOnZipError(const std::string& archive);
   void Button1Click();
