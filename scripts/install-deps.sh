@@ -11,7 +11,7 @@ PACKAGES=(
   libdevil-dev libgif-dev
   xvfb xauth imagemagick xdg-utils
   zip unzip p7zip-full pigz libarchive-tools gzip tar python3 bc
-  librsvg2-bin dpkg-dev file desktop-file-utils appstream shared-mime-info groff-base man-db lintian
+  librsvg2-bin dpkg-dev file desktop-file-utils appstream shared-mime-info libglib2.0-bin groff-base man-db lintian
 )
 
 missing=()

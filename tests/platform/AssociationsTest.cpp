@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -273,4 +274,51 @@ TEST(Viewers, QuickViewOnlyWhenConfiguredWordPadFromPath) {
   EXPECT_EQ(FindViewerPrograms().WordPad, "");
   unsetenv("TANDOR_QUICKVIEW");
   setenv("PATH", oldPath.c_str(), 1);
+}
+
+// Double-clicking an archive in a file manager: the desktop's openers find the program through its
+// class and the user's defaults and start it with the archive as its one argument.
+TEST(ProgramClass, DesktopOpenersStartTheProgramWithTheArchive) {
+  for (const char* tool : {"xdg-open", "gio", "file"})
+    ASSERT_TRUE(testenv::HaveTool(tool)) << tool << " is installed by scripts/install-deps.sh";
+  TXdgHome xdg;
+  // The openers tell the type from the system's MIME database.
+  setenv("XDG_DATA_DIRS", (xdg.system.string() + ":/usr/share").c_str(), 1);
+  for (const char* v : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"}) unsetenv(v);
+  const fs::path files = testenv::MakeTempDir("files");
+  testenv::WriteFile(files / "f.txt", "hello\n");
+  ASSERT_EQ(testenv::Run("cd " + testenv::Quote(files.string()) +
+                         " && zip -q 'my archive.zip' f.txt && tar czf 'a $b.tar.gz' f.txt && tar cf 'c.tar' f.txt"),
+            0);
+  struct Row {
+    const char* programFolder;
+    const char* opener;
+    const char* file;
+  };
+  // xdg-open's own desktop mode splits Exec lines at blanks, quoted or not: it gets a program folder
+  // without one.
+  const std::vector<Row> rows = {
+      {"tandor", "DISPLAY=:0 xdg-open", "my archive.zip"}, {"tandor", "DISPLAY=:0 xdg-open", "a $b.tar.gz"},
+      {"tandor", "gio open", "c.tar"},                      {"Tandor File", "gio open", "my archive.zip"},
+      {"Tandor File", "gio open", "a $b.tar.gz"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.programFolder) + ": " + r.opener + " " + r.file);
+    const fs::path folder = testenv::MakeTempDir("program") / r.programFolder;
+    const fs::path out = folder / "started.txt";
+    fs::create_directories(folder);
+    // Stands in for the program: writes down the arguments it was started with.
+    testenv::WriteFile(folder / "tandorfile", "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + out.string() + ".part'\n" +
+                                                  "mv '" + out.string() + ".part' '" + out.string() + "'\n");
+    fs::permissions(folder / "tandorfile", fs::perms(0755));
+    ASSERT_TRUE(InstallProgramClass((folder / "tandorfile").string()).IsOk());
+    for (const TAssociationType& t : kAssociationTypes)
+      ASSERT_TRUE(SetUserDefaultHandler(t.MimeType, std::string(kProgramDesktopId) + ";").IsOk());
+    const std::string archive = (files / r.file).string();
+    std::string said;
+    EXPECT_EQ(testenv::Run(std::string(r.opener) + " " + testenv::Quote(archive) + " 2>&1", &said), 0) << said;
+    for (int i = 0; i < 100 && !fs::exists(out); ++i) usleep(50000);
+    ASSERT_TRUE(fs::exists(out)) << "the program was not started";
+    EXPECT_EQ(testenv::ReadFile(out), archive + "|");
+  }
 }

@@ -139,6 +139,8 @@ TPropertiesForm::TPropertiesForm(TSettings& settings, const std::string& program
   setObjectName("TPropertiesForm");
   pages_ = new QTabWidget(this);
   pages_->setObjectName("PageControl");
+  pages_->setUsesScrollButtons(false);  // every caption in full: the window is as wide as its tabs
+  pages_->setElideMode(Qt::ElideNone);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pages_);
 
