@@ -60,6 +60,9 @@ uint64_t MemoryBudget() {
 }
 // The largest entry (compressed and decoded bytes together) decoded whole.
 constexpr uint64_t kWholeBytes = uint64_t(16) << 20;
+// Extractions up to these many files and bytes run on the calling thread alone.
+constexpr uint64_t kInlineFiles = 64;
+constexpr uint64_t kInlineBytes = uint64_t(2) << 20;
 
 // ZipCrypto as a decryption layer; the 12-byte header was consumed by the password check.
 class TZipCryptoDecryptor final : public TDecryptor {
@@ -73,17 +76,21 @@ class TZipCryptoDecryptor final : public TDecryptor {
 };
 
 // A reusable buffer of a worker thread. Large ones are mapped with huge pages where the system
-// allows it, which keeps page faults down for big entries.
+// allows it, which keeps page faults down for big entries; small ones take ordinary pages, since a
+// huge page is cleared whole on first touch (2 MiB cleared for a 4 KiB entry).
 class TBuffer {
  public:
   ~TBuffer() { Free(); }
   uint8_t* Get(size_t n) {
     if (n > cap_) {
       Free();
-      size_t cap = (std::max(n, cap_ + cap_ / 2) + kHuge - 1) / kHuge * kHuge;
+      const size_t want = std::max(n, cap_ + cap_ / 2);
+      const bool huge = want >= kHuge;
+      const size_t unit = huge ? kHuge : kPage;
+      const size_t cap = (want + unit - 1) / unit * unit;
       void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       if (p == MAP_FAILED) throw std::bad_alloc();
-      ::madvise(p, cap, MADV_HUGEPAGE);
+      if (huge) ::madvise(p, cap, MADV_HUGEPAGE);
       data_ = static_cast<uint8_t*>(p);
       cap_ = cap;
     }
@@ -96,6 +103,7 @@ class TBuffer {
 
  private:
   static constexpr size_t kHuge = size_t(2) << 20;
+  static constexpr size_t kPage = size_t(64) << 10;
   static constexpr size_t kKeep = size_t(8) << 20;
   void Free() {
     if (data_) ::munmap(data_, cap_);
@@ -147,8 +155,10 @@ struct TJob {
 
 class TPipeline {
  public:
-  TPipeline(const TArchiveFile& file, std::atomic<bool>& cancel) : file_(file), cancel_(cancel) {
-    unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+  // `parallel` false: every job runs on the submitting thread as it is submitted. Small archives take
+  // that way: starting workers and handing each file over costs more than their decoding.
+  TPipeline(const TArchiveFile& file, std::atomic<bool>& cancel, bool parallel) : file_(file), cancel_(cancel) {
+    const unsigned n = parallel ? std::clamp(std::thread::hardware_concurrency(), 1u, 4u) : 0u;
     for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { WorkerLoop(); });
   }
   ~TPipeline() {
@@ -161,6 +171,11 @@ class TPipeline {
   }
 
   void Submit(TJob* job) {
+    if (threads_.empty()) {
+      Execute(*job);
+      job->finished = true;
+      return;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       queue_.push_back(job);
@@ -869,7 +884,7 @@ int TExtraction::Run() {
     }
   }
   if (!cancel_) {
-    pipeline_ = std::make_unique<TPipeline>(file_, cancel_);
+    pipeline_ = std::make_unique<TPipeline>(file_, cancel_, files > kInlineFiles || bytes > kInlineBytes);
     for (size_t i : selected) {
       if (cancel_) break;
       std::unique_ptr<TJob> job;
