@@ -255,6 +255,21 @@ TStatus RemoveShortcut(int location, const std::string& subFolder, std::vector<s
   return status;
 }
 
+std::vector<std::string> MenuLauncherFolders() {
+  std::vector<std::string> out;
+  const fs::path root = MenuFolder();
+  if (IsOurLauncher((root / kLauncherFile).string())) out.push_back("");
+  for (const std::string& sub : MenuSubfolders())
+    if (IsOurLauncher((root / sub / kLauncherFile).string())) out.push_back(sub);
+  return out;
+}
+
+TStatus RemoveAllShortcuts(std::vector<std::string>* removed) {
+  TStatus status = RemoveShortcut(kDesktopLauncher, {}, removed);
+  for (const std::string& sub : MenuLauncherFolders()) status.Merge(RemoveShortcut(kMenuLauncher, sub, removed));
+  return status;
+}
+
 std::vector<std::string> MenuSubfolders() {
   std::vector<std::string> out;
   std::error_code ec;

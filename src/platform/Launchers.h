@@ -39,6 +39,11 @@ TLauncherResult CreateShortcut(const std::string& programPath, int location, con
 // ours names. Removed files are listed in `removed`.
 TStatus RemoveShortcut(int location, const std::string& subFolder, std::vector<std::string>* removed = nullptr);
 
+// The menu folders ("" for the menu itself, "A/B") that hold a launcher of ours, sorted.
+std::vector<std::string> MenuLauncherFolders();
+// Removes every launcher of ours, on the desktop and in the menu, as RemoveShortcut does.
+TStatus RemoveAllShortcuts(std::vector<std::string>* removed = nullptr);
+
 // The folders below MenuFolder() (paths relative to it, "A", "A/B"), names beginning with "." left
 // out, sorted.
 std::vector<std::string> MenuSubfolders();

@@ -223,3 +223,25 @@ TEST(Launchers, ForbiddenFolderNameCharacters) {
   for (char c : std::string("\\/:*?\"<>|")) EXPECT_TRUE(IsForbiddenFolderNameChar(c)) << c;
   for (char c : std::string("aZ09 -_.&()'")) EXPECT_FALSE(IsForbiddenFolderNameChar(c)) << c;
 }
+
+TEST(Launchers, RemovingAllTakesEveryLauncherOfOursAndNothingElse) {
+  TXdgHome xdg;
+  for (const char* sub : {"Office", "Office/A", "Mine"}) {
+    const fs::path p(sub);
+    ASSERT_TRUE(MakeMenuFolder(p.parent_path().string(), p.filename().string()).IsOk());
+  }
+  // A launcher of that name the user made himself.
+  testenv::WriteFile(fs::path(MenuFolder()) / "Mine" / kLauncherFile, "[Desktop Entry]\nType=Application\nName=Mine\nExec=x\n");
+  const std::vector<std::string> before = testenv::ListTree(xdg.home);
+  ASSERT_TRUE(CreateShortcut(kProgram, kDesktopLauncher).Status.IsOk());
+  ASSERT_TRUE(CreateShortcut(kProgram, kMenuLauncher, "").Status.IsOk());
+  ASSERT_TRUE(CreateShortcut(kProgram, kMenuLauncher, "Office/A").Status.IsOk());
+  EXPECT_EQ(MenuLauncherFolders(), (std::vector<std::string>{"", "Office/A"}));
+  std::vector<std::string> removed;
+  ASSERT_TRUE(RemoveAllShortcuts(&removed).IsOk());
+  EXPECT_EQ(removed.size(), 1u + 2u + 4u) << "desktop; launcher and menu file; launcher, menu file, two entries";
+  EXPECT_EQ(testenv::ListTree(xdg.home), before);
+  removed.clear();
+  ASSERT_TRUE(RemoveAllShortcuts(&removed).IsOk());
+  EXPECT_TRUE(removed.empty());
+}

@@ -18,6 +18,7 @@
 #include "pages/props/StartMenuForms.h"
 #include "platform/Associations.h"
 #include "platform/Desktop.h"
+#include "platform/Launchers.h"
 
 namespace {
 
@@ -206,10 +207,15 @@ QWidget* TPropertiesForm::MakeDefaultProgramPage() {
   layout->addWidget(queue);
   layout->addStretch();
 
+  AddClosingRow(page, layout, "Close", "CloseButton");
+  return page;
+}
+
+void TPropertiesForm::AddClosingRow(QWidget* page, QBoxLayout* layout, const char* caption, const char* name) {
   auto* buttons = new QHBoxLayout;
   auto* donation = Button("DonationWare", "DonationWareButton", page);
-  auto* software = Button("Software", "SoftwareButton", page);
-  auto* close = Button("Close", "CloseButton", page);
+  auto* software = Button("Software", "SoftwareButton", page);  // does nothing
+  auto* close = Button(caption, name, page);
   buttons->addWidget(donation);
   buttons->addWidget(software);
   buttons->addStretch();
@@ -222,7 +228,6 @@ QWidget* TPropertiesForm::MakeDefaultProgramPage() {
     OKCode();
     accept();
   });
-  return page;
 }
 
 QWidget* TPropertiesForm::MakeStartupLinksPage() {
@@ -230,13 +235,17 @@ QWidget* TPropertiesForm::MakeStartupLinksPage() {
   auto* layout = new QVBoxLayout(page);
   auto* links = Button("Create Tandor File Start Up Links ", "StartMenuButton", page);
   connect(links, &QPushButton::clicked, this, [this] { CreateLinksButtonClick(); });
+  auto* remove = Button("Remove Tandor File Start Up Links", "RemoveLinksButton", page);
+  connect(remove, &QPushButton::clicked, this, [this] { RemoveLinksButtonClick(); });
   auto* linksRow = new QHBoxLayout;
   linksRow->addWidget(links);
+  linksRow->addWidget(remove);
   linksRow->addStretch();
   layout->addLayout(linksRow);
   auto* text = new QLabel(
       "Links (shortcuts) to Tandor File can be placed on the Applications Menu, the Quick Launch toolbar or the "
-      "Desktop. Click the button above to choose where links to the program should go.",
+      "Desktop. Click the first button above to choose where links to the program should go; the second one "
+      "removes the links it made.",
       page);
   text->setWordWrap(true);
   text->setObjectName("LinksText");
@@ -262,22 +271,7 @@ QWidget* TPropertiesForm::MakeStartupLinksPage() {
   connect(check, &QPushButton::clicked, this, [] { OpenWithDesktop("https://tandorfile.example.org/"); });
   connect(mail, &QPushButton::clicked, this, [] { OpenWithDesktop("mailto:support@tandorfile.example.org"); });
   layout->addStretch();
-  auto* buttons = new QHBoxLayout;
-  auto* donation = Button("DonationWare", "DonationWareButton1", page);
-  auto* software = Button("Software", "SoftwareButton1", page);
-  auto* exitButton = Button("EXIT", "ExitButton", page);
-  buttons->addWidget(donation);
-  buttons->addWidget(software);
-  buttons->addStretch();
-  buttons->addWidget(exitButton);
-  layout->addLayout(buttons);
-  connect(donation, &QPushButton::clicked, this, [this] {
-    if (ShowDonationWare) ShowDonationWare();
-  });
-  connect(exitButton, &QPushButton::clicked, this, [this] {
-    OKCode();
-    accept();
-  });
+  AddClosingRow(page, layout, "EXIT", "ExitButton");
   return page;
 }
 
@@ -456,4 +450,13 @@ void TPropertiesForm::RestorePreviousZipDefaultButtonClick() {
 void TPropertiesForm::CreateLinksButtonClick() {
   TStartmenuForm links(programPath_, this);
   ExecModal(links, "TStartmenuForm");
+}
+
+void TPropertiesForm::RemoveLinksButtonClick() {
+  std::vector<std::string> removed;
+  const TStatus s = RemoveAllShortcuts(&removed);
+  if (s.Failed())
+    ShowError(s.Text());
+  else
+    ShowInfo(removed.empty() ? "THERE WERE NO LINKS TO TANDOR FILE TO REMOVE." : "THE LINKS TO TANDOR FILE WERE REMOVED.");
 }

@@ -7,6 +7,7 @@
 
 #include "core/Status.h"
 
+class QBoxLayout;
 class QCheckBox;
 class QLabel;
 class QRadioButton;
@@ -51,6 +52,8 @@ class TPropertiesForm : public QDialog {
   void RestorePreviousZipDefaultButtonClick();
   // "Create Tandor File Start Up Links ": the launcher window.
   void CreateLinksButtonClick();
+  // Removes every launcher the program made (on the desktop and in the menu).
+  void RemoveLinksButtonClick();
 
   // Set by the owner: help pages ("unzipprop.html") and the donation information window.
   std::function<void(const std::string& page)> OpenHelpPage;
@@ -60,6 +63,8 @@ class TPropertiesForm : public QDialog {
   QWidget* MakeDefaultProgramPage();
   QWidget* MakeStartupLinksPage();
   QWidget* MakeOptionsPage(int page, const char* heading, bool restore, const char* help);
+  // Donation Ware, Software and the button that saves and closes.
+  void AddClosingRow(QWidget* page, QBoxLayout* layout, const char* caption, const char* name);
   QCheckBox* Box(const char* name) const;
   QRadioButton* Radio(const char* name) const;
   void SaveOrReport();

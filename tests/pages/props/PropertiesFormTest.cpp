@@ -440,3 +440,15 @@ TEST(FolderChooser, LongPathsAreShortenedInTheMiddle) {
     EXPECT_EQ(TStartMenuTreeForm::ShortenedPath(r.path), r.shown);
   }
 }
+
+TEST_F(PropertiesTest, RemovingTheLinksSaysWhatItDid) {
+  ASSERT_TRUE(CreateShortcut("/opt/t/tandorfile", kDesktopLauncher).Status.IsOk());
+  ASSERT_TRUE(CreateShortcut("/opt/t/tandorfile", kMenuLauncher, "").Status.IsOk());
+  TPropertiesForm form(settings_, "/opt/t/tandorfile", kStartupLinksPage);
+  ButtonOn(form, kStartupLinksPage, "RemoveLinksButton")->click();
+  ButtonOn(form, kStartupLinksPage, "RemoveLinksButton")->click();
+  EXPECT_EQ(prompt_.Texts(), (std::vector<std::string>{"THE LINKS TO TANDOR FILE WERE REMOVED.",
+                                                       "THERE WERE NO LINKS TO TANDOR FILE TO REMOVE."}));
+  EXPECT_FALSE(fs::exists(xdg_.desktop / kLauncherFile));
+  EXPECT_FALSE(fs::exists(fs::path(MenuFolder()) / kLauncherFile));
+}
