@@ -30,3 +30,9 @@ std::string MimeKindForExtension(const std::string& ext) {
   const QString name = mime.name();
   return name.left(name.indexOf('/')).toStdString();
 }
+
+std::string MimeDescriptionForExtension(const std::string& ext) {
+  const QMimeType mime = MimeOf(ext);
+  if (!mime.isValid() || mime.isDefault()) return {};
+  return mime.comment().toStdString();
+}

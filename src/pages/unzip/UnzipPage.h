@@ -28,6 +28,7 @@ class Tunzipthread;
 class TUnzipQuestions;
 class TUnzipPopupMenu;
 class TEntryLauncher;
+struct TListRow;
 enum class TLaunchProgram;
 struct TJobResult;
 
@@ -156,8 +157,17 @@ class TUnzipPage : public TPage {
   // True while a launch extracts its entry.
   bool Launching() const { return launching_; }
 
+  // --- Filters (UnzipFilters.cpp) --------------------------------------------------------------
+  void SelectButtonClick();        // the file-type filter
+  void FolderFilterButtonClick();  // the folder filter
+  // Fills the filtered list with copies of full-list rows (item data: the source row) and shows it;
+  // highlighted when SelectAllOnLoad is on.
+  void ShowFilteredRows(std::vector<TListRow>&& rows);
+  // Runs f(i) for every i below `count`, letting the window handle its events at least every 25 ms.
+  void InSlices(int64_t count, const std::function<void(int64_t)>& f);
+
   // True while a listing or an extraction runs.
-  bool Busy() const { return listing_ || unzipping_; }
+  bool Busy() const { return listing_ || unzipping_ || filtering_; }
   bool Unzipping() const { return unzipping_; }
   // Asks running work to stop and waits for it, keeping the window's events flowing.
   void StopWork();
@@ -227,6 +237,7 @@ class TUnzipPage : public TPage {
   void SetUpSelection();
   std::unique_ptr<TEntryLauncher> launcher_;
   bool launching_ = false;
+  bool filtering_ = false;
   QStackedWidget* lists_;
   std::vector<int> extensionIcons_;  // icon of each extension id of the running listing
   int64_t progressScale_ = 1;        // listing progress: entries per progress step

@@ -41,6 +41,8 @@ void TUnzipPage::SetUpSelection() {
   UnzipPopupMenu = new TUnzipPopupMenu(this);
   connect(SelectAllButton, &QPushButton::clicked, this, [this] { SelectAllButtonClick(); });
   connect(UnSelectAllButton, &QPushButton::clicked, this, [this] { UnSelectAllButtonClick(); });
+  connect(SelectButton, &QPushButton::clicked, this, [this] { SelectButtonClick(); });
+  connect(FolderFilterButton, &QPushButton::clicked, this, [this] { FolderFilterButtonClick(); });
   for (TFileListView* list : {UnzipListView, UnzipFilteredListView}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {

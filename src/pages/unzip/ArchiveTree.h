@@ -1,0 +1,97 @@
+#pragma once
+// The listed archive as a tree of folders (and files), built from the rows of the full list in memory.
+// Node 0 is the root, named after the archive. Folder names are matched regardless of A-Z case, so
+// docs/ and Docs/ are one folder. A folder's children are sorted when first asked for: folders first,
+// then files, each by name regardless of case; a million entries build in well under a second and any
+// folder opens at once.
+#include <QAbstractItemModel>
+#include <QIcon>
+#include <QString>
+#include <functional>
+#include <vector>
+
+struct TListRow;
+
+class TArchiveTree {
+ public:
+  struct Node {
+    QString Name;
+    int Parent = -1;
+    int Row = -1;          // files: the row of the full list
+    int Icon = 0;          // folders 0
+    bool Folder = true;
+    bool Sorted = false;
+    int Position = 0;      // index among the parent's children once sorted
+    int FolderCount = 0;   // folders among the children (they come first)
+    std::vector<int> Children;
+  };
+
+  // `withFiles` false: folders only. Rows' Path texts end with "/".
+  void Build(const QString& archiveName, const std::vector<TListRow>& rows, bool withFiles);
+
+  int Count() const { return static_cast<int>(nodes_.size()); }
+  const Node& At(int n) const { return nodes_[static_cast<size_t>(n)]; }
+  // The children in order (sorted on first use).
+  const std::vector<int>& Children(int n);
+  int FolderCount(int n) { Children(n); return At(n).FolderCount; }
+  int Position(int n);
+  bool HasFolders() const { return folders_ > 0; }
+  // The node's path below the root ("docs/img", "docs/img/a.png"); empty for the root.
+  QString PathOf(int n) const;
+  // The node of a folder path ("docs/img"); -1 when none.
+  int FolderNode(const QString& path) const;
+  // Every node in outline order (the root first, then depth first), sorting every folder.
+  std::vector<int> Outline();
+  // The full-list rows of the files below a node (all of them for the root).
+  std::vector<int> RowsBelow(int n) const;
+
+ private:
+  int FolderFor(const QString& path);
+  void Sort(int n);
+  std::vector<Node> nodes_;
+  QHash<QString, int> folderByKey_;  // lowered path with its trailing "/"
+  int folders_ = 0;
+};
+
+// A tree view model over a TArchiveTree: the whole tree, or folders only.
+class TArchiveTreeModel : public QAbstractItemModel {
+  Q_OBJECT
+ public:
+  TArchiveTreeModel(TArchiveTree& tree, bool foldersOnly, QObject* parent = nullptr);
+  void SetIconProvider(std::function<QIcon(int)> provider) { iconOf_ = std::move(provider); }
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override { (void)parent; return 1; }
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool hasChildren(const QModelIndex& parent = {}) const override;
+
+  int NodeOf(const QModelIndex& index) const { return index.isValid() ? static_cast<int>(index.internalId()) : -1; }
+  QModelIndex IndexOf(int node) const;
+  TArchiveTree& Tree() const { return tree_; }
+
+ private:
+  TArchiveTree& tree_;
+  bool foldersOnly_;
+  std::function<QIcon(int)> iconOf_;
+};
+
+// The children of one folder as a flat list (the explorer's contents list).
+class TFolderContentsModel : public QAbstractListModel {
+  Q_OBJECT
+ public:
+  explicit TFolderContentsModel(TArchiveTree& tree, QObject* parent = nullptr);
+  void SetIconProvider(std::function<QIcon(int)> provider) { iconOf_ = std::move(provider); }
+  void ShowFolder(int node);
+  int Folder() const { return folder_; }
+  int NodeAt(int row) const;
+  int RowOf(int node) const;
+  int rowCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+ private:
+  TArchiveTree& tree_;
+  int folder_ = -1;
+  std::function<QIcon(int)> iconOf_;
+};
