@@ -166,6 +166,12 @@ class TUnzipPage : public TPage {
   // Runs f(i) for every i below `count`, letting the window handle its events at least every 25 ms.
   void InSlices(int64_t count, const std::function<void(int64_t)>& f);
 
+  // --- Explorer window (UnzipExplorer.cpp) ------------------------------------------------------
+  // Shows the archive as a tree; extracts what the window chose.
+  void TreeButtonClick();
+  // Highlights one row of the full list alone and opens it.
+  void UnzipLaunchfileFromTreeview(int row, TLaunchProgram program);
+
   // True while a listing or an extraction runs.
   bool Busy() const { return listing_ || unzipping_ || filtering_; }
   bool Unzipping() const { return unzipping_; }

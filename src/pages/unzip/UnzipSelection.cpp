@@ -43,6 +43,7 @@ void TUnzipPage::SetUpSelection() {
   connect(UnSelectAllButton, &QPushButton::clicked, this, [this] { UnSelectAllButtonClick(); });
   connect(SelectButton, &QPushButton::clicked, this, [this] { SelectButtonClick(); });
   connect(FolderFilterButton, &QPushButton::clicked, this, [this] { FolderFilterButtonClick(); });
+  connect(TreeButton, &QPushButton::clicked, this, [this] { TreeButtonClick(); });
   for (TFileListView* list : {UnzipListView, UnzipFilteredListView}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
