@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/DesktopFiles.h"
+#include "platform/Launcher.h"
 #include "platform/Paths.h"
 
 namespace fs = std::filesystem;
@@ -188,10 +189,7 @@ TViewerPrograms FindViewerPrograms() {
   TViewerPrograms viewers;
   const std::string quickView = EnvOr("TANDOR_QUICKVIEW", "");
   if (!quickView.empty()) viewers.QuickView = quickView.find('/') != std::string::npos ? quickView : FindOnPath(quickView);
-  for (const char* program : {"lowriter", "abiword", "calligrawords", "wordgrinder"}) {
-    viewers.WordPad = FindOnPath(program);
-    if (!viewers.WordPad.empty()) break;
-  }
+  viewers.WordPad = FindWordProcessor();
   return viewers;
 }
 

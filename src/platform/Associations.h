@@ -33,7 +33,7 @@ std::string SfxMimePackage();
 TStatus InstallProgramClass(const std::string& programPath);
 
 // The viewer programs of the unzip page: Quick View is the program named by $TANDOR_QUICKVIEW (a path,
-// or a name on PATH), none when unset; WordPad is the first word processor found on PATH.
+// or a name on PATH), none when unset; WordPad is the word processor FindWordProcessor finds.
 struct TViewerPrograms {
   std::string QuickView;
   std::string WordPad;
