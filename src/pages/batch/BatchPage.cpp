@@ -22,9 +22,9 @@
 #include "core/TextUtil.h"
 #include "ops/BatchUnzip.h"
 #include "pages/batch/BatchForms.h"
-#include "pages/batch/BatchWorker.h"
 #include "pages/common/FileList.h"
 #include "pages/common/IconLists.h"
+#include "pages/common/JobRunner.h"
 #include "pages/common/PromptService.h"
 #include "pages/unzip/ArchiveNames.h"
 #include "platform/FileSystem.h"
@@ -130,7 +130,7 @@ QString BatchStatusFolder(const QString& folder) {
   return withSlash.size() > 1 ? withSlash.chopped(1) : withSlash;
 }
 
-TBatchPage::TBatchPage(IPageHost& host) : TPage(host), runner_(std::make_unique<TBatchWorker>()) {
+TBatchPage::TBatchPage(IPageHost& host) : TPage(host), runner_(std::make_unique<TJobRunner>()) {
   BatchUnzipOpenFileButton = MakeButton("SELECT FILES", "CHOOSE ZIP FILES TO ADD TO THE LIST");
   ScanFolderForZipFilesButton = MakeButton("SCAN FOLDER", "FIND THE ZIP FILES IN A FOLDER");
   ScanSubDirCheckBox = new QCheckBox("Scan  all folders inside selected folder", this);
@@ -421,7 +421,7 @@ void TBatchPage::ScanFolderForZipFilesButtonClick() {
   BatchListView->hide();
   auto job = std::make_unique<TBatchScanJob>(p);
   scanJob_ = job.get();
-  runner_->Start(std::move(job), [this](const TJobResult&) { ScanFinished(); });
+  runner_->Start(std::move(job), {}, {}, [this](const TJobResult&) { ScanFinished(); });
   BatchUnzipTimer.start(kScanInterval);
 }
 
@@ -646,7 +646,7 @@ void TBatchPage::BatchUnzipButtonClick() {
   if (!questions_) questions_ = std::make_unique<TBatchQuestions>(this);
   job->Questions = questions_.get();
   unzipJob_ = job.get();
-  runner_->Start(std::move(job), [this](const TJobResult& r) { RunFinished(r); });
+  runner_->Start(std::move(job), {}, {}, [this](const TJobResult& r) { RunFinished(r); });
   BatchThreadStopButton->setEnabled(true);
   BatchUnzipTimer.start(kRunInterval);
 }

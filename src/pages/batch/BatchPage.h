@@ -12,7 +12,7 @@
 #include "pages/common/Page.h"
 
 class QCheckBox;
-class TBatchWorker;
+class TJobRunner;
 
 // A folder as the status line shows it: without its trailing "/"; a folder text (with that "/")
 // longer than 90 characters as its first 60, "..." and the 27 before the trailing "/".
@@ -106,7 +106,7 @@ class TBatchPage : public TPage {
   // Takes a move folder: room for the highlighted archives, else the message and no folder.
   void TakeMoveFolder(const std::string& folder);
 
-  std::unique_ptr<TBatchWorker> runner_;
+  std::unique_ptr<TJobRunner> runner_;
   TBatchScanJob* scanJob_ = nullptr;    // the running scan, owned by the runner
   TBatchUnzipJob* unzipJob_ = nullptr;  // the running unzip, owned by the runner
   bool scanning_ = false, running_ = false;
