@@ -146,6 +146,8 @@ TCreatePage::~TCreatePage() {
   runner_.reset();
 }
 
+bool TCreatePage::Busy() const { return BatchQueue && BatchQueue->Running(); }
+
 std::vector<QWidget*> TCreatePage::WorkControls() const {
   return {ZipExitButton, OpenFilesZipButton, OpenFolderzipButton, ZipButton,     ZipUndoButton,
           BatchButton,   CreateTagButton,    ZipResetButton,      ZipHelpButton, ZipListView};

@@ -37,6 +37,8 @@ class TCreatePage : public TPage {
   void SetIdleButtons() override;
   // The archive of a zip run started since the list was filled may go to another page.
   bool ArchiveReady() const override { return HasRows() && ZipRunStarted; }
+  // A batch create run drives the page: it cannot be left meanwhile.
+  bool Busy() const override;
   // ClearCreateList.
   void Clear() override { ClearCreateList(); }
   // Empties the list, the icon cache and the undo steps; the options may be changed again.

@@ -271,10 +271,20 @@ TEST_F(BatchCreateTest, TwoJobsThroughTheBatchButton) {
     return w.result();
   });
   QSignalSpy spy(page_->BatchQueue, &TBatchCreateQueue::Finished);
+  // While the queue runs the page cannot be left, and the caption names the job's file.
+  std::vector<int> pages;
+  std::vector<std::string> captions;
+  QMetaObject::Connection c = QObject::connect(page_, &TCreatePage::RunEnded, page_, [&](bool) {
+    captions.push_back(form_->windowTitle().toStdString());
+    pages.push_back(form_->RequestPage(kUnzipPage));
+  });
   prompt_.Clear();
   page_->BatchButton->setEnabled(true);
   page_->BatchButton->click();
   ASSERT_TRUE(spy.wait(120000));
+  QObject::disconnect(c);
+  EXPECT_EQ(pages, (std::vector<int>{kCreatePage, kCreatePage}));
+  EXPECT_EQ(captions, (std::vector<std::string>{"Tandor : three.zip", "Tandor : single.gz"}));
   EXPECT_EQ(ResultLines(),
             (std::vector<std::string>{"Created...", O("three.zip"), "", "Created...", O("single.gz"), ""}));
   // A file keeps the name of its folder (the page's relative paths).
