@@ -27,10 +27,12 @@
 #include "app/RunOnce.h"
 #include "core/TextUtil.h"
 #include "core/Version.h"
+#include "images/PictureService.h"
 #include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
 #include "pages/create/CreatePage.h"
+#include "pages/images/ImageBrowser.h"
 #include "pages/props/PropertiesForm.h"
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
@@ -130,6 +132,7 @@ TTandorForm::~TTandorForm() {
 void TTandorForm::BuildPages() {
   tabbedNotebook_ = new TPageTabs([this](int index) { RequestPage(index); }, this);
   unzipPage_ = new TUnzipPage(*this);
+  InstallImageBrowser(*unzipPage_, *this);
   updatePage_ = new TUpdatePage(*this);
   createPage_ = new TCreatePage(*this);
   batchPage_ = new TBatchPage(*this);
@@ -294,6 +297,7 @@ void TTandorForm::DoCloseCode() {
     queue_->QueueOne(currentArchiveFile_);
   zipKit_.UnloadZipEngine();
   zipKit_.UnloadUnzipEngine();
+  if (PictureLibraryReady()) FreePictureLibrary();
   unzipPage_->UnzipFilteredListView->Model()->Clear();
   unzipPage_->UnzipListView->Model()->Clear();
   createPage_->UndoStack.clear();

@@ -32,14 +32,19 @@ TIsolatedEnd RunIsolated(const std::function<bool(std::string& out)>& work, std:
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return TIsolatedEnd::NotStarted;
   const pid_t child = fork();
-  if (child != 0 && afterFork) afterFork();
+  if (child != 0) {
+    // The write end goes before anything else may fork: a later child must not hold it open.
+    close(fds[1]);
+    if (afterFork) afterFork();
+  }
   if (child < 0) {
     close(fds[0]);
-    close(fds[1]);
     return TIsolatedEnd::NotStarted;
   }
   if (child == 0) {
-    close(fds[0]);
+    // Only the write end stays open (another thread's pipes, sockets and files are not the child's).
+    if (fds[1] > 3) close_range(3, static_cast<unsigned>(fds[1]) - 1, 0);
+    close_range(static_cast<unsigned>(fds[1]) + 1, ~0u, 0);
     // The child's complaints (a decoder's messages, a sanitizer's report of the crash) stay unseen.
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null >= 0) dup2(null, 2);
@@ -50,7 +55,6 @@ TIsolatedEnd RunIsolated(const std::function<bool(std::string& out)>& work, std:
                       WriteAll(fds[1], result.data(), result.size());
     _exit(sent ? 0 : 1);
   }
-  close(fds[1]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string received;
   bool timedOut = false, tooBig = false;
