@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "images/PictureService.h"
 #include "images/Thumbnails.h"
 
 bool FuzzDecodeAndThumbnail(const uint8_t* data, size_t size) {
@@ -11,8 +10,6 @@ bool FuzzDecodeAndThumbnail(const uint8_t* data, size_t size) {
   if (size < 1) return false;
   const char* ext = kExt[data[0] % kExt.size()];
   const int thumbSize = 16 + (data[0] >> 4) * 8;
-  QImage picture;
-  if (DecodePicture(data + 1, size - 1, ext, picture).Failed()) return false;
   QImage thumb;
-  return MakeThumbnail(picture, thumbSize, thumb).Succeeded();
+  return MakeThumbnailOfData(data + 1, size - 1, ext, thumbSize, thumb).Succeeded();
 }

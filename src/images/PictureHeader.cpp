@@ -159,3 +159,31 @@ TStatus CheckPictureDimensions(int64_t width, int64_t height) {
     return {TStatusCode::Unsupported, "picture too large: " + std::to_string(width) + " x " + std::to_string(height)};
   return {};
 }
+
+bool IsJpeg(const uint8_t* data, size_t size) { return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF; }
+
+TStatus CheckJpegEnd(const uint8_t* d, size_t n) {
+  if (!IsJpeg(d, n)) return {};
+  // Past the header segments to the first scan; the entropy-coded data never holds FF D9 itself.
+  size_t i = 2;
+  while (i + 4 <= n) {
+    if (d[i] != 0xFF) return {TStatusCode::Damaged, "damaged JPEG header"};
+    const uint8_t marker = d[i + 1];
+    if (marker == 0xFF) {
+      ++i;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+      i += 2;
+      continue;
+    }
+    if (marker == 0xD9) return {TStatusCode::Damaged, "JPEG without a picture"};
+    const size_t length = Be16(d + i + 2);
+    if (length < 2) return {TStatusCode::Damaged, "damaged JPEG header"};
+    i += 2 + length;
+    if (marker == 0xDA) break;
+  }
+  for (; i + 1 < n; ++i)
+    if (d[i] == 0xFF && d[i + 1] == 0xD9) return {};
+  return {TStatusCode::Damaged, "truncated JPEG (no end marker)"};
+}

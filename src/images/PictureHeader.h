@@ -29,3 +29,9 @@ bool PictureDimensionsAllowed(int64_t width, int64_t height);
 // Ok for allowed dimensions; Unsupported ("picture too large: W x H") for too large ones, Damaged for
 // a side of 0 or less.
 TStatus CheckPictureDimensions(int64_t width, int64_t height);
+
+// True when `data` starts as a JPEG file (its start-of-image marker).
+bool IsJpeg(const uint8_t* data, size_t size);
+// For a JPEG file: Damaged when no end-of-image marker follows its first scan (a truncated file,
+// which decoders would fill with grey), else Ok. Other files: Ok.
+TStatus CheckJpegEnd(const uint8_t* data, size_t size);

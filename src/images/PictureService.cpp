@@ -246,6 +246,10 @@ TStatus DecodePicture(const uint8_t* data, size_t size, std::string_view ext, QI
   }
   // DevIL reads BMP headers up to version 3 only (not the 108- and 124-byte ones ImageMagick and GIMP
   // write) and its XPM reader corrupts its heap: Qt's readers take those kinds.
+  if (TStatus jpeg = CheckJpegEnd(data, size); jpeg.Failed()) {
+    if (viewMessage) *viewMessage = "Image Error";
+    return jpeg;
+  }
   if (TStatus bmp = CheckBmpLength(data, size); bmp.Failed()) {
     if (viewMessage) *viewMessage = "Image Error";
     return bmp;

@@ -1,9 +1,14 @@
 #include "images/Thumbnails.h"
 
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
 #include <QPainter>
 #include <algorithm>
 
+#include "images/PictureHeader.h"
 #include "images/PictureService.h"
+#include "images/PictureTypes.h"
 
 TThumbPlacement ThumbPlacement(int64_t width, int64_t height, int size) {
   if (width <= 0 || height <= 0 || size <= 0) return {};
@@ -36,11 +41,52 @@ TStatus MakeThumbnail(const QImage& picture, int size, QImage& thumb) {
   return {};
 }
 
+namespace {
+
+// A JPEG thumbnail decoded at a fraction of the picture's size (libjpeg scales while it decodes, which
+// ImageMagick's -thumbnail does not): most of the work of a photo's thumbnail saved. Qt's reader
+// handles libjpeg's errors; the header and the end marker are checked first.
+TStatus JpegThumbnail(const uint8_t* data, size_t n, int size, QImage& thumb) {
+  const auto claimed = SniffPictureDimensions(data, n, ".jpg");
+  if (!claimed) return {TStatusCode::Damaged, "damaged JPEG header"};
+  if (TStatus dims = CheckPictureDimensions(claimed->Width, claimed->Height); dims.Failed()) return dims;
+  if (TStatus end = CheckJpegEnd(data, n); end.Failed()) return end;
+  QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(n));
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, "jpeg");
+  const QSize full = reader.size();
+  if (!full.isValid() || full.width() != claimed->Width || full.height() != claimed->Height)
+    return {TStatusCode::Damaged, "damaged JPEG header"};
+  const TThumbPlacement at = ThumbPlacement(full.width(), full.height(), size);
+  reader.setScaledSize(QSize(at.Width, at.Height));
+  const QImage scaled = reader.read();
+  if (scaled.isNull()) return {TStatusCode::Damaged, "cannot decode the picture (" + reader.errorString().toStdString() + ")"};
+  return MakeThumbnail(scaled, size, thumb);
+}
+
+}  // namespace
+
+TStatus MakeThumbnailOfData(const uint8_t* data, size_t n, std::string_view ext, int size, QImage& thumb) {
+  thumb = QImage();
+  if (size < 1) return {TStatusCode::Failed, "no thumbnail size"};
+  static const bool qtJpeg = QImageReader::supportedImageFormats().contains("jpeg");
+  if (qtJpeg && IsJpeg(data, n)) return JpegThumbnail(data, n, size, thumb);
+  QImage picture;
+  if (TStatus st = DecodePicture(data, n, ext, picture); st.Failed()) return st;
+  return MakeThumbnail(picture, size, thumb);
+}
+
 TStatus MakeThumbnailOfFile(const std::string& path, int size, QImage& thumb) {
   thumb = QImage();
-  TPicture picture = LoadPicture(path, TPictureUse::Thumb);
-  if (picture.Status.Failed()) return picture.Status;
-  return MakeThumbnail(picture.Image, size, thumb);
+  QFile file(QString::fromStdString(path));
+  if (!file.exists()) return {TStatusCode::NotFound, "picture file not found"};
+  if (!file.open(QIODevice::ReadOnly)) return {TStatusCode::Unreadable, "cannot open the picture file"};
+  if (file.size() > kMaxPictureFileBytes) return {TStatusCode::Unsupported, "picture file too large"};
+  const QByteArray bytes = file.readAll();
+  if (bytes.size() != file.size()) return {TStatusCode::Unreadable, "cannot read the picture file"};
+  return MakeThumbnailOfData(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()),
+                             LowerExtension(path), size, thumb);
 }
 
 TThumbThread::TThumbThread(std::vector<std::string> paths, int size, int workers)

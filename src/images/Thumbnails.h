@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -28,7 +29,10 @@ TThumbPlacement ThumbPlacement(int64_t width, int64_t height, int size);
 // the black). Fails only when the scaler gives no picture; a black picture makes a black thumbnail.
 TStatus MakeThumbnail(const QImage& picture, int size, QImage& thumb);
 
-// Loads a picture file and draws its thumbnail.
+// Decodes a picture held in memory (`ext` as for DecodePicture) and draws its thumbnail; a JPEG is
+// decoded straight at about the thumbnail's size.
+TStatus MakeThumbnailOfData(const uint8_t* data, size_t n, std::string_view ext, int size, QImage& thumb);
+// Reads a picture file and draws its thumbnail.
 TStatus MakeThumbnailOfFile(const std::string& path, int size, QImage& thumb);
 
 // One picture of a thumbnail run: its file, and its thumbnail or why there is none.

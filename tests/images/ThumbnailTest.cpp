@@ -155,3 +155,39 @@ TEST(ThumbThread, EmptyListIsDoneAtOnce) {
   EXPECT_TRUE(run.Done());
   EXPECT_TRUE(run.TakeResults().empty());
 }
+
+TEST(Thumbnails, JpegThumbnailsAndBrokenJpegs) {
+  const fs::path dir = testenv::MakeTempDir("jpeg");
+  const fs::path good = pictest::RedBlue(dir, "good.jpg", 400, 200);
+  const std::string bytes = testenv::ReadFile(good);
+  const size_t end = bytes.rfind("\xFF\xD9");
+  ASSERT_EQ(end, bytes.size() - 2);
+  struct Case {
+    const char* what;
+    std::string data;
+    bool ok;
+  } cases[] = {
+      {"whole", bytes, true},
+      {"trailing bytes after the end", bytes + std::string(100, '\0') + "camera trailer", true},
+      {"end marker cut off", bytes.substr(0, end), false},
+      {"half", bytes.substr(0, bytes.size() / 2), false},
+      {"header only", bytes.substr(0, 200), false},
+      {"three bytes", bytes.substr(0, 3), false},
+      {"noise after the header", bytes.substr(0, 300) + testenv::RandomBytes(bytes.size() - 300, 9), false},
+  };
+  for (const Case& c : cases) {
+    for (const char* name : {"t.jpg", "t.png"}) {  // a JPEG under another extension is still one
+      testenv::WriteFile(dir / name, c.data);
+      QImage thumb;
+      const TStatus st = MakeThumbnailOfFile((dir / name).string(), 64, thumb);
+      EXPECT_EQ(st.Succeeded(), c.ok) << c.what << " " << name << ": " << st.Text();
+      EXPECT_EQ(thumb.isNull(), !c.ok) << c.what;
+      if (c.ok) {
+        EXPECT_EQ(thumb.size(), QSize(64, 64));
+        EXPECT_EQ(thumb.pixel(32, 10), qRgb(0, 0, 0)) << "black above the 64 x 32 picture";
+        EXPECT_TRUE(pictest::Near(thumb, 8, 32, 0xFF0000, 40)) << std::hex << pictest::Rgb(thumb, 8, 32);
+        EXPECT_TRUE(pictest::Near(thumb, 56, 32, 0x0000FF, 40)) << std::hex << pictest::Rgb(thumb, 56, 32);
+      }
+    }
+  }
+}
