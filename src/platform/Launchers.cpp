@@ -119,6 +119,18 @@ bool IsOurLauncher(const std::string& path) {
   return ReadWholeFile(path, text) && DesktopEntryValue(text, kOurMark) == "true";
 }
 
+// A file in the launcher's place: kept; one that no desktop could start is reported.
+void KeepExisting(const std::string& path, TLauncherResult& result) {
+  result.AlreadyThere = true;
+  std::string text;
+  const bool usable = ReadWholeFile(path, text) && text.find("[Desktop Entry]") != std::string::npos &&
+                      (!DesktopEntryValue(text, "Exec").empty() || !DesktopEntryValue(text, "URL").empty());
+  if (usable) return;
+  result.Damaged = true;
+  result.Status = TStatus(TStatusCode::Damaged, "THE LINK " + path +
+                                                    " IS DAMAGED.  IT WAS LEFT AS IT IS; REMOVE IT AND CREATE THE LINK AGAIN.");
+}
+
 void Note(std::vector<std::string>* list, const std::string& path) {
   if (list) list->push_back(path);
 }
@@ -172,7 +184,7 @@ TLauncherResult CreateShortcut(const std::string& programPath, int location, con
     }
     const std::string path = folder + "/" + kLauncherFile;
     if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) {
-      result.AlreadyThere = true;
+      KeepExisting(path, result);
       return result;
     }
     result.Status = WriteFileAtomically(path, LauncherEntry(programPath), 0755);
@@ -189,7 +201,7 @@ TLauncherResult CreateShortcut(const std::string& programPath, int location, con
   const fs::path folder = fs::path(MenuFolder()) / subFolder;
   const std::string path = (folder / kLauncherFile).string();
   if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) {
-    result.AlreadyThere = true;
+    KeepExisting(path, result);
     return result;
   }
   fs::create_directories(folder, ec);

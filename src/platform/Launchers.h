@@ -24,6 +24,7 @@ std::string LauncherEntry(const std::string& programPath);
 struct TLauncherResult {
   TStatus Status;                  // a failure, or Ok (also when an existing launcher was kept)
   bool AlreadyThere = false;       // a launcher of that name was in place: left as it was
+  bool Damaged = false;            // ... and it is no launcher a desktop can start (Status says so)
   std::vector<std::string> Made;   // every file written
 };
 

@@ -96,12 +96,24 @@ TEST(Launchers, DesktopLauncherMadeKeptAndRemoved) {
 TEST(Launchers, AFileOfThatNameMadeByTheUserIsNeverTouched) {
   TXdgHome xdg;
   const fs::path launcher = xdg.desktop / "Tandor File.desktop";
-  for (const std::string& text : {std::string("[Desktop Entry]\nType=Link\nName=Mine\nURL=file:///\n"),
-                                  std::string("[Desktop Entry\ndamaged")}) {
-    testenv::WriteFile(launcher, text);
-    EXPECT_TRUE(CreateShortcut(kProgram, kDesktopLauncher).AlreadyThere);
+  struct Row {
+    const char* name;
+    std::string text;
+    bool damaged;
+  };
+  for (const Row& r : {Row{"a link of the user's", "[Desktop Entry]\nType=Link\nName=Mine\nURL=file:///\n", false},
+                       Row{"a program of the user's", "[Desktop Entry]\nType=Application\nName=Mine\nExec=x\n", false},
+                       Row{"a damaged entry", "[Desktop Entry\ndamaged", true}, Row{"an empty file", "", true}}) {
+    SCOPED_TRACE(r.name);
+    testenv::WriteFile(launcher, r.text);
+    const TLauncherResult made = CreateShortcut(kProgram, kDesktopLauncher);
+    EXPECT_TRUE(made.AlreadyThere);
+    EXPECT_EQ(made.Damaged, r.damaged);
+    EXPECT_EQ(made.Status.Message(), r.damaged ? "THE LINK " + launcher.string() +
+                                                     " IS DAMAGED.  IT WAS LEFT AS IT IS; REMOVE IT AND CREATE THE LINK AGAIN."
+                                               : "");
     EXPECT_TRUE(RemoveShortcut(kDesktopLauncher, {}).IsOk());
-    EXPECT_EQ(testenv::ReadFile(launcher), text);
+    EXPECT_EQ(testenv::ReadFile(launcher), r.text);
   }
 }
 
