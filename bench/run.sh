@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
 status=0
 for script in "$here"/cli/cli_bench.sh "$here"/engines/zip_bench.sh "$here"/engines-unzip/run.sh \
-              "$here"/tar/*.sh "$here"/zip/*.sh "$here"/unzippage/*.sh "$here"/createpage/*.sh \
+              "$here"/tar/*.sh "$here"/zip/*.sh "$here"/unzippage/*.sh "$here"/filters/*.sh "$here"/createpage/*.sh \
               "$here"/update/*.sh "$here"/spanning/*.sh "$here"/sfx/*.sh "$here"/startup/*.sh "$here"/rar/*.sh \
               "$here"/batch/*.sh "$here"/table/*.sh; do
   [ -f "$script" ] || continue

@@ -1,7 +1,6 @@
 // The unzip page's highlight: ALL and None, the mouse on both lists, the selection buttons that follow
 // the highlight, the popup menu and the launching of single entries.
 #include <QApplication>
-#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -16,23 +15,25 @@
 
 namespace {
 
-// Watches a list's viewport for mouse releases.
-class TMouseUpWatcher : public QObject {
+// Watches a list's viewport: whether the last press was a plain left click (no Shift, no Ctrl), and
+// the releases.
+class TMouseWatcher : public QObject {
  public:
-  TMouseUpWatcher(QObject* parent, std::function<void()> onRelease) : QObject(parent), onRelease_(std::move(onRelease)) {}
+  TMouseWatcher(QObject* parent, std::function<void()> onRelease) : QObject(parent), onRelease_(std::move(onRelease)) {}
   bool eventFilter(QObject* watched, QEvent* e) override {
-    if (e->type() == QEvent::MouseButtonRelease) QTimer::singleShot(0, this, onRelease_);
+    if (e->type() == QEvent::MouseButtonPress) {
+      const auto* m = static_cast<QMouseEvent*>(e);
+      PlainLeft = m->button() == Qt::LeftButton && !(m->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+    } else if (e->type() == QEvent::MouseButtonRelease) {
+      QTimer::singleShot(0, this, onRelease_);
+    }
     return QObject::eventFilter(watched, e);
   }
+  bool PlainLeft = false;
 
  private:
   std::function<void()> onRelease_;
 };
-
-bool PlainLeftClick() {
-  const Qt::KeyboardModifiers mods = QGuiApplication::keyboardModifiers();
-  return (QGuiApplication::mouseButtons() & Qt::LeftButton) && !(mods & (Qt::ShiftModifier | Qt::ControlModifier));
-}
 
 }  // namespace
 
@@ -50,15 +51,19 @@ void TUnzipPage::SetUpSelection() {
       UnzipPopupMenuPopup(list);
       UnzipPopupMenu->popup(list->viewport()->mapToGlobal(at));
     });
-    list->viewport()->installEventFilter(new TMouseUpWatcher(list, [this, list] { ListMouseUp(list); }));
+    auto* watcher = new TMouseWatcher(list, [this, list] { ListMouseUp(list); });
+    list->viewport()->installEventFilter(watcher);
+    // The press has changed the highlight by the time `pressed` arrives; the launch runs after it.
+    connect(list, &QAbstractItemView::pressed, this, [this, list, watcher] {
+      if (!watcher->PlainLeft) return;
+      QTimer::singleShot(0, this, [this, list] {
+        if (list == UnzipListView)
+          UnzipListViewMouseDown();
+        else
+          UnzipFilteredListViewMouseDown();
+      });
+    });
   }
-  // The press has changed the highlight by the time `pressed` arrives; the launch runs after it.
-  connect(UnzipListView, &QAbstractItemView::pressed, this, [this] {
-    if (PlainLeftClick()) QTimer::singleShot(0, this, [this] { UnzipListViewMouseDown(); });
-  });
-  connect(UnzipFilteredListView, &QAbstractItemView::pressed, this, [this] {
-    if (PlainLeftClick()) QTimer::singleShot(0, this, [this] { UnzipFilteredListViewMouseDown(); });
-  });
   const auto launch = [this](TLaunchProgram program) {
     return [this, program] {
       // On the filtered list the launch takes its highlighted row.

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeView>
 
 #include "UnzipPageFixture.h"
@@ -16,6 +17,7 @@
 #include "pages/unzip/EntryFilters.h"
 #include "pages/unzip/FilterForms.h"
 #include "pages/unzip/UnzipPage.h"
+#include "platform/Launcher.h"
 
 namespace {
 
@@ -340,6 +342,69 @@ TEST_F(FilterPageTest, RootOnlyArchiveHasNoFolders) {
   EXPECT_TRUE(prompt_.Saw("THERE ARE NO FOLDERS TO DISPLAY IN THIS FILE."));
   EXPECT_TRUE(windows_.empty()) << "the window is not shown";
   EXPECT_FALSE(page_->FilteredShown());
+}
+
+}  // namespace
+
+namespace {
+
+class TClickRecorder : public IDesktopLauncher {
+ public:
+  bool OpenFile(const std::string& path) override { return Note(path); }
+  bool OpenWithTypeHandler(const std::string&, const std::string& path) override { return Note(path); }
+  bool OpenWithProgram(const std::string&, const std::string& path) override { return Note(path); }
+  std::vector<std::string> opened;
+
+ private:
+  bool Note(const std::string& path) {
+    opened.push_back(testenv::ReadFile(path));
+    return true;
+  }
+};
+
+// Clicks the middle of a row's first cell.
+void ClickRow(TFileListView* list, int row, Qt::KeyboardModifiers mods = {}) {
+  const QRect r = list->visualRect(list->model()->index(row, 0));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, r.center());
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+TEST_F(FilterPageTest, MouseClicksOpenHighlightAndSetTheButtons) {
+  TClickRecorder recorder;
+  SetDesktopLauncher(&recorder);
+  form_->Settings().SelectAllOnLoad = false;
+  OpenSample();
+  form_->show();
+  page_->UnzipListView->resize(600, 400);
+  struct Case {
+    int row;
+    Qt::KeyboardModifiers mods;
+    std::vector<std::string> opened;  // all opened so far
+    size_t highlighted;
+  } cases[] = {
+      {1, {}, {"2"}, 1},                                   // a plain click opens the clicked entry
+      {3, Qt::ControlModifier, {"2"}, 2},                  // Ctrl adds to the highlight, opens nothing
+      {5, Qt::ShiftModifier, {"2"}, 4},                    // Shift extends it from the last click (3 to 5)
+      {1, Qt::ControlModifier, {"2"}, 3},
+      {4, {}, {"2", "5"}, 1},
+  };
+  for (const Case& c : cases) {
+    ClickRow(page_->UnzipListView, c.row, c.mods);
+    EXPECT_EQ(recorder.opened, c.opened) << c.row;
+    EXPECT_EQ(page_->UnzipListView->SelectedRows().size(), c.highlighted) << c.row;
+    EXPECT_TRUE(page_->UnzipButton->isEnabled() && page_->SaveUnzipFileButton->isEnabled());
+  }
+  ClickRow(page_->UnzipListView, 4, Qt::ControlModifier);  // the last highlight goes: the buttons follow
+  EXPECT_TRUE(page_->UnzipListView->SelectedRows().empty());
+  EXPECT_FALSE(page_->UnzipButton->isEnabled() || page_->SaveUnzipFileButton->isEnabled() || page_->TAGButton->isEnabled());
+
+  // On the filtered list a click carries its row across before opening it.
+  TypeFilter("read", false, false);
+  page_->UnzipFilteredListView->resize(600, 400);
+  ClickRow(page_->UnzipFilteredListView, 2);
+  EXPECT_EQ(recorder.opened.back(), "3");
+  EXPECT_EQ(Highlighted(page_->UnzipListView), (std::vector<std::string>{"my_readme.txt"}));
+  SetDesktopLauncher(nullptr);
 }
 
 }  // namespace
