@@ -39,7 +39,7 @@ for round in 1 2; do
 done
 echo "load: $(uptime)"
 for n in 500 5000; do
-  read -r rows steps longest mean < <(QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} TANDOR_HOME="$work/home" \
+  read -r rows steps longest mean < <(QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} TANDOR_HOME="$work/home" timeout 300 \
     "$bench" scroll "$work/src" 128 "$n")
   echo "browser with $rows thumbnails: $steps scroll steps, longest paint $longest ms, mean $mean ms"
   if (($(echo "$longest > 50" | bc))); then echo "a paint took over 50 ms" >&2; status=1; fi

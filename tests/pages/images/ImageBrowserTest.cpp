@@ -77,6 +77,12 @@ class ImageBrowserTest : public UnzipPageTest {
         entries.push_back({name, "just text\n"});
         continue;
       }
+      if (colour == "huge") {  // a PNG header claiming 60,000 x 60,000 pixels, and little else
+        const std::string side("\0\0\xEA\x60", 4);
+        entries.push_back({name, std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) + side + side +
+                                     std::string("\x08\x02\0\0\0", 5) + std::string(100, '\0')});
+        continue;
+      }
       const std::string ext = fs::path(name).extension().string();
       const fs::path file = pictest::Plain(src, "p" + std::to_string(entries.size()) + ext, 200, 100, colour);
       entries.push_back({name, testenv::ReadFile(file)});
@@ -139,11 +145,13 @@ TEST_F(ImageBrowserTest, ArchivesWithoutUsablePictures) {
 }
 
 TEST_F(ImageBrowserTest, BrokenPictureIsLeftOutWithANote) {
-  Open(Pictures({{"good.png", "green"}, {"broken.gif", ""}}));
+  Open(Pictures({{"good.png", "green"}, {"broken.gif", ""}, {"huge.png", "huge"}}));
   const Seen seen = Browse();
   EXPECT_EQ(seen.captions, std::vector<std::string>{"good.png"});
   const std::string note = page_->UnzipStatusBar->currentMessage().toStdString();
+  EXPECT_NE(note.find("2 pictures left out"), std::string::npos) << note;
   EXPECT_NE(note.find("broken.gif"), std::string::npos) << note;
+  EXPECT_NE(note.find("huge.png (picture too large: 60000 x 60000)"), std::string::npos) << note;
   EXPECT_TRUE(prompt_.Texts().empty()) << ::testing::PrintToString(prompt_.Texts());
 }
 
