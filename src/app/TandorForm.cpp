@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -36,6 +37,7 @@
 #include "pages/props/PropertiesForm.h"
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
+#include "pages/unzip/UnzipPopupMenu.h"
 #include "pages/update/UpdatePage.h"
 #include "platform/Associations.h"
 #include "platform/Desktop.h"
@@ -214,6 +216,24 @@ void TTandorForm::StartMenuSelect() {
   if (owners && !settings_.SaveSettings()) ReportSettingsError();
 }
 
+void TTandorForm::CheckThumbSizeEntry() {
+  // The menu is made with the pages, before the settings are read.
+  for (QMenu* sizes : unzipPage_->UnzipPopupMenu->findChildren<QMenu*>()) {
+    if (sizes->title() != "Thumbnail Size") continue;
+    QAction* other = nullptr;
+    bool named = false;
+    for (QAction* a : sizes->actions()) {
+      if (!a->data().isValid()) {
+        other = a;
+        continue;
+      }
+      a->setChecked(a->data().toInt() == settings_.ThumbSize);
+      named = named || a->isChecked();
+    }
+    if (other) other->setChecked(!named);
+  }
+}
+
 void TTandorForm::RegisterProgramClass() {
   InstallProgramClass(ProgramPath());  // a failure skips the class silently
   const TViewerPrograms viewers = FindViewerPrograms();
@@ -255,6 +275,7 @@ void TTandorForm::FormCreate() {
   settings_.CreateCutoffDate = 0;
   settings_.UpdateCutoffDate = 0;
   RegisterProgramClass();
+  CheckThumbSizeEntry();
   icons_.ClearCache();
   createPage_->UndoStack.clear();
   // The self-extracting icon chosen in an earlier session.

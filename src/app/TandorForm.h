@@ -132,6 +132,8 @@ class TTandorForm : public QMainWindow, public IPageHost {
   void StartMenuSelect();
   // The program's class and the viewer programs, at every start.
   void RegisterProgramClass();
+  // Checks the "Thumbnail Size" entry of ThumbSize ("Other" for a size no entry names).
+  void CheckThumbSizeEntry();
   void ShowDonationWare();
   void ShowInfoWindow(const QString& title, const QString& html);
   void ReportSettingsError();

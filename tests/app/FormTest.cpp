@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
@@ -19,6 +20,7 @@
 #include "pages/create/CreatePage.h"
 #include "pages/sfx/SfxPage.h"
 #include "pages/unzip/UnzipPage.h"
+#include "pages/unzip/UnzipPopupMenu.h"
 #include "pages/update/UpdatePage.h"
 #include "platform/Associations.h"
 #include "platform/Paths.h"
@@ -354,6 +356,32 @@ TEST_F(FormTest, TheProgramsClassAndViewersAtStart) {
   EXPECT_NE(testenv::ReadFile(entry).find("Exec=" + ProgramPath() + " %f\n"), std::string::npos);
   EXPECT_EQ(form_->Settings().QuickViewProgram, "") << "none unless configured";
   EXPECT_EQ(form_->Settings().WordPadAvailable, !FindViewerPrograms().WordPad.empty());
+}
+
+TEST(FormStart, TheThumbnailSizeEntryOfTheLoadedSizeIsChecked) {
+  struct Row {
+    int32_t size;
+    const char* checked;
+  };
+  for (const Row& r : {Row{128, "128 X 128"}, Row{32, "32 X 32"}, Row{64, "64 X 64"}, Row{100, "Other"}}) {
+    SCOPED_TRACE(r.size);
+    const fs::path data = testenv::MakeTempDir("thumbs");
+    setenv("TANDOR_HOME", data.c_str(), 1);
+    TSettings s;
+    s.ConfigFile = (data / "config").string();
+    s.WriteDefaultSettings();
+    s.ThumbSize = r.size;
+    ASSERT_TRUE(s.SaveSettings());
+    TScriptedPrompt prompt;
+    TTandorForm form;
+    std::vector<std::string> checked;
+    for (QMenu* sizes : form.UnzipPage()->UnzipPopupMenu->findChildren<QMenu*>()) {
+      if (sizes->title() != "Thumbnail Size") continue;
+      for (QAction* a : sizes->actions())
+        if (a->isChecked()) checked.push_back(a->text().toStdString());
+    }
+    EXPECT_EQ(checked, std::vector<std::string>{r.checked});
+  }
 }
 
 TEST(FormFirstRun, UnreadableConfigIsReportedOnceAndKept) {
