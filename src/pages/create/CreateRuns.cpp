@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "core/Prompt.h"
 #include "core/Settings.h"
@@ -409,16 +410,48 @@ bool TCreatePage::BeginTarRun(TCreateParams& p, TArchiveFormat format) {
   return true;
 }
 
+namespace {
+
+// The folders of a row's stored path get entries of their own ahead of it (as `tar` stores a folder
+// it walks), each from the folder on disk it stands for: the stored path is matched against the
+// source's folders from the end, and only the part that mirrors them is taken.
+void AddFolderEntries(const std::string& source, const std::string& storedFolder, std::set<std::string>& done,
+                      std::vector<TSourceItem>& items) {
+  std::vector<TSourceItem> chain;
+  std::string stored = storedFolder;
+  fs::path disk = fs::path(source).parent_path();
+  while (!stored.empty() && !done.count(stored)) {
+    const size_t slash = stored.rfind('/');
+    const std::string leaf = slash == std::string::npos ? stored : stored.substr(slash + 1);
+    if (leaf.empty() || disk.filename() != leaf) break;
+    chain.push_back({disk.string(), stored, false});
+    if (slash == std::string::npos) break;
+    stored.erase(slash);
+    disk = disk.parent_path();
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    done.insert(it->StoredName);
+    items.push_back(std::move(*it));
+  }
+}
+
+}  // namespace
+
 // The tar part of a tar or gzipped tar run: every row under its Path and name, stamped with the
 // tar options (asked first when the settings say so).
 void TCreatePage::AddTarRows(TCreateParams& p) {
+  bool stamped = false;
   if (Host.Settings().TarAttributes && !BatchCreateMode) {
     TTarArchiveOptionsForm window(this);
     Host.SetModalDialogOpen(true);
-    if (ExecModal(window, "TTarArchiveOptionsForm") == QDialog::Accepted) window.Store(TarOptions);
+    if (ExecModal(window, "TTarArchiveOptionsForm") == QDialog::Accepted) {
+      window.Store(TarOptions);
+      stamped = true;
+    }
     Host.SetModalDialogOpen(false);
   }
-  p.Tar.KeepAttributes = false;
+  // Without stamps chosen in the options window every entry keeps its own mode, owner and kind.
+  p.Tar.KeepAttributes = !stamped;
   p.Tar.Permissions = TarOptions.Permissions();
   p.Tar.UserId = TarOptions.UserId;
   p.Tar.GroupId = TarOptions.GroupId;
@@ -427,9 +460,13 @@ void TCreatePage::AddTarRows(TCreateParams& p) {
   p.Tar.Magic = TarOptions.Magic;
   p.Tar.VolumeHeader = TarOptions.VolumeHeader;
   p.KeepFree = kTarKeepFree;
-  for (const TRunRow& row : SnapshotRows())
+  std::set<std::string> folders;
+  for (const TRunRow& row : SnapshotRows()) {
+    AddFolderEntries(row.Source, row.Stored, folders, p.Items);
     p.Items.push_back({row.Source, row.Stored.empty() ? row.Name : row.Stored + "/" + row.Name, false});
+  }
 }
+
 
 void TCreatePage::MakeTarFileThread() {
   TCreateParams p;

@@ -3,6 +3,9 @@
 #include <QCheckBox>
 #include <QSpinBox>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include "CreatePageFixture.h"
 #include "core/TextUtil.h"
 #include "pages/create/CreateForms.h"
@@ -41,6 +44,9 @@ TEST_F(CreateRunTest, TarWithEachPathSetting) {
       {true, true, {"proj/.hidden", "proj/a.txt", "proj/sub/b.txt", "proj/sub/deep/c.txt"}},
       {true, false, {abs + "/proj/.hidden", abs + "/proj/a.txt", abs + "/proj/sub/b.txt", abs + "/proj/sub/deep/c.txt"}},
       {false, true, {".hidden", "a.txt", "b.txt", "c.txt"}}};
+  fs::permissions(root_ / "proj/a.txt", fs::perms(0640));
+  fs::permissions(root_ / "proj/sub/deep/c.txt", fs::perms(0750));
+  fs::permissions(root_ / "proj/sub", fs::perms(0710));
   form_->Settings().DefaultArchiveType = 3;
   int n = 0;
   for (const Case& c : cases) {
@@ -55,17 +61,33 @@ TEST_F(CreateRunTest, TarWithEachPathSetting) {
     const fs::path tar = target.string() + ".tar";
     EXPECT_EQ(form_->CurrentArchiveFile(), tar.string());
     int rc = 0;
-    EXPECT_EQ(Lines(Sh("tar -tf " + testenv::Quote(tar.string()), &rc)), c.names);
+    std::vector<std::string> files, folders;
+    for (const std::string& name : Lines(Sh("tar -tf " + testenv::Quote(tar.string()), &rc)))
+      (name.back() == '/' ? folders : files).push_back(name);
     EXPECT_EQ(rc, 0);
+    EXPECT_EQ(files, c.names);
+    // The folders above the files have entries of their own (none when names are stored bare).
+    if (c.save && c.relative) {
+      EXPECT_EQ(folders, (std::vector<std::string>{"proj/", "proj/sub/", "proj/sub/deep/"}));
+    } else if (c.save) {
+      EXPECT_NE(std::find(folders.begin(), folders.end(), abs + "/proj/sub/deep/"), folders.end());
+    } else {
+      EXPECT_EQ(folders, std::vector<std::string>{});
+    }
     EXPECT_TRUE(PageIdle());
   }
-  // Contents round-trip through GNU tar; default stamps are mode 0o007 with user and group 0.
+  // Contents round-trip through GNU tar with each file's and folder's own mode and owner.
   const fs::path x = testenv::MakeTempDir("x");
   EXPECT_EQ(testenv::Run("tar -xf " + testenv::Quote(out_.string() + "/t1.tar") + " -C " + testenv::Quote(x.string())),
             0);
   EXPECT_EQ(testenv::ReadFile(x / "proj/sub/b.txt"), testenv::ReadFile(root_ / "proj/sub/b.txt"));
   const std::string listing = Sh("tar -tvf " + testenv::Quote(out_.string() + "/t1.tar") + " --numeric-owner");
-  EXPECT_NE(listing.find("-------rwx 0/0"), std::string::npos) << listing;
+  EXPECT_EQ(listing.find("-------rwx"), std::string::npos) << listing;
+  const std::string owner = std::to_string(::getuid()) + "/" + std::to_string(::getgid());
+  EXPECT_NE(listing.find("-rwxr-x--- " + owner), std::string::npos) << listing;  // proj/sub/deep/c.txt
+  EXPECT_NE(listing.find("-rw-r----- " + owner), std::string::npos) << listing;  // proj/a.txt
+  EXPECT_NE(listing.find("drwx--x--- " + owner), std::string::npos) << listing;  // proj/sub
+  EXPECT_EQ(fs::status(x / "proj/sub/deep/c.txt").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
   EXPECT_EQ(Leftovers(out_, {"t1.tar", "t2.tar", "t3.tar"}), std::vector<std::string>{});
 }
 
@@ -110,7 +132,8 @@ TEST_F(CreateRunTest, GzippedTarAndGzip) {
   Sh("gzip -t " + testenv::Quote(tgz.string()), &rc);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(Lines(Sh("tar -tzf " + testenv::Quote(tgz.string()))),
-            (std::vector<std::string>{"proj/.hidden", "proj/a.txt", "proj/sub/b.txt", "proj/sub/deep/c.txt"}));
+            (std::vector<std::string>{"proj/", "proj/.hidden", "proj/a.txt", "proj/sub/", "proj/sub/b.txt",
+                                      "proj/sub/deep/", "proj/sub/deep/c.txt"}));
   const std::string head = testenv::ReadFile(tgz).substr(0, 64);
   EXPECT_EQ(static_cast<unsigned char>(head[3]), 0x18) << "name and comment in the header";
   EXPECT_NE(head.find(std::string("pack.tar\0nightly\0", 17)), std::string::npos);
