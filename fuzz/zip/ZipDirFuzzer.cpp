@@ -1,8 +1,12 @@
-// libFuzzer target: the zip end-record scan and central-directory reader on arbitrary bytes.
+// libFuzzer target: the zip end-record scan and central-directory reader on arbitrary bytes, as the
+// component reads them and as the engines do, with every entry's local header and the overlap check.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "formats/ZipDirectory.h"
 #include "zip/ZipDirReader.h"
 
 namespace {
@@ -26,12 +30,24 @@ class TSameDisks : public IZipDiskProvider {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   TArchiveMemory input(bytes);
+  size_t sink = 0;
+  zipfmt::CentralDirectory dir;
+  std::string error;
+  if (zipfmt::ReadCentralDirectory(input, dir, error)) {
+    std::vector<zipfmt::LocalInfo> infos(dir.entries.size());
+    for (size_t i = 0; i < dir.entries.size(); ++i) {
+      if (zipfmt::LocateEntryData(input, dir, dir.entries[i], infos[i], error)) {
+        if (infos[i].dataEnd > size || infos[i].recordEnd > size || infos[i].dataStart > infos[i].dataEnd) __builtin_trap();
+        sink += infos[i].localExtra.size();
+      }
+    }
+    (void)zipfmt::CheckNoOverlaps(dir, infos, error);
+  }
   TEndRecordScan scan;
-  if (ScanEndRecord(input, scan) != TEndScanStatus::Found) return 0;
+  if (ScanEndRecord(input, scan) != TEndScanStatus::Found) return sink == static_cast<size_t>(-1);
   TSameDisks disks(bytes);
   TZipDirResult result;
   TZipDirEvents events;
-  size_t sink = 0;
   events.NewEntry = [&](int32_t, const ZipDirEntry& e) {
     sink += e.EntryName.size();
     if (e.ExtraLength) sink += e.ExtraField.get()[e.ExtraLength - 1];
