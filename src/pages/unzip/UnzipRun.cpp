@@ -291,13 +291,18 @@ void TUnzipPage::UnzipTarFile(const std::string& destination) {
   if (!SelectHighlighted(p)) return;
   p.Destination = destination;
   StartUnzipJob(std::move(p), [this](const TJobResult& r) {
+    // A run that wrote nothing (every highlighted entry refused or unreadable) failed.
+    const bool wrote = r.Counts.Files + r.Counts.Folders + r.Counts.Links > 0;
+    const std::string more =
+        r.Warnings.size() > 1 ? "\n(" + std::to_string(r.Warnings.size() - 1) + " more)" : std::string();
     if (r.Status.Failed() && !r.Status.IsCancelled()) {
       ShowError("ERROR : " + r.Status.Text());
+    } else if (!wrote && !r.Status.IsCancelled() && !r.Warnings.empty()) {
+      ShowError("NOTHING WAS EXTRACTED.\n" + r.Warnings.front() + more);
     } else if (!r.Warnings.empty()) {
-      ShowWarning(r.Warnings.front() +
-                  (r.Warnings.size() > 1 ? "\n(" + std::to_string(r.Warnings.size() - 1) + " more)" : std::string()));
+      ShowWarning(r.Warnings.front() + more);
     }
-    if (r.Status.Succeeded()) Host.SetArchiveExtracted(true);
+    if (r.Status.Succeeded() && wrote) Host.SetArchiveExtracted(true);
   });
 }
 

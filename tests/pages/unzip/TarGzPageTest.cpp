@@ -217,3 +217,55 @@ TEST_F(TarGzPageTest, GzipExtractionAndRoom) {
   Unzip(dest_);
   EXPECT_EQ(testenv::ReadFile(dest_ / "data.txt"), std::string(50000, 'd'));
 }
+
+// Rows are extracted by the entry they stand for, whatever its name: names with "\" and names that
+// are not UTF-8 are written like any other; a selection that writes nothing says so.
+TEST_F(TarGzPageTest, HighlightedRowsWithUnusualNamesAreExtracted) {
+  const fs::path script = work_ / "odd.py";
+  testenv::WriteFile(script,
+                     "import io, sys, tarfile\n"
+                     "t = tarfile.open(sys.argv[1], 'w', format=tarfile.GNU_FORMAT, encoding='latin-1')\n"
+                     "for name, data in (('win\\\\dir\\\\x.txt', b'back'), ('caf\\xe9.txt', b'latin'), ('plain.txt', b'p')):\n"
+                     "    i = tarfile.TarInfo(name)\n"
+                     "    i.size = len(data)\n"
+                     "    t.addfile(i, io.BytesIO(data))\n"
+                     "t.close()\n");
+  ASSERT_EQ(testenv::Run("python3 " + testenv::Quote(script.string()) + " " + testenv::Quote((work_ / "odd.tar").string())), 0);
+  Open(work_ / "odd.tar");
+  ASSERT_EQ(page_->UnzipListView->Count(), 3);
+  page_->UnzipListView->SelectNone();
+  for (int r = 0; r < page_->UnzipListView->Count(); ++r)
+    if (page_->UnzipListView->Model()->Row(r).Key().toStdString() != "plain.txt") page_->UnzipListView->SelectRow(r);
+  prompt_.Clear();
+  Unzip(dest_);
+  std::vector<std::string> contents;
+  for (const auto& e : fs::recursive_directory_iterator(dest_))
+    if (e.is_regular_file()) contents.push_back(testenv::ReadFile(e.path()));
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents, (std::vector<std::string>{"back", "latin"})) << (prompt_.Texts().empty() ? "" : prompt_.Texts().back());
+  EXPECT_FALSE(fs::exists(dest_ / "plain.txt"));
+
+  // Only a refused entry highlighted (a name that is nothing but ".."): nothing is written, and the
+  // page says why.
+  testenv::WriteFile(script,
+                     "import io, sys, tarfile\n"
+                     "t = tarfile.open(sys.argv[1], 'w')\n"
+                     "i = tarfile.TarInfo('../..')\n"
+                     "i.size = 1\n"
+                     "t.addfile(i, io.BytesIO(b'e'))\n"
+                     "t.close()\n");
+  ASSERT_EQ(testenv::Run("python3 " + testenv::Quote(script.string()) + " " + testenv::Quote((work_ / "evil.tar").string())), 0);
+  fs::remove_all(dest_);
+  fs::create_directories(dest_);
+  page_->Clear();  // as the window does before it opens another archive
+  Open(work_ / "evil.tar");
+  ASSERT_EQ(Keys(), std::vector<std::string>{"../.."});
+  page_->UnzipListView->SelectAllRows();
+  form_->SetArchiveExtracted(false);
+  prompt_.Clear();
+  Unzip(dest_);
+  EXPECT_TRUE(fs::is_empty(dest_));
+  ASSERT_FALSE(prompt_.Texts().empty());
+  EXPECT_EQ(prompt_.Texts().back().rfind("NOTHING WAS EXTRACTED.", 0), 0u) << prompt_.Texts().back();
+  EXPECT_FALSE(form_->ArchiveExtracted());
+}
