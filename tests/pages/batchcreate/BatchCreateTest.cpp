@@ -360,12 +360,12 @@ TEST_F(BatchCreateTest, TwentyTaggedJobsOfEveryType) {
         EXPECT_EQ(static_cast<unsigned char>(head[3]), 0x18) << j.target;
         EXPECT_NE(head.find(std::string(1, '\0') + latin1 + std::string(1, '\0')), std::string::npos) << j.target;
         if (j.type == bjTarGz) {
-          EXPECT_EQ(Sh("tar -tzf " + q + " | sort"), names);
+          EXPECT_EQ(Sh("tar -tzf " + q + " | grep -v '/$' | sort"), names);  // files; folders have entries too
         }
         break;
       }
       default:
-        EXPECT_EQ(Sh("tar -tf " + q + " | sort", &rc), names) << j.target;
+        EXPECT_EQ(Sh("tar -tf " + q + " | grep -v '/$' | sort", &rc), names) << j.target;
         EXPECT_EQ(rc, 0);
     }
   }
