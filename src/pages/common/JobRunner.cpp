@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <chrono>
 
 TJobRunner::TJobRunner(QObject* parent) : QObject(parent) {}
 
@@ -11,8 +12,13 @@ TJobRunner::~TJobRunner() {
   onMessage_ = {};
   onFinished_ = {};
   Cancel();
-  // The worker may wait for this thread (a question, a queued call): keep the events flowing.
-  while (!workerDone_.load()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  // The worker may wait for this thread (a question, a queued call): deliver queued calls, and only
+  // those. The runner often dies with its page, while widgets around it are being destroyed, and
+  // other events (polishing, layout) must not reach them then.
+  while (!workerDone_.load()) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   if (worker_.joinable()) worker_.join();
 }
 
