@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     f->TreeView->expand(f->TreeView->currentIndex());
     expand = Ms(s);
     s.restart();
-    f->SearchEdit->setText("file0999999.bin");
+    f->SearchEdit->setText("file0999999.xml");
     f->SearchButtonClick();
     search = Ms(s);
     return int(TUnzipTreeviewForm::kClosed);

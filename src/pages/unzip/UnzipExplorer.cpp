@@ -12,7 +12,6 @@
 #include "pages/unzip/EntryLauncher.h"
 #include "pages/unzip/ExplorerForm.h"
 #include "pages/unzip/UnzipPage.h"
-#include "platform/Launcher.h"
 
 void TUnzipPage::TreeButtonClick() {
   if (Busy() || UnzipListView->Count() < 1) return;
@@ -27,7 +26,7 @@ void TUnzipPage::TreeButtonClick() {
     return launcher_->IsPicture ? launcher_->IsPicture(n) : TEntryLauncher::DesktopSaysPicture(n);
   };
   hooks.Help = [this] { Host.OpenHelpPage("tree.html"); };
-  hooks.WordPadAvailable = !FindWordProcessor().empty();
+  hooks.WordPadAvailable = Host.Settings().WordPadAvailable;
   hooks.QuickViewConfigured = !Host.Settings().QuickViewProgram.empty();
   TUnzipTreeviewForm form(tree, std::move(hooks), this);
   SetWaitCursor(false);

@@ -26,7 +26,7 @@ namespace {
 const char* const kNoTypeMatch = "NO ITEMS WERE FOUND THAT MATCHED THE PARAMETERS YOU SPECIFIED.";
 const char* const kNoFolders = "THERE ARE NO FOLDERS TO DISPLAY IN THIS FILE.";
 const char* const kNoFolderMatch = "THERE WERE NO FILES THAT MATCHED THE FOLDER CONFIGURATON YOU SELECTED.";
-constexpr qint64 kSliceMs = 25;
+constexpr qint64 kSliceMs = 20;
 }  // namespace
 
 void TUnzipPage::InSlices(int64_t count, const std::function<void(int64_t)>& f) {
@@ -40,6 +40,28 @@ void TUnzipPage::InSlices(int64_t count, const std::function<void(int64_t)>& f) 
       clock.restart();
     }
   }
+}
+
+std::vector<TListRow> TUnzipPage::FilterRows(size_t passes, const std::function<bool(size_t, const TListRow&)>& keep) {
+  const std::vector<TListRow>& all = UnzipListView->Model()->Rows();
+  const int64_t n = static_cast<int64_t>(all.size());
+  std::vector<TListRow> rows;
+  Host.DisableAll();
+  filtering_ = true;
+  InSlices(n * static_cast<int64_t>(passes), [&](int64_t k) {
+    const int64_t i = k % n;
+    const TListRow& r = all[static_cast<size_t>(i)];
+    if (!keep(static_cast<size_t>(k / n), r)) return;
+    rows.push_back(r);
+    rows.back().Data = i;
+  });
+  filtering_ = false;
+  QCoreApplication::processEvents();
+  Host.EnableAll();
+  UnzipProgressBar->setValue(0);
+  // The window repaints its controls before the result is shown.
+  QCoreApplication::processEvents();
+  return rows;
 }
 
 void TUnzipPage::ShowFilteredRows(std::vector<TListRow>&& rows) {
@@ -85,18 +107,7 @@ void TUnzipPage::SelectButtonClick() {
   if (result == TUnzipFileTypeform::kOk) {
     UnzipFilteredListviewClear();
     const TFileTypeFilter filter = form.Inputs();
-    std::vector<TListRow> rows;
-    Host.DisableAll();
-    filtering_ = true;
-    InSlices(static_cast<int64_t>(all.size()), [&](int64_t i) {
-      const TListRow& r = all[static_cast<size_t>(i)];
-      if (!filter.Matches(r)) return;
-      rows.push_back(r);
-      rows.back().Data = i;
-    });
-    filtering_ = false;
-    Host.EnableAll();
-    UnzipProgressBar->setValue(0);
+    std::vector<TListRow> rows = FilterRows(1, [&](size_t, const TListRow& r) { return filter.Matches(r); });
     if (!rows.empty()) {
       ShowFilteredRows(std::move(rows));
     } else {
@@ -166,21 +177,9 @@ void TUnzipPage::FolderFilterButtonClick() {
     const std::vector<TFolderChoice> chosen = form.Folders();
     const QString type = form.FileTypeChoice();
     UnzipFilteredListviewClear();
-    std::vector<TListRow> rows;
-    Host.DisableAll();
-    filtering_ = true;
-    const int64_t n = static_cast<int64_t>(all.size());
-    InSlices(n * static_cast<int64_t>(chosen.size()), [&](int64_t k) {
-      const TFolderChoice& c = chosen[static_cast<size_t>(k / n)];
-      const int64_t i = k % n;
-      const TListRow& r = all[static_cast<size_t>(i)];
-      if (!FolderRowQualifies(r, c, type)) return;
-      rows.push_back(r);
-      rows.back().Data = i;
+    std::vector<TListRow> rows = FilterRows(chosen.size(), [&](size_t pass, const TListRow& r) {
+      return FolderRowQualifies(r, chosen[pass], type);
     });
-    filtering_ = false;
-    Host.EnableAll();
-    UnzipProgressBar->setValue(0);
     if (!rows.empty()) {
       ShowFilteredRows(std::move(rows));
     } else {

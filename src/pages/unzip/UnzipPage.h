@@ -163,7 +163,10 @@ class TUnzipPage : public TPage {
   // Fills the filtered list with copies of full-list rows (item data: the source row) and shows it;
   // highlighted when SelectAllOnLoad is on.
   void ShowFilteredRows(std::vector<TListRow>&& rows);
-  // Runs f(i) for every i below `count`, letting the window handle its events at least every 25 ms.
+  // Copies of the full list's rows that `keep` takes, over `passes` passes in list order (a row taken
+  // in two passes is there twice), their item data the source row; the window is disabled meanwhile.
+  std::vector<TListRow> FilterRows(size_t passes, const std::function<bool(size_t pass, const TListRow&)>& keep);
+  // Runs f(i) for every i below `count`, letting the window handle its events at least every 20 ms.
   void InSlices(int64_t count, const std::function<void(int64_t)>& f);
 
   // --- Explorer window (UnzipExplorer.cpp) ------------------------------------------------------

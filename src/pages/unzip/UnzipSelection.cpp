@@ -10,7 +10,6 @@
 #include "pages/unzip/EntryLauncher.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/unzip/UnzipPopupMenu.h"
-#include "platform/Launcher.h"
 #include "platform/TempFolders.h"
 
 namespace {
@@ -146,8 +145,7 @@ void TUnzipPage::UnzipPopupMenuPopup(TFileListView* list) {
     const std::string file = list->Model()->Row(rows.front()).File.toStdString();
     picture = launcher_->IsPicture ? launcher_->IsPicture(file) : TEntryLauncher::DesktopSaysPicture(file);
   }
-  TSettings& s = Host.Settings();
-  s.WordPadAvailable = !FindWordProcessor().empty();
+  const TSettings& s = Host.Settings();
   UnzipPopupMenu->Prepare(rows.size(), picture, s.WordPadAvailable, !s.QuickViewProgram.empty());
 }
 

@@ -18,20 +18,6 @@
 
 namespace {
 
-class TOpenRecorder : public IDesktopLauncher {
- public:
-  bool OpenFile(const std::string& path) override { return Note(path); }
-  bool OpenWithTypeHandler(const std::string&, const std::string& path) override { return Note(path); }
-  bool OpenWithProgram(const std::string&, const std::string& path) override { return Note(path); }
-  std::vector<std::string> opened;
-
- private:
-  bool Note(const std::string& path) {
-    opened.push_back(testenv::ReadFile(path));
-    return true;
-  }
-};
-
 const std::string kLong = "a-rather-long-folder-name/another-long-folder-name/yet-another-long-folder/and-the-last-one";
 
 class ExplorerTest : public UnzipPageTest {
@@ -74,7 +60,7 @@ class ExplorerTest : public UnzipPageTest {
     f.UnzipButtonClick();
     return f.result();
   }
-  TOpenRecorder recorder_;
+  TRecordingLauncher recorder_;
 };
 
 TEST_F(ExplorerTest, ChoicesExtractExactlyWhatWasChosen) {
@@ -195,7 +181,7 @@ TEST_F(ExplorerTest, RootOnlyArchiveAndOpeningFromTheList) {
     f.ListviewPopupMenuPopup();
     return int(TUnzipTreeviewForm::kClosed);
   });
-  EXPECT_EQ(recorder_.opened, (std::vector<std::string>{"sea"}));
+  EXPECT_EQ(recorder_.Opened(), (std::vector<std::string>{"sea"}));
 }
 
 }  // namespace

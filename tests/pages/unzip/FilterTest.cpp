@@ -348,20 +348,6 @@ TEST_F(FilterPageTest, RootOnlyArchiveHasNoFolders) {
 
 namespace {
 
-class TClickRecorder : public IDesktopLauncher {
- public:
-  bool OpenFile(const std::string& path) override { return Note(path); }
-  bool OpenWithTypeHandler(const std::string&, const std::string& path) override { return Note(path); }
-  bool OpenWithProgram(const std::string&, const std::string& path) override { return Note(path); }
-  std::vector<std::string> opened;
-
- private:
-  bool Note(const std::string& path) {
-    opened.push_back(testenv::ReadFile(path));
-    return true;
-  }
-};
-
 // Clicks the middle of a row's first cell.
 void ClickRow(TFileListView* list, int row, Qt::KeyboardModifiers mods = {}) {
   const QRect r = list->visualRect(list->model()->index(row, 0));
@@ -370,7 +356,7 @@ void ClickRow(TFileListView* list, int row, Qt::KeyboardModifiers mods = {}) {
 }
 
 TEST_F(FilterPageTest, MouseClicksOpenHighlightAndSetTheButtons) {
-  TClickRecorder recorder;
+  TRecordingLauncher recorder;
   SetDesktopLauncher(&recorder);
   form_->Settings().SelectAllOnLoad = false;
   OpenSample();
@@ -390,7 +376,7 @@ TEST_F(FilterPageTest, MouseClicksOpenHighlightAndSetTheButtons) {
   };
   for (const Case& c : cases) {
     ClickRow(page_->UnzipListView, c.row, c.mods);
-    EXPECT_EQ(recorder.opened, c.opened) << c.row;
+    EXPECT_EQ(recorder.Opened(), c.opened) << c.row;
     EXPECT_EQ(page_->UnzipListView->SelectedRows().size(), c.highlighted) << c.row;
     EXPECT_TRUE(page_->UnzipButton->isEnabled() && page_->SaveUnzipFileButton->isEnabled());
   }
@@ -402,7 +388,7 @@ TEST_F(FilterPageTest, MouseClicksOpenHighlightAndSetTheButtons) {
   TypeFilter("read", false, false);
   page_->UnzipFilteredListView->resize(600, 400);
   ClickRow(page_->UnzipFilteredListView, 2);
-  EXPECT_EQ(recorder.opened.back(), "3");
+  EXPECT_EQ(recorder.Opened().back(), "3");
   EXPECT_EQ(Highlighted(page_->UnzipListView), (std::vector<std::string>{"my_readme.txt"}));
   SetDesktopLauncher(nullptr);
 }

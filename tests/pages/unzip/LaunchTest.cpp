@@ -18,31 +18,6 @@
 
 namespace {
 
-// Records every request; starts nothing.
-class TRecordingLauncher : public IDesktopLauncher {
- public:
-  bool OpenFile(const std::string& path) override { return Note("open", path); }
-  bool OpenWithTypeHandler(const std::string& mimeType, const std::string& path) override {
-    return Note("type:" + mimeType, path);
-  }
-  bool OpenWithProgram(const std::string& program, const std::string& path) override {
-    return Note("program:" + program, path);
-  }
-  struct Call {
-    std::string how, path, bytes;
-    mode_t mode = 0;
-  };
-  std::vector<Call> calls;
-
- private:
-  bool Note(const std::string& how, const std::string& path) {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    calls.push_back({how, path, testenv::ReadFile(path), st.st_mode});
-    return true;
-  }
-};
-
 const std::string kElf = std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(64, '\0');
 
 class LaunchTest : public UnzipPageTest {

@@ -1,5 +1,7 @@
 #include "UnzipPageFixture.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -46,6 +48,19 @@ with zipfile.ZipFile(zip, 'w') as z:
 void RunIn(const fs::path& dir, const std::string& command) {
   std::string out;
   ASSERT_EQ(testenv::Run("cd " + testenv::Quote(dir.string()) + " && " + command + " 2>&1", &out), 0) << out;
+}
+
+bool TRecordingLauncher::Note(const std::string& how, const std::string& path) {
+  struct stat st {};
+  lstat(path.c_str(), &st);
+  calls.push_back({how, path, testenv::ReadFile(path), static_cast<unsigned>(st.st_mode)});
+  return true;
+}
+
+std::vector<std::string> TRecordingLauncher::Opened() const {
+  std::vector<std::string> out;
+  for (const Call& c : calls) out.push_back(c.bytes);
+  return out;
 }
 
 void UnzipPageTest::SetUp() {

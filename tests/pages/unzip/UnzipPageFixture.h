@@ -13,6 +13,7 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
+#include "platform/Launcher.h"
 
 class TTandorForm;
 class TUnzipPage;
@@ -26,6 +27,29 @@ void MakePythonZip(const fs::path& zip, const std::vector<std::pair<std::string,
                    bool deflate = true);
 // Runs a peer tool command line in `dir`; fails the test when it fails.
 void RunIn(const fs::path& dir, const std::string& command);
+
+// A desktop launcher that records every request (and the file as it was then) and starts nothing.
+class TRecordingLauncher : public IDesktopLauncher {
+ public:
+  struct Call {
+    std::string how;  // "open", "type:<mime type>", "program:<program>"
+    std::string path, bytes;
+    unsigned mode = 0;
+  };
+  bool OpenFile(const std::string& path) override { return Note("open", path); }
+  bool OpenWithTypeHandler(const std::string& mimeType, const std::string& path) override {
+    return Note("type:" + mimeType, path);
+  }
+  bool OpenWithProgram(const std::string& program, const std::string& path) override {
+    return Note("program:" + program, path);
+  }
+  // The contents of the files handed on, in order.
+  std::vector<std::string> Opened() const;
+  std::vector<Call> calls;
+
+ private:
+  bool Note(const std::string& how, const std::string& path);
+};
 
 class UnzipPageTest : public ::testing::Test {
  protected:
