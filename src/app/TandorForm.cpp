@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,6 +43,7 @@
 #include "platform/Associations.h"
 #include "platform/Desktop.h"
 #include "platform/Paths.h"
+#include "platform/WindowState.h"
 
 namespace fs = std::filesystem;
 
@@ -122,7 +124,36 @@ TTandorForm::TTandorForm(QStringList arguments, QWidget* parent)
   queueButtons_ = new TQueueButtons(*this);
   connect(&startTimer_, &QTimer::timeout, dispatch_, &TOpenDispatch::StartTimerTimer);
   resize(1024, 720);
+  RestoreWindowState();
   FormCreate();
+}
+
+namespace {
+
+// Lists with the same columns share their widths (the unzip page's full and filtered lists).
+QString ListKey(const TFileListView& list) {
+  QStringList titles;
+  for (int c = 0; c < list.Model()->columnCount(); ++c)
+    titles << list.Model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+  return "list_" + QString::number(qHash(titles.join('|')), 16);
+}
+
+}  // namespace
+
+void TTandorForm::RestoreWindowState() {
+  TWindowState state(ConfigFolder() + "/window");
+  if (!state.Load()) return;
+  if (const QByteArray g = state.Value("geometry"); !g.isEmpty()) restoreGeometry(g);
+  for (TFileListView* list : findChildren<TFileListView*>())
+    if (const QByteArray h = state.Value(ListKey(*list)); !h.isEmpty()) list->header()->restoreState(h);
+}
+
+void TTandorForm::SaveWindowState() {
+  TWindowState state(ConfigFolder() + "/window");
+  state.Load();  // lists not built this time keep their widths
+  state.SetValue("geometry", saveGeometry());
+  for (TFileListView* list : findChildren<TFileListView*>()) state.SetValue(ListKey(*list), list->header()->saveState());
+  state.Save();
 }
 
 TTandorForm::~TTandorForm() {
@@ -311,6 +342,7 @@ void TTandorForm::DoCloseCode() {
   closed_ = true;
   dispatch_->WaitForOpenThread();
   if (runOnce_) runOnce_->Close();
+  SaveWindowState();
   hide();
   unzipPage_->StopWork();
   if (unzipPage_->UnzipListView->HasRows() && !archiveExtracted_ && settings_.QueueEnabled &&

@@ -124,6 +124,9 @@ class TTandorForm : public QMainWindow, public IPageHost {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The window's size and place and the lists' column widths, kept between starts.
+  void RestoreWindowState();
+  void SaveWindowState();
   // Start-up sequence.
   void FormCreate();
   void BuildMenus();

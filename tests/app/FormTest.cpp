@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -449,4 +450,28 @@ TEST_F(FormTest, ColdStartEnablesOnlyWhatWorksWithoutAnArchive) {
     EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
   for (QPushButton* b : {u->OpenUnzipButton, u->UnzipCloseButton, u->UnzipHelpButton, u->CLRButton, u->MoveBatchButton})
     EXPECT_TRUE(b->isEnabled()) << b->text().toStdString();
+}
+
+// The window's size and the lists' column widths come back at the next start; a damaged state file
+// leaves the defaults.
+TEST_F(FormTest, WindowSizeAndColumnWidthsAreKept) {
+  form_->resize(900, 640);
+  TFileListView* list = form_->UnzipPage()->UnzipListView;
+  list->header()->resizeSection(0, 333);
+  list->header()->resizeSection(2, 77);
+  form_->DoCloseCode();
+  form_ = std::make_unique<TTandorForm>();
+  EXPECT_EQ(form_->size(), QSize(900, 640));
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->header()->sectionSize(0), 333);
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->header()->sectionSize(2), 77);
+  // The filtered list has the same columns and takes the same widths.
+  EXPECT_EQ(form_->UnzipPage()->UnzipFilteredListView->header()->sectionSize(0), 333);
+  form_.reset();
+
+  for (const std::string& damaged : {std::string("geometry=%%%\nlist_=\n\x01\x02"), std::string(5000, '=')}) {
+    testenv::WriteFile(data_ / "window", damaged);
+    form_ = std::make_unique<TTandorForm>();
+    EXPECT_EQ(form_->size(), QSize(1024, 720));
+    form_.reset();
+  }
 }
