@@ -1,5 +1,6 @@
 #include "rar/RarDecoder.h"
 
+#include <cstring>
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -135,8 +136,9 @@ std::string TDecoder::Rar5Spacer() {
   return SealRar5(body);
 }
 
-TDecoder::TDecoder(rarfmt::Format format, bool solid, VolumeSource volumes)
-    : format_(format), solid_(solid), volumes_(std::move(volumes)), buffer_(1 << 20) {
+TDecoder::TDecoder(rarfmt::Format format, bool solid, VolumeSource volumes, bool passThrough)
+    : format_(format), solid_(solid), volumes_(std::move(volumes)), passThrough_(passThrough), buffer_(1 << 20) {
+  if (passThrough_) return;
   Segment start;
   start.bytes = format_ == rarfmt::Format::Rar4 ? Rar4Start(solid_) : Rar5Start(solid_);
   queue_.push_back(std::move(start));
@@ -164,9 +166,11 @@ void TDecoder::Feed(const DataEntry& e, bool closeStream) {
     else if (e.plainPacked) packTotal = std::min(packTotal, e.plainPacked);
     crypt = std::make_shared<Decrypting>(*e.cipher, packTotal);
   }
-  header.bytes = format_ == rarfmt::Format::Rar4 ? Rar4FileHeader(plain, packTotal, serial)
-                                                 : Rar5FileHeader(plain, packTotal, serial);
-  queue_.push_back(std::move(header));
+  if (!passThrough_) {
+    header.bytes = format_ == rarfmt::Format::Rar4 ? Rar4FileHeader(plain, packTotal, serial)
+                                                   : Rar5FileHeader(plain, packTotal, serial);
+    queue_.push_back(std::move(header));
+  }
   for (const Part& p : e.parts) {
     if (p.length == 0) continue;
     Segment s;
@@ -176,7 +180,9 @@ void TDecoder::Feed(const DataEntry& e, bool closeStream) {
     s.crypt = crypt;
     queue_.push_back(std::move(s));
   }
-  if (closeStream) {
+  if (passThrough_) {
+    return;
+  } else if (closeStream) {
     Segment end;
     end.bytes = format_ == rarfmt::Format::Rar4 ? Rar4End() : Rar5End();
     queue_.push_back(std::move(end));
@@ -245,6 +251,11 @@ bool TDecoder::Open() {
 
 bool TDecoder::NextEntry() {
   if (failed_) return false;
+  if (passThrough_) {
+    opened_ = true;
+    ++started_;
+    return true;
+  }
   if (!opened_ && !Open()) return failed_ = true, false;
   struct archive_entry* entry = nullptr;
   const int r = archive_read_next_header(archive_, &entry);
@@ -255,6 +266,23 @@ bool TDecoder::NextEntry() {
 
 long TDecoder::Read(void* buffer, size_t n) {
   if (failed_ || !opened_) return -1;
+  if (passThrough_) {
+    if (pendingLength_ == 0) {
+      const void* served = nullptr;
+      const long got = Serve(&served);
+      if (got < 0) {
+        failed_ = true;
+        return -1;
+      }
+      pending_ = static_cast<const uint8_t*>(served);
+      pendingLength_ = size_t(got);
+    }
+    const size_t take = std::min(n, pendingLength_);
+    if (take) std::memcpy(buffer, pending_, take);
+    pending_ += take;
+    pendingLength_ -= take;
+    return long(take);
+  }
   const la_ssize_t r = archive_read_data(archive_, buffer, n);
   if (r < 0) {
     failed_ = true;

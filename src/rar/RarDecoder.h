@@ -38,7 +38,9 @@ using VolumeSource = std::function<rarfmt::ByteSource*(int volume)>;
 
 class TDecoder {
  public:
-  TDecoder(rarfmt::Format format, bool solid, VolumeSource volumes);
+  // `passThrough`: the entries are stored, and their bytes (decrypted) are the data; libarchive is not
+  // involved (its CRC pass and copies are the larger part of a stored entry's cost).
+  TDecoder(rarfmt::Format format, bool solid, VolumeSource volumes, bool passThrough = false);
   ~TDecoder();
   TDecoder(const TDecoder&) = delete;
   TDecoder& operator=(const TDecoder&) = delete;
@@ -94,6 +96,9 @@ class TDecoder {
   unsigned fed_ = 0;
   std::deque<Segment> queue_;
   bool popFront_ = false;
+  bool passThrough_ = false;
+  const uint8_t* pending_ = nullptr;  // pass-through: served bytes not read yet
+  size_t pendingLength_ = 0;
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> raw_;
 };

@@ -482,7 +482,11 @@ int TRarArchive::Decode(const rardec::DataEntry& d, safeout::TOutputFile* out, s
   std::unique_ptr<rardec::TDecoder> own;
   rardec::TDecoder* decoder;
   if (&d == &single_) {
-    own = std::make_unique<rardec::TDecoder>(info_.format, false, [this](int v) { return VolumeBytes(v); });
+    // A stored entry is read as it is (decrypted), unless only a BLAKE2 hash checks it: libarchive
+    // checks that one.
+    const bool passThrough = d.entry.method == 0x30 && d.entry.hashRecord.empty();
+    own = std::make_unique<rardec::TDecoder>(info_.format, false, [this](int v) { return VolumeBytes(v); },
+                                             passThrough);
     own->Feed(d, true);
     if (!own->NextEntry()) return ERAR_BAD_DATA;
     decoder = own.get();
