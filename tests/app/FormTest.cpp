@@ -262,9 +262,9 @@ TEST_F(FormTest, DisableAndEnableAll) {
   EXPECT_EQ(form_->CreatePage()->ZipProgressBar->value(), 0);
 }
 
-TEST_F(FormTest, StartupThenCloseLeavesOnlyTheConfig) {
+TEST_F(FormTest, StartupThenCloseLeavesOnlyTheConfigAndTheWindowState) {
   form_->DoCloseCode();
-  EXPECT_EQ(testenv::ListTree(data_), std::vector<std::string>{"config"});
+  EXPECT_EQ(testenv::ListTree(data_), (std::vector<std::string>{"config", "window"}));
 }
 
 TEST_F(FormTest, ClosingQueuesAnUnextractedArchive) {
@@ -298,7 +298,7 @@ TEST(FormFirstRun, FirstRunShowsStartupLinksAndWritesDefaults) {
     EXPECT_EQ(windows.size(), 1u) << "the second start has a config";
   }
   SetModalHook(nullptr);
-  EXPECT_EQ(testenv::ListTree(data), std::vector<std::string>{"config"});
+  EXPECT_EQ(testenv::ListTree(data), (std::vector<std::string>{"config", "window"}));
   const std::string config = testenv::ReadFile(data / "config");
   EXPECT_EQ(std::count(config.begin(), config.end(), '\n'), 61);
 }
