@@ -55,8 +55,7 @@ function(tandor_export_folder target)
 endfunction()
 
 # Conversions that may change a value (a 64-bit size into an int, a double into an integer) are
-# errors in the calling folder and below it. The components and parsers, which read numbers from
-# hostile archives, all call it.
+# errors in the calling folder and below it.
 function(tandor_strict_conversions)
   add_compile_options(-Wconversion -Wno-sign-conversion)
 endfunction()

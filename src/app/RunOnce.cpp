@@ -21,9 +21,9 @@ QByteArray EncodeHandOverBlock(const QStringList& arguments) {
 
 QStringList DecodeHandOverBlock(const QByteArray& block) {
   QStringList texts;
-  int at = 0;
+  qsizetype at = 0;
   while (at < block.size()) {
-    const int end = block.indexOf('\0', at);
+    const qsizetype end = block.indexOf('\0', at);
     if (end < 0 || end == at) break;  // an unterminated tail is not a text
     texts << QFile::decodeName(block.mid(at, end - at));
     at = end + 1;

@@ -13,7 +13,9 @@ int TFileListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int TFileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_.size(); }
+int TFileListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
 
 QString TFileListModel::Cell(const TListRow& r, int column) const {
   switch (column) {
