@@ -18,27 +18,6 @@ namespace {
 const char* const kKinds[] = {".png", ".jpg", ".gif", ".bmp", ".tif", ".tga", ".pcx", ".ppm",
                               ".psd", ".sgi", ".xpm", ".pic", ".pix", ".lbm", ".pcd", ".raw"};
 
-std::string Mutate(const std::string& seed, std::mt19937& rng) {
-  std::string s = seed;
-  const int steps = 1 + static_cast<int>(rng() % 4);
-  for (int k = 0; k < steps && !s.empty(); ++k) {
-    const size_t at = 1 + rng() % std::max<size_t>(1, s.size() - 1);
-    switch (rng() % 6) {
-      case 0: s[at % s.size()] = static_cast<char>(s[at % s.size()] ^ (1 << (rng() % 8))); break;
-      case 1: s.resize(std::max<size_t>(1, at)); break;
-      case 2: {
-        static const char extremes[] = {'\0', '\x01', '\x7F', '\x80', '\xFF'};
-        const size_t hot = 1 + rng() % std::min<size_t>(s.size(), 64);  // headers live at the front
-        for (size_t i = 0; i < 4 && hot + i < s.size(); ++i) s[hot + i] = extremes[rng() % 5];
-        break;
-      }
-      case 3: s.insert(at % s.size(), seed.substr(rng() % seed.size(), rng() % 32)); break;
-      case 4: s.erase(at % s.size(), rng() % 16); break;
-      default: s[at % s.size()] = static_cast<char>(rng()); break;
-    }
-  }
-  return s;
-}
 
 }  // namespace
 
@@ -60,7 +39,7 @@ TEST(PictureFuzz, ShortRunOverEveryKind) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
   long runs = 0, made = 0;
   while (std::chrono::steady_clock::now() < end) {
-    const std::string input = Mutate(seeds[rng() % seeds.size()], rng);
+    const std::string input = testenv::Mutate(seeds[rng() % seeds.size()], rng);
     made += FuzzDecodeAndThumbnail(reinterpret_cast<const uint8_t*>(input.data()), input.size());
     ++runs;
   }

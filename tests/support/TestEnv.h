@@ -2,6 +2,7 @@
 // Helpers shared by the tests: an isolated environment, temporary folders, files and peer tools.
 #include <cstdint>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ void WriteFile(const std::filesystem::path& p, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& p);
 // Deterministic pseudo-random bytes; `compressible` mixes in text-like runs.
 std::string RandomBytes(size_t n, uint32_t seed, bool compressible = false);
+// A mutant of `seed` for the short fuzzing runs: one to four bit flips, cuts, splices of its own
+// bytes, deletions, random bytes and extreme values near the front (where headers live). The first
+// byte is never cut away.
+std::string Mutate(const std::string& seed, std::mt19937& rng);
 
 // Runs a shell command line; returns its exit status and (optionally) its standard output.
 int Run(const std::string& commandLine, std::string* output = nullptr);
