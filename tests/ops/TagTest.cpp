@@ -21,22 +21,6 @@ std::string Sh(const std::string& cmd, int* rc = nullptr) {
   return out;
 }
 
-// What `unzip -z` prints as the comment (its first line names the archive).
-std::string UnzipComment(const fs::path& zip, bool fromCp437 = false) {
-  std::string out = Sh("unzip -z " + Quote(zip.string()) + (fromCp437 ? " | iconv -f CP437 -t UTF-8" : ""));
-  const size_t nl = out.find('\n');
-  out = nl == std::string::npos ? std::string() : out.substr(nl + 1);
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
-
-// The zip's bytes before its end record (entries, directory, Zip64 records).
-std::string BeforeEndRecord(const fs::path& zip) {
-  const std::string bytes = testenv::ReadFile(zip);
-  const size_t at = bytes.rfind(std::string("PK\x05\x06", 4));
-  return at == std::string::npos ? std::string() : bytes.substr(0, at);
-}
-
 std::string Repeat(const std::string& s, int n) {
   std::string out;
   for (int i = 0; i < n; ++i) out += s;
@@ -146,7 +130,7 @@ TEST_F(TagJobTest, NewZipCarriesItsTag) {
     int rc = 1;
     Sh("unzip -tq " + Quote(zip.string()), &rc);
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(UnzipComment(zip, c.cp437), c.tag);
+    EXPECT_EQ(testenv::UnzipComment(zip, c.cp437), c.tag);
     TListParams lp;
     lp.Archive = zip.string();
     TListJob list(lp);
@@ -175,7 +159,7 @@ TEST_F(TagJobTest, TagsThatCannotBeStoredLeaveNoArchive) {
   EXPECT_EQ(Leftovers(dir_, {"src"}), std::vector<std::string>{});
   // The longest zip comment there is still fits.
   EXPECT_TRUE(Create(dir_ / "full.zip", std::string(65535, 'y')).Status.Succeeded());
-  EXPECT_EQ(UnzipComment(dir_ / "full.zip"), std::string(65535, 'y'));
+  EXPECT_EQ(testenv::UnzipComment(dir_ / "full.zip"), std::string(65535, 'y'));
 }
 
 TEST_F(TagJobTest, GzipHeaderCommentIsLatin1) {
@@ -219,15 +203,15 @@ TEST_F(TagJobTest, CommentRewriteKeepsEveryEntry) {
   for (const char* name : {"info.zip", "z64.zip", "ours.zip"}) {
     const fs::path zip = dir_ / name;
     ::chmod(zip.c_str(), 0640);
-    const std::string before = BeforeEndRecord(zip);
+    const std::string before = testenv::BeforeEndRecord(zip);
     ASSERT_FALSE(before.empty());
     for (const Case& c : texts) {
       const TJobResult r = SetComment(zip, c.text, FileStampOf(zip.string()));
       ASSERT_TRUE(r.Status.Succeeded()) << name << ": " << r.Status.Message();
-      EXPECT_EQ(BeforeEndRecord(zip), before) << name << ": the entries changed";
+      EXPECT_EQ(testenv::BeforeEndRecord(zip), before) << name << ": the entries changed";
       Sh("unzip -tq " + Quote(zip.string()), &rc);
       EXPECT_EQ(rc, 0) << name;
-      EXPECT_EQ(UnzipComment(zip, c.cp437), c.text) << name;
+      EXPECT_EQ(testenv::UnzipComment(zip, c.cp437), c.text) << name;
       TListParams lp;
       lp.Archive = zip.string();
       TListJob list(lp);

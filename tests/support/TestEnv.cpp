@@ -207,4 +207,19 @@ std::string Mutate(const std::string& seed, std::mt19937& rng) {
   return s;
 }
 
+std::string UnzipComment(const std::filesystem::path& zip, bool fromCp437) {
+  std::string out;
+  Run("unzip -z " + Quote(zip.string()) + (fromCp437 ? " | iconv -f CP437 -t UTF-8" : ""), &out);
+  const size_t nl = out.find('\n');
+  out = nl == std::string::npos ? std::string() : out.substr(nl + 1);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+std::string BeforeEndRecord(const std::filesystem::path& zip) {
+  const std::string bytes = ReadFile(zip);
+  const size_t at = bytes.rfind(std::string("PK\x05\x06", 4));
+  return at == std::string::npos ? std::string() : bytes.substr(0, at);
+}
+
 }  // namespace testenv

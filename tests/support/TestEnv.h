@@ -29,6 +29,11 @@ std::string RandomBytes(size_t n, uint32_t seed, bool compressible = false);
 // bytes, deletions, random bytes and extreme values near the front (where headers live). The first
 // byte is never cut away.
 std::string Mutate(const std::string& seed, std::mt19937& rng);
+// The archive comment `unzip -z` prints (its first line, which names the archive, left out); with
+// `fromCp437` its bytes are read as CP437.
+std::string UnzipComment(const std::filesystem::path& zip, bool fromCp437 = false);
+// A zip's bytes before its end record (entries, directory, Zip64 records); empty without one.
+std::string BeforeEndRecord(const std::filesystem::path& zip);
 
 // Runs a shell command line; returns its exit status and (optionally) its standard output.
 int Run(const std::string& commandLine, std::string* output = nullptr);

@@ -24,20 +24,6 @@ std::string Sh(const std::string& cmd, int* status = nullptr) {
   return out;
 }
 
-// The comment `unzip -z` prints (its first line names the archive).
-std::string UnzipComment(const fs::path& zip, bool fromCp437 = false) {
-  std::string out = Sh("unzip -z " + Quote(zip.string()) + (fromCp437 ? " | iconv -f CP437 -t UTF-8" : ""));
-  const size_t nl = out.find('\n');
-  out = nl == std::string::npos ? std::string() : out.substr(nl + 1);
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
-
-std::string BeforeEndRecord(const fs::path& zip) {
-  const std::string bytes = testenv::ReadFile(zip);
-  return bytes.substr(0, bytes.rfind(std::string("PK\x05\x06", 4)));
-}
-
 void WaitWhile(const std::function<bool()>& busy) {
   QElapsedTimer t;
   t.start();
@@ -134,12 +120,12 @@ TEST_F(TagPagesTest, UnzipPageTagByArchiveKind) {
 }
 
 TEST_F(TagPagesTest, UnzipPageEditsAZipTag) {
-  const std::string before = BeforeEndRecord(dir_ / "tagged.zip");
+  const std::string before = testenv::BeforeEndRecord(dir_ / "tagged.zip");
   newTag_ = kTokyo;
   UnzipTag(dir_ / "tagged.zip");
   EXPECT_TRUE(prompt_.Texts().empty());
-  EXPECT_EQ(UnzipComment(dir_ / "tagged.zip"), kTokyo);
-  EXPECT_EQ(BeforeEndRecord(dir_ / "tagged.zip"), before);
+  EXPECT_EQ(testenv::UnzipComment(dir_ / "tagged.zip"), kTokyo);
+  EXPECT_EQ(testenv::BeforeEndRecord(dir_ / "tagged.zip"), before);
   // Shown again as written.
   newTag_.clear();
   UnzipTag(dir_ / "tagged.zip");
@@ -149,14 +135,14 @@ TEST_F(TagPagesTest, UnzipPageEditsAZipTag) {
   newTag_ = "other";
   UnzipTag(dir_ / "tagged.zip");
   EXPECT_TRUE(prompt_.Saw("THE TAG WAS NOT WRITTEN.")) << testing::PrintToString(prompt_.Texts());
-  EXPECT_EQ(UnzipComment(dir_ / "tagged.zip"), kTokyo);
+  EXPECT_EQ(testenv::UnzipComment(dir_ / "tagged.zip"), kTokyo);
 }
 
 TEST_F(TagPagesTest, UpdatePageTagRoundTrips) {
   form_->RequestPage(kUpdatePage);
   TUpdatePage* update = form_->UpdatePage();
   const fs::path zip = dir_ / "plain.zip";
-  const std::string before = BeforeEndRecord(zip);
+  const std::string before = testenv::BeforeEndRecord(zip);
   prompt_.SetDefaultAnswer(TPromptAnswer::Yes);
   prompt_.QueuePath(zip.string());
   update->OpenUpdateButtonClick();
@@ -173,8 +159,8 @@ TEST_F(TagPagesTest, UpdatePageTagRoundTrips) {
     update->UpdateTagEdit->setText(QString::fromStdString(c.tag));
     update->UpdateTagButtonClick();
     EXPECT_TRUE(prompt_.Texts().empty()) << testing::PrintToString(prompt_.Texts());
-    EXPECT_EQ(UnzipComment(zip, c.cp437), c.tag);
-    EXPECT_EQ(BeforeEndRecord(zip), before) << "entries byte for byte";
+    EXPECT_EQ(testenv::UnzipComment(zip, c.cp437), c.tag);
+    EXPECT_EQ(testenv::BeforeEndRecord(zip), before) << "entries byte for byte";
     EXPECT_EQ(update->ListedStamp(), FileStampOf(zip.string())) << "the page knows the archive it wrote";
     // Read back from disk when the archive is listed again.
     update->UpDateUpdateWindow(zip.string());
@@ -187,7 +173,7 @@ TEST_F(TagPagesTest, UpdatePageTagRoundTrips) {
   update->OpenFilesUpdateButtonClick();
   WaitWhile([update] { return update->Busy(); });
   EXPECT_NE(Sh("zipinfo -1 " + Quote(zip.string())).find("c.txt"), std::string::npos);
-  EXPECT_EQ(UnzipComment(zip), "plain again");
+  EXPECT_EQ(testenv::UnzipComment(zip), "plain again");
   // A tag too long for a zip comment leaves the archive as it was.
   const std::string whole = testenv::ReadFile(zip);
   prompt_.Clear();
@@ -207,12 +193,12 @@ TEST_F(TagPagesTest, CreatePageTags) {
   bool ok = false;
   ASSERT_TRUE(RunZipButton(dir_ / "new.zip", &ok));
   ASSERT_TRUE(ok);
-  EXPECT_EQ(UnzipComment(dir_ / "new.zip"), kDash);
-  const std::string before = BeforeEndRecord(dir_ / "new.zip");
+  EXPECT_EQ(testenv::UnzipComment(dir_ / "new.zip"), kDash);
+  const std::string before = testenv::BeforeEndRecord(dir_ / "new.zip");
   page_->CreateTagEdit->setText(QString::fromStdString(kCafe));
   page_->CreateTagButtonClick();
-  EXPECT_EQ(UnzipComment(dir_ / "new.zip", true), kCafe);
-  EXPECT_EQ(BeforeEndRecord(dir_ / "new.zip"), before);
+  EXPECT_EQ(testenv::UnzipComment(dir_ / "new.zip", true), kCafe);
+  EXPECT_EQ(testenv::BeforeEndRecord(dir_ / "new.zip"), before);
 
   // A zip tag over 65,535 bytes: no archive, and why.
   page_->CreateTagEdit->setText(QString(65536, 'y'));
