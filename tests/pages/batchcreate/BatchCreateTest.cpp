@@ -461,8 +461,17 @@ TEST_F(BatchCreateTest, StopEndsTheQueue) {
   for (TBatchRow& r : rows)
     if (r.Action == "ADD FOLDER") r = {"ADD FILE", (src_ / "big.bin").string()};
   for (int i = 0; i < 4; ++i) rows[size_t(i) * 3].Path = O("t" + std::to_string(i) + ".zip");
-  QTimer::singleShot(80, page_, [this] { page_->ZipStopButton->click(); });
+  // Pressed at the first job's first progress step, however fast the machine.
+  bool stopped = false;
+  c = QObject::connect(page_->ZipProgressBar, &QProgressBar::valueChanged, page_, [&](int value) {
+    if (!stopped && value > 0 && page_->ZipStopButton->isEnabled()) {
+      stopped = true;
+      page_->ZipStopButton->click();
+    }
+  });
   ASSERT_TRUE(RunRows(rows));
+  QObject::disconnect(c);
+  EXPECT_TRUE(stopped);
   const std::vector<std::string> lines = ResultLines();
   ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
   std::vector<std::string> names = OutNames();
