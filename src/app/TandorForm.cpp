@@ -320,7 +320,8 @@ void TTandorForm::FormCreate() {
   if (!commandLine_.isEmpty()) startTimer_.start();
   dropTarget_ = unzipPage_->UnzipListView;
   queue_->LoadQueue();
-  unzipPage_->SetIdleButtons();  // nothing is loaded yet: from the first paint
+  // Nothing is loaded yet: every page shows its idle buttons from the first paint.
+  for (int i = 0; i < 5; ++i) Page(i)->SetIdleButtons();
 }
 
 void TTandorForm::showEvent(QShowEvent* event) {

@@ -170,6 +170,8 @@ void TUnzipPage::EnableWorkControls() {
   for (QWidget* w : WorkControls()) w->setEnabled(true);
   TreeButton->setEnabled(UnzipListView->Count() >= 2);
   SpiderButton->setEnabled(SiblingProgramFound);
+  // The buttons that act on a listed archive stay off while none is (a failed or empty open).
+  if (!UnzipListView->HasRows()) SetIdleButtons();
 }
 
 void TUnzipPage::SetWaitCursor(bool on) {
@@ -318,11 +320,7 @@ void TUnzipPage::FinishListing(bool tarTotals) {
     Host.EnableAll();
     EnableLoadedArchiveButtons();
   } else {
-    // Nothing listed: the controls are on again, those that need rows stay off.
-    Host.EnableAll();
-    for (QWidget* w : {SelectAllButton, UnSelectAllButton, TreeButton, SelectButton, FolderFilterButton,
-                       UnzipResetButton, SaveQueueButton, UnzipButton, SaveUnzipFileButton, TAGButton})
-      w->setEnabled(false);
+    Host.EnableAll();  // nothing listed: the buttons that need rows stay off
   }
   ShowFullList();
   UnzipListView->setEnabled(true);
