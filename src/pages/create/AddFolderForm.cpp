@@ -6,10 +6,11 @@
 
 #include "core/TextUtil.h"
 
-void TAddFolderThread::run() {
-  createlist::ScanFolder(spec_, results_);
-  results_.Stop = true;
-}
+TAddFolderThread::TAddFolderThread(createlist::TScanSpec spec, createlist::TScanResults& results)
+    : thread_([spec = std::move(spec), &results] {
+        createlist::ScanFolder(spec, results);
+        results.Stop = true;
+      }) {}
 
 TAddFolderForm::TAddFolderForm(createlist::TScanSpec spec, QWidget* parent) : QDialog(parent), spec_(std::move(spec)) {
   setWindowTitle("Adding Folder...");
@@ -40,7 +41,7 @@ TAddFolderForm::TAddFolderForm(createlist::TScanSpec spec, QWidget* parent) : QD
 
 TAddFolderForm::~TAddFolderForm() {
   results_.Stop = true;
-  if (worker_) worker_->wait();
+  worker_.reset();
 }
 
 void TAddFolderForm::showEvent(QShowEvent* e) {
@@ -51,8 +52,7 @@ void TAddFolderForm::showEvent(QShowEvent* e) {
   StopButton->setEnabled(true);
   FolderLabel->clear();
   FileLabel->clear();
-  worker_ = std::make_unique<TAddFolderThread>(spec_, results_);
-  worker_->start();
+  worker_.emplace(spec_, results_);
   timer_.start();
 }
 
@@ -73,7 +73,7 @@ void TAddFolderForm::TakeBatch() {
 void TAddFolderForm::TimerTimer() {
   TakeBatch();
   if (!results_.Stop) return;
-  worker_->wait();
+  worker_->Wait();
   TakeBatch();
   timer_.stop();
   accept();

@@ -2,9 +2,9 @@
 // The folder-adding window: runs a folder scan on TAddFolderThread while it waits modally, shows the
 // folder being searched, the file being looked at and the number collected, and offers STOP.
 #include <QDialog>
-#include <QThread>
 #include <QTimer>
-#include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "pages/create/CreateList.h"
@@ -12,18 +12,20 @@
 class QLabel;
 class QPushButton;
 
-class TAddFolderThread : public QThread {
-  Q_OBJECT
+// The scan worker: gets its settings when it starts, writes only into the shared results, and is
+// joined (not merely waited for) so that everything it wrote is visible once Wait returns.
+class TAddFolderThread {
  public:
-  TAddFolderThread(createlist::TScanSpec spec, createlist::TScanResults& results)
-      : spec_(std::move(spec)), results_(results) {}
-
- protected:
-  void run() override;
+  TAddFolderThread(createlist::TScanSpec spec, createlist::TScanResults& results);
+  ~TAddFolderThread() { Wait(); }
+  TAddFolderThread(const TAddFolderThread&) = delete;
+  TAddFolderThread& operator=(const TAddFolderThread&) = delete;
+  void Wait() {
+    if (thread_.joinable()) thread_.join();
+  }
 
  private:
-  createlist::TScanSpec spec_;
-  createlist::TScanResults& results_;
+  std::thread thread_;
 };
 
 class TAddFolderForm : public QDialog {
@@ -55,6 +57,6 @@ class TAddFolderForm : public QDialog {
   void TakeBatch();
   createlist::TScanSpec spec_;
   createlist::TScanResults results_;
-  std::unique_ptr<TAddFolderThread> worker_;
+  std::optional<TAddFolderThread> worker_;
   QTimer timer_;
 };
