@@ -7,6 +7,7 @@ work=${BENCH_DIR:-${TMPDIR:-/var/tmp}/filters-bench}
 mkdir -p "$work"
 echo "load at start: $(uptime)"
 [ -f "$work/entries1000000.zip" ] || python3 "$here/../unzippage/make_zip.py" "$work/entries1000000.zip" 1000000
+[ -f "$work/flat1000000.zip" ] || python3 "$here/make_flat_zip.py" "$work/flat1000000.zip" 1000000
 cmake --build "$build" --target filters_bench -j2 > /dev/null
 "$build/bin/filters_bench" "$work"
 echo "peer, for scale: unzip -Z1 | grep of the same rows"

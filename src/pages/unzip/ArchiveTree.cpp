@@ -6,36 +6,89 @@
 #include "pages/common/FileList.h"
 #include "pages/unzip/EntryFilters.h"
 
+namespace {
+
+// One UTF-16 unit without case: A-Z lowered at once, others by their simple lower-case mapping.
+inline char16_t Fold(QChar c) {
+  const char16_t u = c.unicode();
+  if (u < 128) return u >= 'A' && u <= 'Z' ? static_cast<char16_t>(u + ('a' - 'A')) : u;
+  return static_cast<char16_t>(QChar::toLower(static_cast<char32_t>(u)));
+}
+
+// The names compared without case from `from` on (the units before are equal).
+int FoldedCompare(const QString& a, const QString& b, qsizetype from) {
+  const qsizetype n = std::min(a.size(), b.size());
+  for (qsizetype i = from; i < n; ++i) {
+    const char16_t x = Fold(a[i]), y = Fold(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// Eight folded units of a name from `at` on, packed so that integer order is their order (units
+// past the end count as 0, before any character).
+struct TSortKey {
+  quint64 High = 0, Low = 0;
+  int Node = 0;
+};
+
+}  // namespace
+
 void TArchiveTree::Build(const QString& archiveName, const std::vector<TListRow>& rows, bool withFiles) {
+  Begin(archiveName, withFiles ? rows.size() : 0);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (withFiles)
+      AddRow(rows[i], static_cast<int>(i));
+    else
+      AddFolder(rows[i].Path);
+  }
+  Finish();
+}
+
+void TArchiveTree::Begin(const QString& archiveName, size_t fileCount) {
   nodes_.clear();
   folderByKey_.clear();
+  folderByPath_.clear();
+  lastPath_.clear();
+  lastFolder_ = -1;
   folders_ = 0;
-  nodes_.reserve(withFiles ? rows.size() + 1 : 1024);
+  nodes_.reserve(fileCount + 1024);
   Node root;
   root.Name = archiveName;
   root.Icon = 3;
   nodes_.push_back(std::move(root));
   folderByKey_.insert(QString(), 0);
-  const QString* lastPath = nullptr;
-  int lastFolder = 0;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const TListRow& r = rows[i];
-    // Rows of one folder mostly come together: its node is looked up once.
-    if (!lastPath || r.Path != *lastPath) {
-      lastFolder = FolderFor(r.Path);
-      lastPath = &r.Path;
-    }
-    if (!withFiles || r.File.isEmpty()) continue;  // a folder entry only makes its folder
-    Node f;
-    f.Name = r.File;
-    f.Parent = lastFolder;
-    f.Row = static_cast<int>(i);
-    f.Icon = r.Icon <= 0 ? 1 : r.Icon;
-    f.Folder = false;
-    f.Sorted = true;
-    nodes_[static_cast<size_t>(lastFolder)].Children.push_back(static_cast<int>(nodes_.size()));
-    nodes_.push_back(std::move(f));
-  }
+}
+
+int TArchiveTree::AddFolder(const QString& path) {
+  // Rows of one folder mostly come together, and the texts of one folder repeat: the lowered key is
+  // made once per distinct text.
+  if (lastFolder_ >= 0 && path == lastPath_) return lastFolder_;
+  const auto known = folderByPath_.constFind(path);
+  lastFolder_ = known != folderByPath_.constEnd() ? known.value() : folderByPath_.insert(path, FolderFor(path)).value();
+  lastPath_ = path;
+  return lastFolder_;
+}
+
+void TArchiveTree::AddRow(const TListRow& r, int rowIndex) {
+  const int folder = AddFolder(r.Path);
+  if (r.File.isEmpty()) return;  // a folder entry only makes its folder
+  Node f;
+  f.Name = r.File;
+  f.Parent = folder;
+  f.Row = rowIndex;
+  f.Icon = r.Icon <= 0 ? 1 : r.Icon;
+  f.Folder = false;
+  nodes_[static_cast<size_t>(folder)].Children.push_back(static_cast<int>(nodes_.size()));
+  nodes_.push_back(std::move(f));
+}
+
+void TArchiveTree::Finish() {
+  lastPath_.clear();
+  lastFolder_ = -1;
+  folderByPath_.clear();
+  for (size_t n = 0; n < nodes_.size(); ++n)
+    if (nodes_[n].Folder) SortChildren(static_cast<int>(n));
 }
 
 int TArchiveTree::FolderFor(const QString& path) {
@@ -54,43 +107,55 @@ int TArchiveTree::FolderFor(const QString& path) {
   Node& p = nodes_[static_cast<size_t>(parent)];
   p.Children.push_back(id);
   ++p.FolderCount;
-  p.Sorted = false;
   nodes_.push_back(std::move(n));
   folderByKey_.insert(key, id);
   ++folders_;
   return id;
 }
 
-void TArchiveTree::Sort(int n) {
-  Node& node = nodes_[static_cast<size_t>(n)];
-  std::vector<int>& c = node.Children;
-  // Lowered names are made once for the sort.
-  std::vector<std::pair<QString, int>> keyed;
-  keyed.reserve(c.size());
-  for (int child : c) keyed.emplace_back(At(child).Name.toLower(), child);
-  std::sort(keyed.begin(), keyed.end(), [this](const auto& a, const auto& b) {
-    const bool fa = At(a.second).Folder, fb = At(b.second).Folder;
-    if (fa != fb) return fa;
-    const int k = QString::compare(a.first, b.first);
-    return k != 0 ? k < 0 : a.second < b.second;
-  });
-  for (size_t i = 0; i < keyed.size(); ++i) {
-    c[i] = keyed[i].second;
-    nodes_[static_cast<size_t>(c[i])].Position = static_cast<int>(i);
+void TArchiveTree::SortChildren(int n) {
+  std::vector<int>& c = nodes_[static_cast<size_t>(n)].Children;
+  // Folders first; both parts keep the order met until sorted.
+  const auto files = std::stable_partition(c.begin(), c.end(), [this](int i) { return At(i).Folder; });
+  SortByName(c.begin(), files);
+  SortByName(files, c.end());
+  for (size_t i = 0; i < c.size(); ++i) nodes_[static_cast<size_t>(c[i])].Position = static_cast<int>(i);
+}
+
+void TArchiveTree::SortByName(std::vector<int>::iterator first, std::vector<int>::iterator last) {
+  if (last - first < 2) return;
+  // The folded prefix every name shares tells none apart: the keys start after it.
+  const QString& name0 = At(*first).Name;
+  qsizetype common = name0.size();
+  for (auto it = first + 1; it != last && common > 0; ++it) {
+    const QString& name = At(*it).Name;
+    const qsizetype m = std::min(common, name.size());
+    qsizetype k = 0;
+    while (k < m && Fold(name0[k]) == Fold(name[k])) ++k;
+    common = k;
   }
-  node.Sorted = true;
-}
-
-const std::vector<int>& TArchiveTree::Children(int n) {
-  if (!nodes_[static_cast<size_t>(n)].Sorted) Sort(n);
-  return nodes_[static_cast<size_t>(n)].Children;
-}
-
-int TArchiveTree::Position(int n) {
-  const int parent = At(n).Parent;
-  if (parent < 0) return 0;
-  Children(parent);
-  return At(n).Position;
+  std::vector<TSortKey> keys;
+  keys.reserve(static_cast<size_t>(last - first));
+  for (auto it = first; it != last; ++it) {
+    const QString& name = At(*it).Name;
+    TSortKey key;
+    key.Node = *it;
+    for (qsizetype k = 0; k < 8; ++k) {
+      const qsizetype at = common + k;
+      const quint64 unit = at < name.size() ? Fold(name[at]) : 0;
+      quint64& word = k < 4 ? key.High : key.Low;
+      word = (word << 16) | unit;
+    }
+    keys.push_back(key);
+  }
+  const qsizetype rest = common + 8;
+  std::sort(keys.begin(), keys.end(), [this, rest](const TSortKey& a, const TSortKey& b) {
+    if (a.High != b.High) return a.High < b.High;
+    if (a.Low != b.Low) return a.Low < b.Low;
+    const int k = FoldedCompare(At(a.Node).Name, At(b.Node).Name, rest);
+    return k != 0 ? k < 0 : a.Node < b.Node;
+  });
+  for (const TSortKey& key : keys) *first++ = key.Node;
 }
 
 QString TArchiveTree::PathOf(int n) const {
@@ -105,7 +170,7 @@ int TArchiveTree::FolderNode(const QString& path) const {
   return folderByKey_.value(key, -1);
 }
 
-std::vector<int> TArchiveTree::Outline() {
+std::vector<int> TArchiveTree::Outline() const {
   std::vector<int> out;
   out.reserve(nodes_.size());
   std::vector<int> stack{0};
@@ -188,7 +253,6 @@ TFolderContentsModel::TFolderContentsModel(TArchiveTree& tree, QObject* parent) 
 void TFolderContentsModel::ShowFolder(int node) {
   beginResetModel();
   folder_ = node;
-  if (node >= 0) tree_.Children(node);
   endResetModel();
 }
 
