@@ -797,7 +797,11 @@ void TExtraction::Collect(std::unique_ptr<TJob> job) {
     }
   });
   // A damaged file that was not kept is discarded with the job: it never takes its name.
-  if (cancel_) return;
+  if (cancel_) {
+    // Stopped: a file the pipeline had finished has its name already and counts as written.
+    if (job->status == TJobStatus::Ok && !job->test && !(job->checkCrc && job->crc != job->expectedCrc)) ++count_;
+    return;
+  }
   const std::string name = EscapeControls(job->name);
   switch (job->status) {
     case TJobStatus::Ok: break;

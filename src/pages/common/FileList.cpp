@@ -3,9 +3,35 @@
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLocale>
 #include <QMimeData>
 #include <QUrl>
 #include <algorithm>
+
+namespace {
+
+QLocale GroupingLocale() {
+  QLocale locale;
+  locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+  return locale;
+}
+
+}  // namespace
+
+QString GroupedNumber(qint64 value) { return GroupingLocale().toString(value); }
+
+qint64 GroupedValue(const QString& text) {
+  const QLocale locale = GroupingLocale();
+  bool ok = false;
+  const qint64 v = locale.toLongLong(text.trimmed(), &ok);
+  if (ok) return v;
+  // Plain digits, or grouping of another kind (",", blanks).
+  QString digits;
+  for (const QChar c : text)
+    if (c.isDigit() || (c == '-' && digits.isEmpty())) digits += c;
+    else if (c != locale.groupSeparator().front() && c != ',' && !c.isSpace()) return 0;
+  return digits.toLongLong();
+}
 
 TFileListModel::TFileListModel(QStringList columns, QObject* parent)
     : QAbstractTableModel(parent), columns_(std::move(columns)) {}

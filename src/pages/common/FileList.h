@@ -9,6 +9,12 @@
 #include <functional>
 #include <vector>
 
+// A whole number with the user's digit grouping ("1,234,567" here, "1.234.567" in German); the C
+// locale groups with ",".
+QString GroupedNumber(qint64 value);
+// The number in a text GroupedNumber wrote (or plain digits); 0 when the text is no number.
+qint64 GroupedValue(const QString& text);
+
 struct TListRow {
   QString File;   // column "File "
   QString Size;   // column "Size" (display text)

@@ -70,8 +70,18 @@ TUnzipPage::TUnzipPage(IPageHost& host) : TPage(host) {
   UnzipProgressBar = new QProgressBar(this);
   UnzipProgressBar->setRange(0, 100);
   UnzipProgressBar->setValue(0);
+  UnzipStopButton = MakeButton("STOP", "STOP UNZIPPING");
+  UnzipStopButton->setEnabled(false);
   UnzipStatusBar = new QStatusBar(this);
   UnzipStatusBar->setSizeGripEnabled(false);
+  ShowFilesButton = new QPushButton("Show files", this);
+  ShowFilesButton->setToolTip("OPEN THE FOLDER OF THE UNZIPPED FILES");
+  ShowFilesButton->hide();
+  UnzipStatusBar->addPermanentWidget(ShowFilesButton);
+  // The button belongs to the outcome line: any other text (or none) hides it.
+  connect(UnzipStatusBar, &QStatusBar::messageChanged, this, [this](const QString& text) {
+    if (text.isEmpty() || text != UnzipStatusBar->property("outcome").toString()) ShowFilesButton->hide();
+  });
   UnzipNumFilesEdit = MakeCounter();
   UnzipTotalFileSizeEdit = MakeCounter();
 
@@ -108,12 +118,17 @@ TUnzipPage::TUnzipPage(IPageHost& host) : TPage(host) {
   layout->addLayout(step2);
   layout->addWidget(lists_, 1);
   layout->addLayout(counters);
-  layout->addWidget(UnzipProgressBar);
+  auto* progress = new QHBoxLayout;
+  progress->addWidget(UnzipProgressBar, 1);
+  progress->addWidget(UnzipStopButton);
+  layout->addLayout(progress);
   layout->addWidget(UnzipStatusBar);
 
   connect(OpenUnzipButton, &QPushButton::clicked, this, [this] { OpenUnzipButtonClick(); });
   connect(UnzipButton, &QPushButton::clicked, this, [this] { UnzipButtonClick(); });
   connect(TAGButton, &QPushButton::clicked, this, [this] { TAGButtonClick(); });
+  connect(UnzipStopButton, &QPushButton::clicked, this, [this] { UnzipStopButtonClick(); });
+  connect(ShowFilesButton, &QPushButton::clicked, this, [this] { ShowFilesButtonClick(); });
   connect(UnzipResetButton, &QPushButton::clicked, this, [this] { UnzipResetButtonClick(); });
   connect(UnzipPropertiesButton, &QPushButton::clicked, this, [this] { UnzipPropertiesButtonClick(); });
   ConnectExitButton(UnzipCloseButton, false);

@@ -102,6 +102,12 @@ class TUnzipPage : public TPage {
 
   // --- Extraction ------------------------------------------------------------------------------
   void UnzipButtonClick();
+  // STOP: the running extraction ends at its next step; files written so far stay, none half-written.
+  void UnzipStopButtonClick();
+  // "Show files": the folder of the last extraction in the desktop's file manager.
+  void ShowFilesButtonClick();
+  // The folder the last extraction wrote to (empty before the first).
+  const std::string& LastUnzipFolder() const { return lastUnzipFolder_; }
   // TAG: the archive's tag; a zip comment may be edited, a gzip header comment is shown read-only.
   void TAGButtonClick();
   // Runs the steps of an extraction that need the window, then starts its job and returns.
@@ -202,6 +208,8 @@ class TUnzipPage : public TPage {
   QPushButton* MoveBatchButton;
   QPushButton* SaveUnzipFileButton;
   QPushButton* TAGButton;
+  QPushButton* UnzipStopButton;   // beside the progress bar; enabled only while an extraction runs
+  QPushButton* ShowFilesButton;   // in the status bar after an extraction that wrote files
   TFileListView* UnzipListView;
   TFileListView* UnzipFilteredListView;
   QProgressBar* UnzipProgressBar;
@@ -236,6 +244,9 @@ class TUnzipPage : public TPage {
                      const std::function<void(const TStatus&)>& onMessage = {});
   // The end of every run: controls on (with `enableAll`), the list focused, the cursor back.
   void FinishUnzip(bool enableAll);
+  // The status line at the end of an extraction into `folder`: what was written, and "Show files".
+  void ShowUnzipOutcome(const TJobResult& r, const std::string& folder);
+  void ClearUnzipOutcome();
   void SetProgressMax(int64_t total);
   void ShowListingProgress(int64_t done);
   // The steps after every opener: totals, selection, buttons, the list shown again.
@@ -260,6 +271,8 @@ class TUnzipPage : public TPage {
   int64_t listedRows_ = 0;                              // rows the listing made
   bool unzipCursor_ = false;
   int waitCursors_ = 0;
+  std::string lastUnzipFolder_;
+  bool stopPressed_ = false;
   std::string rarPassword_;      // the password of the running RAR extraction
   std::string rarListPassword_;  // the password that opened the listed RAR's encrypted headers
   std::string rarListError_;     // why the listed RAR could not be read (empty: it could)

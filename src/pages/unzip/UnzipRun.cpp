@@ -10,6 +10,7 @@
 #include <QItemSelectionModel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <filesystem>
 
 #include "core/Prompt.h"
@@ -22,6 +23,7 @@
 #include "pages/unzip/UnzipPage.h"
 #include "pages/unzip/ZipSecurityForm.h"
 #include "platform/FileSystem.h"
+#include "platform/Launcher.h"
 #include "tar/Gzip.h"
 #include "tar/TarExtractor.h"
 #include "zip/ZipKit.h"
@@ -166,6 +168,7 @@ TSelection TUnzipPage::HighlightedEntries(bool& any) const {
 }
 
 void TUnzipPage::FinishUnzip(bool enableAll) {
+  UnzipStopButton->setEnabled(false);
   if (enableAll) Host.EnableAll();
   VisibleList()->setEnabled(true);
   VisibleList()->setFocus();
@@ -187,6 +190,7 @@ void TUnzipPage::ThreadDoUnzip(QObject* sender) {
   }
   if (FilteredShown()) ShowUnzipListView();
   const std::string archive = Host.CurrentArchiveFile();
+  ClearUnzipOutcome();
 
   // 2. Destination.
   const std::string destination = Host.BrowseforFolder("SELECT DESTINATION FOLDER FOR UNZIPPED FILES...", true, true);
@@ -226,6 +230,7 @@ void TUnzipPage::ThreadDoUnzip(QObject* sender) {
 void TUnzipPage::StartUnzipJob(TExtractParams params, const std::function<void(const TJobResult&)>& done,
                                const std::function<void(const TStatus&)>& onMessage) {
   params.Archive = Host.CurrentArchiveFile();
+  const std::string folder = params.Destination;
   params.Format = openedAs_ == TArchiveFormat::TarGz ? TArchiveFormat::Tar : openedAs_;
   auto job = std::make_unique<TExtractJob>(std::move(params));
   unzipQuestions_ = std::make_unique<TUnzipQuestions>(*this, openedAs_);
@@ -233,6 +238,8 @@ void TUnzipPage::StartUnzipJob(TExtractParams params, const std::function<void(c
   Host.DisableAll();
   if (!unzipRunner_) unzipRunner_ = std::make_unique<Tunzipthread>(this);
   const bool byEntries = openedAs_ == TArchiveFormat::Rar;
+  stopPressed_ = false;
+  UnzipStopButton->setEnabled(true);
   unzipRunner_->Start(
       std::move(job),
       [this, byEntries](const TJobProgress& p) {
@@ -243,11 +250,47 @@ void TUnzipPage::StartUnzipJob(TExtractParams params, const std::function<void(c
         }
       },
       onMessage,
-      [this, done](const TJobResult& r) {
+      [this, done, folder](const TJobResult& r) {
+        UnzipStopButton->setEnabled(false);
         UnzipProgressBar->setValue(0);
         done(r);
+        if (InteractiveUnzip) ShowUnzipOutcome(r, folder);
         FinishUnzip(true);
       });
+}
+
+void TUnzipPage::UnzipStopButtonClick() {
+  if (!unzipping_ || !unzipRunner_ || !unzipRunner_->Running()) return;
+  UnzipStopButton->setEnabled(false);
+  stopPressed_ = true;
+  unzipRunner_->Cancel();
+}
+
+void TUnzipPage::ShowUnzipOutcome(const TJobResult& r, const std::string& folder) {
+  const bool stopped = stopPressed_ || r.Status.IsCancelled();
+  const int64_t written = r.Counts.Files;
+  ClearUnzipOutcome();
+  if (written <= 0 && !stopped) return;  // a failure has said why already
+  lastUnzipFolder_ = folder;
+  const QString count =
+      written == 1 ? QString("1 file") : written > 0 ? GroupedNumber(written) + " files" : QString("no files");
+  QString text = count + " unzipped to " + QString::fromStdString(folder);
+  if (stopped) text = "Stopped: " + text;
+  UnzipStatusBar->setProperty("outcome", text);
+  UnzipStatusBar->showMessage(text);
+  ShowFilesButton->setVisible(written > 0);
+}
+
+void TUnzipPage::ClearUnzipOutcome() {
+  UnzipStatusBar->setProperty("outcome", QString());
+  ShowFilesButton->hide();
+  if (!UnzipStatusBar->currentMessage().isEmpty()) UnzipStatusBar->clearMessage();
+}
+
+void TUnzipPage::ShowFilesButtonClick() {
+  if (lastUnzipFolder_.empty()) return;
+  if (!DesktopLauncher().OpenFile(lastUnzipFolder_))
+    ShowError("THE FOLDER " + lastUnzipFolder_ + " COULD NOT BE OPENED.");
 }
 
 bool TUnzipPage::SelectHighlighted(TExtractParams& p) {
