@@ -200,24 +200,26 @@ std::vector<int> TArchiveTree::RowsBelow(int n) const {
 
 // ---------------------------------------------------------------------------------------------
 
+static_assert(sizeof(quintptr) >= 8, "an index's internal id holds a node number and its scrambled copy");
+
 TArchiveTreeModel::TArchiveTreeModel(TArchiveTree& tree, bool foldersOnly, QObject* parent)
     : QAbstractItemModel(parent), tree_(tree), foldersOnly_(foldersOnly) {}
 
 QModelIndex TArchiveTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (column != 0 || row < 0) return {};
-  if (!parent.isValid()) return row == 0 && tree_.Count() > 0 ? createIndex(0, 0, quintptr(0)) : QModelIndex();
+  if (!parent.isValid()) return row == 0 && tree_.Count() > 0 ? createIndex(0, 0, IdOf(0)) : QModelIndex();
   const int p = NodeOf(parent);
   const std::vector<int>& c = tree_.Children(p);
   const int limit = foldersOnly_ ? tree_.At(p).FolderCount : static_cast<int>(c.size());
   if (row >= limit) return {};
-  return createIndex(row, 0, quintptr(c[static_cast<size_t>(row)]));
+  return createIndex(row, 0, IdOf(c[static_cast<size_t>(row)]));
 }
 
 QModelIndex TArchiveTreeModel::parent(const QModelIndex& child) const {
   if (!child.isValid()) return {};
   const int p = tree_.At(NodeOf(child)).Parent;
   if (p < 0) return {};
-  return createIndex(tree_.Position(p), 0, quintptr(p));
+  return createIndex(tree_.Position(p), 0, IdOf(p));
 }
 
 int TArchiveTreeModel::rowCount(const QModelIndex& parent) const {
@@ -243,7 +245,7 @@ QVariant TArchiveTreeModel::data(const QModelIndex& index, int role) const {
 
 QModelIndex TArchiveTreeModel::IndexOf(int node) const {
   if (node < 0 || node >= tree_.Count()) return {};
-  return createIndex(tree_.Position(node), 0, quintptr(node));
+  return createIndex(tree_.Position(node), 0, IdOf(node));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -42,6 +42,49 @@ bool FolderRowQualifies(const TListRow& row, const TFolderChoice& choice, const 
   return path.startsWith(folder) && FolderFileTypeMatches(row.File, typeChoice);
 }
 
+TFolderFilterScan::TFolderFilterScan(std::vector<TFolderChoice> chosen, QString typeChoice)
+    : chosen_(std::move(chosen)), type_(std::move(typeChoice)), kept_(chosen_.size()) {
+  for (const TFolderChoice& c : chosen_) keys_.push_back(AsciiLower(c.Folder) + '/');
+}
+
+const std::vector<int>& TFolderFilterScan::ChoicesOf(const QString& path) {
+  if (lastChoices_ && path == lastPath_) return *lastChoices_;
+  auto found = byPath_.find(path);
+  if (found == byPath_.end()) {
+    const QString lowered = AsciiLower(path);
+    std::vector<int> choices;
+    for (size_t c = 0; c < chosen_.size(); ++c)
+      if (chosen_[c].WithSubfolders ? lowered.startsWith(keys_[c]) : lowered == keys_[c]) choices.push_back(static_cast<int>(c));
+    found = byPath_.insert(path, std::move(choices));
+  }
+  lastPath_ = path;
+  lastChoices_ = &found.value();
+  return *lastChoices_;
+}
+
+void TFolderFilterScan::Add(const TListRow& row, int index) {
+  const std::vector<int>& choices = ChoicesOf(row.Path);
+  if (choices.empty()) return;
+  // The type choice applies to folders chosen with their subfolders only.
+  int typeOk = -1;
+  for (int c : choices) {
+    if (chosen_[static_cast<size_t>(c)].WithSubfolders) {
+      if (typeOk < 0) typeOk = FolderFileTypeMatches(row.File, type_) ? 1 : 0;
+      if (typeOk == 0) continue;
+    }
+    kept_[static_cast<size_t>(c)].push_back(index);
+  }
+}
+
+std::vector<int> TFolderFilterScan::Kept() const {
+  std::vector<int> out;
+  size_t n = 0;
+  for (const std::vector<int>& k : kept_) n += k.size();
+  out.reserve(n);
+  for (const std::vector<int>& k : kept_) out.insert(out.end(), k.begin(), k.end());
+  return out;
+}
+
 QString ShortenedFolderLabel(const QString& path, int limit) {
   QStringList parts = path.split('/', Qt::SkipEmptyParts);
   if (parts.isEmpty()) return path;

@@ -3,6 +3,7 @@
 // (extensions and a name pattern) and the folder filter (folders alone or with their subfolders, and
 // a file type). Folder names match whole path elements: docs/sub keeps docs/sub/... but not
 // docs/subway/.
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -37,6 +38,27 @@ struct TFolderChoice {
 bool FolderFileTypeMatches(const QString& caption, const QString& typeChoice);
 // True when the row lies in the chosen folder (or below it, with its subfolders and the type choice).
 bool FolderRowQualifies(const TListRow& row, const TFolderChoice& choice, const QString& typeChoice);
+
+// The folder filter over the rows in one pass: for every chosen folder in turn, the rows it keeps in
+// list order (a row kept by two chosen folders is there twice), as FolderRowQualifies decides. Each
+// distinct Path text is judged against the chosen folders once, so many chosen folders cost little.
+class TFolderFilterScan {
+ public:
+  TFolderFilterScan(std::vector<TFolderChoice> chosen, QString typeChoice);
+  void Add(const TListRow& row, int index);
+  // The kept rows' indices in the filter's order.
+  std::vector<int> Kept() const;
+
+ private:
+  const std::vector<int>& ChoicesOf(const QString& path);
+  std::vector<TFolderChoice> chosen_;
+  std::vector<QString> keys_;  // lowered folder with its "/"
+  QString type_;
+  QHash<QString, std::vector<int>> byPath_;
+  QString lastPath_;
+  const std::vector<int>* lastChoices_ = nullptr;
+  std::vector<std::vector<int>> kept_;
+};
 
 // The label text of a folder: the leading elements while the text stays under `limit` characters,
 // "../" when some were left out, then the last element.

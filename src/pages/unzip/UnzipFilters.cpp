@@ -42,17 +42,27 @@ void TUnzipPage::InSlices(int64_t count, const std::function<void(int64_t)>& f) 
   }
 }
 
-std::vector<TListRow> TUnzipPage::FilterRows(size_t passes, const std::function<bool(size_t, const TListRow&)>& keep) {
+void TUnzipPage::ScanRows(const std::function<void(int64_t)>& f) {
+  Host.DisableAll();
+  filtering_ = true;
+  InSlices(UnzipListView->Count(), f);
+  filtering_ = false;
+  Host.EnableAll();
+  UnzipProgressBar->setValue(0);
+}
+
+std::vector<TListRow> TUnzipPage::FilterRows(const std::function<void(int, const TListRow&)>& scan,
+                                             const std::function<std::vector<int>()>& kept) {
   const std::vector<TListRow>& all = UnzipListView->Model()->Rows();
-  const int64_t n = static_cast<int64_t>(all.size());
   std::vector<TListRow> rows;
   Host.DisableAll();
   filtering_ = true;
-  InSlices(n * static_cast<int64_t>(passes), [&](int64_t k) {
-    const int64_t i = k % n;
-    const TListRow& r = all[static_cast<size_t>(i)];
-    if (!keep(static_cast<size_t>(k / n), r)) return;
-    rows.push_back(r);
+  InSlices(static_cast<int64_t>(all.size()), [&](int64_t i) { scan(static_cast<int>(i), all[static_cast<size_t>(i)]); });
+  const std::vector<int> chosen = kept();
+  rows.reserve(chosen.size());
+  InSlices(static_cast<int64_t>(chosen.size()), [&](int64_t k) {
+    const int i = chosen[static_cast<size_t>(k)];
+    rows.push_back(all[static_cast<size_t>(i)]);
     rows.back().Data = i;
   });
   filtering_ = false;
@@ -83,14 +93,15 @@ void TUnzipPage::SelectButtonClick() {
   // Types the icon list knows nothing of: rows with the plain file icon and an extension.
   QStringList unknown;
   QSet<QString> seen;
-  for (const TListRow& r : all) {
-    if (r.Icon != 1) continue;
+  ScanRows([&](int64_t i) {
+    const TListRow& r = all[static_cast<size_t>(i)];
+    if (r.Icon != 1) return;
     const QString ext = RowExtension(r.File);
     if (!ext.isEmpty() && !seen.contains(ext)) {
       seen.insert(ext);
       unknown << ext;
     }
-  }
+  });
   TUnzipFileTypeform form([this] { Host.OpenHelpPage("filter.html"); }, this);
   TIconLists& icons = Host.Icons();
   for (size_t i = 0; i < icons.IconExtensionCache.size(); ++i) {
@@ -107,7 +118,12 @@ void TUnzipPage::SelectButtonClick() {
   if (result == TUnzipFileTypeform::kOk) {
     UnzipFilteredListviewClear();
     const TFileTypeFilter filter = form.Inputs();
-    std::vector<TListRow> rows = FilterRows(1, [&](size_t, const TListRow& r) { return filter.Matches(r); });
+    std::vector<int> kept;
+    std::vector<TListRow> rows = FilterRows(
+        [&](int i, const TListRow& r) {
+          if (filter.Matches(r)) kept.push_back(i);
+        },
+        [&] { return std::move(kept); });
     if (!rows.empty()) {
       ShowFilteredRows(std::move(rows));
     } else {
@@ -129,40 +145,28 @@ void TUnzipPage::FolderFilterButtonClick() {
   if (Busy() || !UnzipListView->HasRows()) return;
   const std::vector<TListRow>& all = UnzipListView->Model()->Rows();
   SetWaitCursor(true);
-  Host.DisableAll();
-  filtering_ = true;
   UnzipProgressBar->setMaximum(100);
   UnzipProgressBar->setValue(0);
-  // The folders of the rows, once each, and the types of their names.
-  std::vector<TListRow> folders;
-  QSet<QString> paths, types;
-  const QString* last = nullptr;
-  InSlices(static_cast<int64_t>(all.size()), [&](int64_t i) {
+  // The folders of the rows as a tree, and the types of their names.
+  TArchiveTree tree;
+  tree.Begin(QString::fromStdString(ExtractFileName(Host.CurrentArchiveFile())));
+  QSet<QString> types;
+  ScanRows([&](int64_t i) {
     const TListRow& r = all[static_cast<size_t>(i)];
     if (!r.File.isEmpty()) {
       const QString ext = RowExtension(r.File);
       types.insert(ext.isEmpty() ? kUnknownType : ext);
     }
-    if (r.Path.isEmpty() || (last && *last == r.Path)) return;
-    last = &r.Path;
-    if (paths.contains(r.Path)) return;
-    paths.insert(r.Path);
-    TListRow f;
-    f.Path = r.Path;
-    folders.push_back(std::move(f));
+    if (!r.Path.isEmpty()) tree.AddFolder(r.Path);
   });
-  filtering_ = false;
-  Host.EnableAll();
-  UnzipProgressBar->setValue(0);
-  if (folders.empty()) {
+  tree.Finish();
+  if (!tree.HasFolders()) {
     SetWaitCursor(false);
     ShowError(kNoFolders);
     VisibleList()->setEnabled(true);
     VisibleList()->setFocus();
     return;
   }
-  TArchiveTree tree;
-  tree.Build(QString::fromStdString(ExtractFileName(Host.CurrentArchiveFile())), folders, false);
   TFolderFilterForm form(tree, [this](int i) { return Host.Icons().Icon(i); }, [this] { Host.OpenHelpPage("filter.html"); },
                          this);
   QStringList sortedTypes(types.begin(), types.end());
@@ -177,9 +181,9 @@ void TUnzipPage::FolderFilterButtonClick() {
     const std::vector<TFolderChoice> chosen = form.Folders();
     const QString type = form.FileTypeChoice();
     UnzipFilteredListviewClear();
-    std::vector<TListRow> rows = FilterRows(chosen.size(), [&](size_t pass, const TListRow& r) {
-      return FolderRowQualifies(r, chosen[pass], type);
-    });
+    TFolderFilterScan scan(chosen, type);
+    std::vector<TListRow> rows =
+        FilterRows([&](int i, const TListRow& r) { scan.Add(r, i); }, [&] { return scan.Kept(); });
     if (!rows.empty()) {
       ShowFilteredRows(std::move(rows));
     } else {

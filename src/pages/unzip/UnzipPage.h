@@ -169,9 +169,13 @@ class TUnzipPage : public TPage {
   // Fills the filtered list with copies of full-list rows (item data: the source row) and shows it;
   // highlighted when SelectAllOnLoad is on.
   void ShowFilteredRows(std::vector<TListRow>&& rows);
-  // Copies of the full list's rows that `keep` takes, over `passes` passes in list order (a row taken
-  // in two passes is there twice), their item data the source row; the window is disabled meanwhile.
-  std::vector<TListRow> FilterRows(size_t passes, const std::function<bool(size_t pass, const TListRow&)>& keep);
+  // Runs `scan` over every row of the full list, then copies the rows `kept` names (in its order, a
+  // row named twice is there twice) with their item data the source row; the window is disabled
+  // meanwhile and keeps handling its events.
+  std::vector<TListRow> FilterRows(const std::function<void(int row, const TListRow&)>& scan,
+                                   const std::function<std::vector<int>()>& kept);
+  // Runs f(i) for every row of the full list with the window disabled (the page busy).
+  void ScanRows(const std::function<void(int64_t)>& f);
   // Runs f(i) for every i below `count`, letting the window handle its events at least every 20 ms.
   void InSlices(int64_t count, const std::function<void(int64_t)>& f);
 

@@ -94,6 +94,38 @@ TEST(EntryFilters, FolderChoicesMatchWholeElements) {
     EXPECT_EQ(FolderRowQualifies(RowOf(c.key), {c.folder, c.sub}, c.type), c.keeps) << c.folder << " " << c.key;
 }
 
+TEST(EntryFilters, FolderScanKeepsWhatEachChoiceQualifies) {
+  // Every chosen folder in turn, the rows it keeps in list order; a folder chosen twice or a row under
+  // two chosen folders lists the row twice; the type choice only for folders with their subfolders.
+  const char* keys[] = {"docs/a.txt", "docs/sub/b.md", "DOCS/Sub/c", "docs/subway/d.txt", "e.txt", "docs/sub/deep/f.TXT",
+                        "x/docs/g.txt", "docs/", "docs/sub/h.txt", "Docs/i.md"};
+  std::vector<TListRow> rows;
+  for (const char* k : keys) rows.push_back(RowOf(k));
+  struct Case {
+    std::vector<TFolderChoice> chosen;
+    const char* type;
+  } cases[] = {
+      {{{"docs/sub", true}}, ""},
+      {{{"docs/sub", false}, {"docs", true}}, ""},
+      {{{"docs", true}, {"docs/sub", true}, {"docs", true}}, ".txt"},
+      {{{"docs", false}, {"x", true}}, ".md"},
+      {{{"Docs/SUB", true}}, "{Unknown}"},
+      {{{"nowhere", true}}, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<int> want;
+    for (const TFolderChoice& choice : c.chosen)
+      for (size_t i = 0; i < rows.size(); ++i)
+        if (FolderRowQualifies(rows[i], choice, c.type)) want.push_back(static_cast<int>(i));
+    TFolderFilterScan scan(c.chosen, c.type);
+    for (size_t i = 0; i < rows.size(); ++i) scan.Add(rows[i], static_cast<int>(i));
+    EXPECT_EQ(scan.Kept(), want) << c.chosen.front().Folder.toStdString() << " " << c.type;
+  }
+  TFolderFilterScan twice({{"docs/sub", true}, {"docs", true}}, "");
+  for (size_t i = 0; i < rows.size(); ++i) twice.Add(rows[i], static_cast<int>(i));
+  EXPECT_EQ(twice.Kept(), (std::vector<int>{1, 2, 5, 8, 0, 1, 2, 3, 5, 7, 8, 9}));
+}
+
 TEST(EntryFilters, FolderLabelIsShortenedFromTheFront) {
   struct Case {
     const char* path;
