@@ -21,7 +21,6 @@
 #include "pages/create/CreatePage.h"
 #include "pages/unzip/UnzipPage.h"
 #include "pages/update/UpdatePage.h"
-#include "platform/FileSystem.h"
 #include "tar/Gzip.h"
 #include "tar/TarExtractor.h"
 
@@ -39,17 +38,29 @@ void Trace(const std::string& line) {
 
 std::string ToStd(const QString& s) { return s.toStdString(); }
 
-// A one-shot worker that opens the window's CurrentArchiveFile and frees itself.
+// A one-shot worker that checks a file named for opening and finds its kind; it gets everything it
+// needs before it starts and hands its outcome to the dispatch's thread as a queued call.
 class TTimerOpenThread : public QThread {
  public:
-  explicit TTimerOpenThread(TOpenDispatch& dispatch) : dispatch_(dispatch) {}
+  TTimerOpenThread(TOpenDispatch& dispatch, TOpenRequest request) : dispatch_(dispatch), request_(std::move(request)) {}
 
  protected:
-  void run() override { dispatch_.OpenByFileType(); }
+  void run() override {
+    TOpenOutcome outcome = ResolveOpen(request_);
+    TOpenDispatch* dispatch = &dispatch_;
+    QMetaObject::invokeMethod(
+        dispatch, [dispatch, outcome = std::move(outcome)] { dispatch->OpenByFileType(outcome); },
+        Qt::QueuedConnection);
+  }
 
  private:
   TOpenDispatch& dispatch_;
+  const TOpenRequest request_;
 };
+
+std::string CannotOpen(const std::string& archive, const std::string& why) {
+  return "CANNOT OPEN THE FILE " + archive + "\n" + why;
+}
 
 }  // namespace
 
@@ -108,76 +119,87 @@ void TOpenDispatch::OpenClickedFile() {
   StartOpenThread();
 }
 
+TOpenOutcome ResolveOpen(const TOpenRequest& request) {
+  TOpenOutcome out;
+  out.Archive = request.Archive;
+  if (const TStatus status = CheckArchiveFile(request.Archive); !status.IsOk()) {
+    out.Message = CannotOpen(request.Archive, status.Text());
+    return out;
+  }
+  if (!IsArchiveExtension(ExtractFileExt(request.Archive))) {
+    out.Message = ExtractFileName(request.Archive) + " is not a valid file type";
+    return out;
+  }
+  if (request.Temporary) {
+    // A download may vanish when the browser closes: open a copy of our own.
+    if (!TIncomingQueue::CopyFileTo(request.Archive, request.CopyTo)) {
+      out.Message = CannotOpen(request.Archive, "no copy of it could be made in the queue folder");
+      return out;
+    }
+    out.Archive = request.CopyTo;
+  }
+  out.Route = RouteByFileType(out.Archive);
+  if (out.Route == TOpenRoute::None) out.Message = ExtractFileName(request.Archive) + " is not a valid file type";
+  return out;
+}
+
 void TOpenDispatch::StartOpenThread() {
   WaitForOpenThread();  // one open at a time
-  Trace("open " + form_.CurrentArchiveFile());
-  auto* thread = new TTimerOpenThread(*this);
+  TOpenRequest request;
+  request.Archive = form_.CurrentArchiveFile();
+  request.Temporary = form_.TempFolders().IsTemporaryLocation(request.Archive);
+  if (request.Temporary) request.CopyTo = form_.Queue().CopyTargetFor(request.Archive);
+  Trace("open " + request.Archive);
+  opening_ = true;
+  form_.DisableAll();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  auto* thread = new TTimerOpenThread(*this, std::move(request));
   openThread_ = thread;
-  connect(thread, &QThread::finished, this, &TOpenDispatch::OpenFinished);
   connect(thread, &QThread::finished, thread, &QObject::deleteLater);
   thread->start();
 }
 
-bool TOpenDispatch::OpenInProgress() const {
-  return (openThread_ && !openThread_->isFinished()) || form_.UnzipPage()->Busy();
-}
+bool TOpenDispatch::OpenInProgress() const { return opening_ || form_.UnzipPage()->Busy(); }
 
 void TOpenDispatch::WaitForOpenThread() {
-  if (!openThread_ || openThread_->isFinished()) return;
-  QEventLoop loop;  // the worker's calls onto this thread run meanwhile
-  connect(openThread_, &QThread::finished, &loop, &QEventLoop::quit);
-  if (!openThread_->isFinished()) loop.exec();
+  // Never from inside the open itself (an opener's own event loop): that would wait for itself.
+  if (!opening_ || delivering_) return;
+  QEventLoop loop;  // the worker's outcome is delivered meanwhile
+  connect(this, &TOpenDispatch::OpenEnded, &loop, &QEventLoop::quit);
+  if (opening_) loop.exec();
 }
 
-void TOpenDispatch::OpenFinished() {
-  if (form_.Settings().AutoThumbnails) form_.UnzipPage()->AutoThumbTimer.start();
-}
-
-void TOpenDispatch::OpenByFileType() {
-  std::string archive;
-  RunOnUiThread([&] { archive = form_.CurrentArchiveFile(); });
-  if (std::string why; !CanReadFile(archive, why)) {
-    // One message that names the file and the reason; the page stays as an empty one.
-    ShowError("CANNOT OPEN THE FILE " + archive + "\n" + why);
-    RunOnUiThread([&] {
-      form_.SetCurrentArchiveFile({});
-      form_.UnzipPage()->ResetUnzipPage();
-    });
-    return;
-  }
-  if (!IsArchiveExtension(ExtractFileExt(archive))) {
-    ShowError(ExtractFileName(archive) + " is not a valid file type");
-    return;
-  }
-  RunOnUiThread([&] {
-    form_.DisableAll();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-  });
-  if (form_.TempFolders().IsTemporaryLocation(archive)) {
-    // A download may vanish when the browser closes: open a copy of our own.
-    std::string copy;
-    RunOnUiThread([&] { copy = form_.Queue().CopyTargetFor(archive); });
-    archive = TIncomingQueue::CopyFileTo(archive, copy) ? copy : std::string();
-  }
-  const TOpenRoute route = RouteByFileType(archive);
-  RunOnUiThread([&] {
+void TOpenDispatch::OpenByFileType(const TOpenOutcome& outcome) {
+  delivering_ = true;
+  TUnzipPage* page = form_.UnzipPage();
+  if (!outcome.Message.empty()) {
+    // One message that names the file and the reason; the page is an empty one meanwhile and after.
+    form_.SetCurrentArchiveFile({});
+    page->ResetUnzipPage();
+    QApplication::restoreOverrideCursor();
+    ShowError(outcome.Message);
+  } else {
+    const std::string& archive = outcome.Archive;
     form_.SetCurrentArchiveFile(archive);
-    if (route != TOpenRoute::None) form_.SetCaption(archive);
-    switch (route) {
+    form_.SetCaption(archive);
+    switch (outcome.Route) {
       case TOpenRoute::Zip: Openers.Zip(archive); break;
       case TOpenRoute::TarGZip: Openers.TarGZip(archive); break;
       case TOpenRoute::GZip: Openers.GZip(archive); break;
       case TOpenRoute::Rar: Openers.Rar(archive); break;
       case TOpenRoute::Tar: Openers.Tar(archive); break;
-      case TOpenRoute::None: form_.EnableAll(); break;
+      case TOpenRoute::None: break;
     }
-    TUnzipPage* page = form_.UnzipPage();
     page->ShowFullList();
     page->UnzipListView->setEnabled(true);
     page->UnzipListView->setFocus();
     page->UnzipProgressBar->setMaximum(100);
     QApplication::restoreOverrideCursor();
-  });
+    if (form_.Settings().AutoThumbnails) page->AutoThumbTimer.start();
+  }
+  delivering_ = false;
+  opening_ = false;
+  emit OpenEnded();
 }
 
 void TOpenDispatch::ResetUnzipPage() { form_.UnzipPage()->ResetUnzipPage(); }

@@ -20,6 +20,21 @@ struct TOpeners {
 
 enum class TOpenRoute { None, Zip, TarGZip, GZip, Rar, Tar };
 
+// What an open needs, collected on the user-interface thread before its worker starts.
+struct TOpenRequest {
+  std::string Archive;     // the file named (CurrentArchiveFile)
+  bool Temporary = false;  // it lies in a temporary location: its copy is opened instead
+  std::string CopyTo;      // the copy's name in the queue folder (empty: none can be made)
+};
+// What the worker found out.
+struct TOpenOutcome {
+  std::string Archive;     // the file to open (the copy for a download)
+  TOpenRoute Route = TOpenRoute::None;
+  std::string Message;     // the one message when it cannot be opened; empty when it can
+};
+// The worker's part of an open: checks the file, makes the copy, finds its kind. Touches no window.
+TOpenOutcome ResolveOpen(const TOpenRequest& request);
+
 // True when the name stored in the gzip header of `path` ends in ".tar".
 bool IsaGzippedTarBall(const std::string& path);
 // The opener for an archive by its name (and, for a plain ".gz", its header). None when the file
@@ -35,10 +50,13 @@ class TOpenDispatch : public QObject {
   void StartTimerTimer();
   // Opens the first command-line argument.
   void OpenClickedFile();
-  // Opens CurrentArchiveFile on a TTimerOpenThread; the window stays painted meanwhile.
+  // Opens CurrentArchiveFile: a TTimerOpenThread gets the name (and the copy to make of a download)
+  // before it starts, checks the file and finds its kind; its outcome comes back to this thread as a
+  // queued call to OpenByFileType. The window stays painted meanwhile.
   void StartOpenThread();
-  // The open itself (runs on the worker; hands every change of the window to the main thread).
-  void OpenByFileType();
+  // The open on the user-interface thread: one message when the file cannot be opened (the page is
+  // left empty), else the unzip page's opener for its kind.
+  void OpenByFileType(const TOpenOutcome& outcome);
   // An archive is being opened, listed or extracted on the unzip page.
   bool OpenInProgress() const;
   // Waits (processing events) until a running open has finished.
@@ -56,7 +74,11 @@ class TOpenDispatch : public QObject {
   TOpeners Openers;
 
  private:
-  void OpenFinished();
   TTandorForm& form_;
   QPointer<QThread> openThread_;
+  bool opening_ = false;     // from StartOpenThread to the end of OpenByFileType
+  bool delivering_ = false;  // while OpenByFileType runs
+
+ signals:
+  void OpenEnded();
 };

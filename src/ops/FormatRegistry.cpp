@@ -135,6 +135,22 @@ TArchiveFormat FormatForNewArchive(std::string_view name) {
   return f == TArchiveFormat::Rar ? TArchiveFormat::Unknown : f;
 }
 
+TStatus CheckArchiveFile(const std::string& path) {
+  if (path.empty()) return {TStatusCode::NotFound, std::strerror(ENOENT)};
+  // Non-blocking: a FIFO in the archive's place must not hang the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int err = errno;
+    return {err == ENOENT || err == ENOTDIR ? TStatusCode::NotFound : TStatusCode::Unreadable, std::strerror(err)};
+  }
+  struct stat st {};
+  const int got = ::fstat(fd, &st);
+  ::close(fd);
+  if (got != 0 || !S_ISREG(st.st_mode)) return {TStatusCode::Unreadable, "not a regular file"};
+  if (st.st_size == 0) return {TStatusCode::Unreadable, "the file is empty"};
+  return {};
+}
+
 TFormatMatch DetectArchiveFormat(const std::string& path) {
   TFormatMatch m;
   const auto byName = [&] {
@@ -142,7 +158,7 @@ TFormatMatch DetectArchiveFormat(const std::string& path) {
     m.Evidence = m.Format == TArchiveFormat::Unknown ? TFormatEvidence::None : TFormatEvidence::Extension;
     return m;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
   if (fd < 0) {
     m.Status = TStatus::FromErrno(errno, "Can't open " + path, TStatusCode::Unreadable);
     return byName();

@@ -33,6 +33,11 @@ struct TFormatMatch {
 // any, the name's extension decides.
 TFormatMatch DetectArchiveFormat(const std::string& path);
 
+// Whether a file can be opened as an archive at all: Ok, else NotFound or Unreadable with the reason
+// as its message ("No such file or directory", "Permission denied", "not a regular file", "the file
+// is empty"). Reads nothing but the file's status.
+TStatus CheckArchiveFile(const std::string& path);
+
 // The kind that a name's extension names (case ignored): ".zip", ".rar", ".tar", ".tar.gz" and
 // ".tgz", ".gz". Unknown for anything else.
 TArchiveFormat FormatByExtension(std::string_view name);

@@ -215,16 +215,3 @@ bool IsWritableFolder(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
          access(path.c_str(), W_OK | X_OK) == 0;
 }
-
-bool CanReadFile(const std::string& path, std::string& why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a pipe must not block
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::close(fd);
-  if (!regular) why = "not a regular file";
-  return regular;
-}

@@ -30,7 +30,3 @@ bool MoveToTrash(const std::string& path);
 
 // True when the folder exists and the current user may create files in it.
 bool IsWritableFolder(const std::string& path);
-
-// True when `path` is a regular file the current user may open for reading; otherwise `why` says
-// why not ("No such file or directory", "Permission denied", "not a regular file").
-bool CanReadFile(const std::string& path, std::string& why);

@@ -381,7 +381,10 @@ int TRarArchive::ReadHeader(RARHeaderData* h) {
   for (;;) {
     Block b;
     const Status s = rarfmt::ReadBlock(*src_, info_.format, offset_, b, HeaderKey());
-    if (s == Status::EndOfData) return ERAR_END_ARCHIVE;
+    // RAR 5 ends every volume with an end block: without it the archive was cut short (older RAR 4
+    // writers could leave it out).
+    if (s == Status::EndOfData)
+      return info_.format == rarfmt::Format::Rar5 ? Broken(ERAR_BAD_DATA) : ERAR_END_ARCHIVE;
     if (s == Status::EncryptedHeaders) return Broken(ERAR_ENCRYPTED_HEADERS);
     if (s != Status::Ok || b.next <= offset_) return Broken(ERAR_BAD_DATA);
     if (b.kind == BlockKind::End) {

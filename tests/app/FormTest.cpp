@@ -183,8 +183,10 @@ TEST_F(FormTest, UpdatePageToUnzipQueuesTheArchive) {
 }
 
 TEST_F(FormTest, ZipArchiveGoesToSelfExtractingPage) {
+  const fs::path dir = testenv::MakeTempDir("sfx");
+  ASSERT_EQ(testenv::Run("cd " + testenv::Quote(dir.string()) + " && echo a > a.txt && zip -q archive.zip a.txt"), 0);
   AddRows(form_->UnzipPage()->UnzipListView, 2);
-  form_->SetCurrentArchiveFile("/x/archive.zip");
+  form_->SetCurrentArchiveFile((dir / "archive.zip").string());
   EXPECT_EQ(form_->RequestPage(kSfxPage), kSfxPage);
   EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 0);
   EXPECT_EQ(form_->SfxPage()->ZipFileNameLabel->text().toStdString(), "archive.zip");
@@ -195,6 +197,8 @@ TEST_F(FormTest, ZipArchiveGoesToSelfExtractingPage) {
   EXPECT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
   EXPECT_FALSE(form_->RunState().SfxCreated);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : archive.zip");
+  EXPECT_EQ(form_->UnzipPage()->UnzipListView->Count(), 1);
+  EXPECT_TRUE(prompt_.Texts().empty());
 }
 
 TEST_F(FormTest, CreatedArchiveGoesToSelfExtractingPageOnlyAfterARun) {

@@ -472,6 +472,29 @@ TEST(UnrarGenerated, TruncatedAndNonRarInput) {
   EXPECT_EQ(Walk(dir / "missing.rar", RAR_SKIP).openResult, unsigned(ERAR_EOPEN));
 }
 
+// RAR 5 ends every volume with an end block: an archive cut where a block would start is damaged,
+// not an archive that ends there (a cut right after the main header is not an empty archive).
+TEST(UnrarSamples, Rar5CutAtABlockBoundaryIsDamage) {
+  const std::string full = testenv::ReadFile(Sample("test_read_format_rar5_multiple_files.rar"));
+  ASSERT_EQ(full.substr(full.size() - 8), std::string("\x1d\x77\x56\x51\x03\x05\x04\x00", 8)) << "its end block";
+  const fs::path dir = testenv::MakeTempDir("rar5cut");
+  testenv::WriteFile(dir / "whole.rar", full);
+  const WalkResult whole = Walk(dir / "whole.rar", RAR_SKIP);
+  ASSERT_EQ(whole.endCode, ERAR_END_ARCHIVE);
+  ASSERT_GT(whole.entries.size(), 1u);
+  struct Cut {
+    size_t size;
+    size_t entries;
+  };
+  for (const Cut& c : {Cut{full.size() - 8, whole.entries.size()}, Cut{24, 0}}) {
+    testenv::WriteFile(dir / "cut.rar", full.substr(0, c.size));
+    const WalkResult run = Walk(dir / "cut.rar", RAR_SKIP);
+    EXPECT_EQ(run.openResult, 0u) << c.size;
+    EXPECT_EQ(run.entries.size(), c.entries) << c.size;
+    EXPECT_EQ(run.endCode, ERAR_BAD_DATA) << c.size;
+  }
+}
+
 // Solid RAR 5 samples (one volume and a set of four): any selection extracts and matches bsdtar; the
 // entries passed over are decoded on the way.
 TEST(UnrarSamples, SolidSelectionsMatchBsdtar) {

@@ -40,7 +40,7 @@ class TRarListQuestions : public TPromptQuestions {
 }  // namespace
 
 void TUnzipPage::UpDateRARWindow(const std::string& archive) {
-  if (listing_) return;
+  if (listing_ || !CheckOpenable(archive)) return;
   HideListsForListing();
   Host.SetCurrentArchiveFile(archive);
   Host.SetCaption(archive);
@@ -83,12 +83,15 @@ void TUnzipPage::UpDateRARWindow(const std::string& archive) {
 void TUnzipPage::ShowRarArchive() {
   if (!UnzipListView->HasRows()) {
     UnzipTotalBytes = 0;
-    FinishListing(false);
     // A RAR archive that cannot be read says so and why, rather than that it holds nothing.
-    if (!rarListError_.empty())
-      ShowError("THE RAR ARCHIVE " + Host.CurrentArchiveFile() + " CANNOT BE READ:\n" + rarListError_);
-    else
-      ShowError("THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ");
+    if (!rarListError_.empty()) {
+      const std::string archive = Host.CurrentArchiveFile();
+      SetWaitCursor(false);
+      OpenFailed("THE RAR ARCHIVE " + archive + " CANNOT BE READ:\n" + rarListError_);
+      return;
+    }
+    FinishListing(false);
+    ShowError("THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ");
     return;
   }
   FinishListing(false);

@@ -71,14 +71,19 @@ bool TUnzipPage::OpenGZipFile(const std::string& name) {
 }
 
 void TUnzipPage::UpdateTarWindow(const std::string& archive) {
-  if (listing_) return;
+  if (listing_ || !CheckOpenable(archive)) return;
+  ListTarFile(archive, archive);
+}
+
+void TUnzipPage::ListTarFile(const std::string& archive, const std::string& shown) {
   HideListsForListing();
   Host.SetCurrentArchiveFile(archive);
-  Host.SetCaption(archive);
+  Host.SetCaption(shown);
   UnzipTotalBytes = 0;
   UnzipProgressBar->setValue(0);
   SetWaitCursor(true);
   int64_t total = 0;
+  TStatus status;
   RunListing([&](TRowSink& sink) {
     TListParams p;
     p.Archive = archive;
@@ -94,10 +99,16 @@ void TUnzipPage::UpdateTarWindow(const std::string& archive) {
       total += static_cast<int64_t>(e.Size);
       sink.Add(std::move(row));
     };
-    job.Run();  // a broken archive lists the entries read before the damage
+    status = job.Run().Status;  // a broken archive lists the entries read before the damage
   });
   openedAs_ = TArchiveFormat::Tar;
   UnzipTotalBytes = total;
+  if (!UnzipListView->HasRows() && status.Failed() && !status.IsCancelled()) {
+    // Nothing could be read: not a tar archive, or damaged at its first header.
+    SetWaitCursor(false);
+    OpenFailed(CannotOpenText(shown, status.Text()));
+    return;
+  }
   if (!UnzipListView->HasRows()) {
     UnzipTotalBytes = 0;
     ShowError(kNoTarFiles);
@@ -106,7 +117,7 @@ void TUnzipPage::UpdateTarWindow(const std::string& archive) {
 }
 
 void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
-  if (listing_) return;
+  if (listing_ || !CheckOpenable(archive)) return;
   HideListsForListing();
   const int64_t size = std::max<int64_t>(FileSize(archive), 0);
   const int64_t needed = static_cast<int64_t>(std::nearbyint(static_cast<double>(size) * 2.5));
@@ -131,9 +142,8 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   TListJob list(lp);
   std::string inner;
   list.OnEntry = [&](const TArchiveEntry& e) { inner = e.Name; };
-  if (list.Run().Status.Failed()) {
-    Host.EnableAll();
-    FinishListing(true);
+  if (const TStatus status = list.Run().Status; status.Failed()) {
+    OpenFailed(CannotOpenText(archive, status.Text()));
     return;
   }
   if (inner.empty()) {
@@ -162,29 +172,28 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   UnzipTotalBytes = 0;
   SetWaitCursor(false);
   if (result.Status.IsOk()) {
-    UpdateTarWindow(Host.CurrentArchiveFile());
-    // The caption names the archive the user opened.
-    Host.SetCaption(archive);
-  } else {
-    ShowError(result.Status.Text());
+    ListTarFile(Host.CurrentArchiveFile(), archive);  // the caption names the archive the user opened
+  } else if (result.Status.IsCancelled()) {
     FinishListing(true);
+  } else {
+    OpenFailed(CannotOpenText(archive, result.Status.Text()));
   }
 }
 
 void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
-  if (listing_) return;
+  if (listing_ || !CheckOpenable(archive)) return;
   HideListsForListing();
   Host.DisableAll();
   // The one entry: the stored name by its last element only, and a file without one by its own name
-  // less ".gz" (the file extraction writes). A file that is not gzip ends the action silently.
+  // less ".gz" (the file extraction writes). A file that is not gzip says so.
   TListParams p;
   p.Archive = archive;
   p.Format = TArchiveFormat::Gzip;
   TListJob job(p);
   std::string inner;
   job.OnEntry = [&](const TArchiveEntry& e) { inner = e.Name; };
-  if (job.Run().Status.Failed()) {
-    FinishListing(false);
+  if (const TStatus status = job.Run().Status; status.Failed()) {
+    OpenFailed(CannotOpenText(archive, status.Text()));
     return;
   }
   if (inner.empty()) {

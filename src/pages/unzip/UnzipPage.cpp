@@ -245,6 +245,9 @@ void TUnzipPage::DoOpenUnzip() {
 }
 
 bool TUnzipPage::OpenArchive(const std::string& name) {
+  const TArchiveFormat format = FormatByExtension(name);
+  // A file of an archive type that cannot be opened says why (and is never read: it may be a FIFO).
+  if (format != TArchiveFormat::Unknown && !CheckOpenable(name)) return true;
   switch (DetectArchiveFormat(name).Format) {
     case TArchiveFormat::Zip:
       Host.DisableAll();
@@ -272,6 +275,43 @@ void TUnzipPage::HideListsForListing() {
   lists_->hide();
   UnzipListView->setEnabled(true);
   Host.SetDropTarget(UnzipListView);
+}
+
+bool TUnzipPage::CheckOpenable(const std::string& archive) {
+  const TStatus status = CheckArchiveFile(archive);
+  if (status.IsOk()) return true;
+  OpenFailed(CannotOpenText(archive, status.Text()));
+  return false;
+}
+
+std::string TUnzipPage::CannotOpenText(const std::string& archive, const std::string& reason) {
+  // The file is named once: a reason that starts with its name loses it.
+  const std::string prefix = archive + ": ";
+  const bool named = reason.size() > prefix.size() && reason.compare(0, prefix.size(), prefix) == 0;
+  return "CANNOT OPEN THE FILE " + archive + "\n" + (named ? reason.substr(prefix.size()) : reason);
+}
+
+void TUnzipPage::OpenFailed(const std::string& message) {
+  ShowFullList();
+  UnzipFilteredListView->setEnabled(false);
+  ClearUnzipListView();
+  UnzipFilteredListviewClear();
+  UnzipTotalBytes = 0;
+  listedRows_ = 0;
+  openedAs_ = TArchiveFormat::Unknown;
+  UnzipNumFilesEdit->setText("0");
+  UnzipTotalFileSizeEdit->setText("0");
+  UnzipProgressBar->setValue(0);
+  UnzipProgressBar->setMaximum(100);
+  UnzipStatusBar->clearMessage();
+  Host.ClearTempFolders();  // a gzipped tar's half-unpacked tar
+  Host.SetDropTarget(UnzipListView);
+  Host.SetCurrentArchiveFile({});
+  Host.SetCaption({});
+  Host.SetArchiveExtracted(false);
+  Host.EnableAll();  // with nothing listed: the idle buttons
+  UnzipListView->setEnabled(true);
+  ShowError(message);
 }
 
 void TUnzipPage::RunListing(const std::function<void(TRowSink&)>& work) {
@@ -345,13 +385,14 @@ void TUnzipPage::FinishListing(bool tarTotals) {
 }
 
 void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
-  if (Busy()) return;
+  if (Busy() || !CheckOpenable(archive)) return;
   HideListsForListing();
   Host.SetCurrentArchiveFile(archive);
   Host.SetCaption(archive);
   SetWaitCursor(true);
   int64_t count = 0;
   int64_t total = 0;
+  TStatus status;
   RunListing([&](TRowSink& sink) {
     TListParams p;
     p.Archive = archive;
@@ -369,9 +410,15 @@ void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
       total += static_cast<int64_t>(e.Size);
       sink.Add(std::move(row));
     };
-    job.Run();
+    status = job.Run().Status;
   });
   openedAs_ = TArchiveFormat::Zip;
+  if (count == 0 && status.Failed() && !status.IsCancelled()) {
+    // Not a zip archive that can be read: one message, and why.
+    SetWaitCursor(false);
+    OpenFailed(CannotOpenText(archive, status.Text()));
+    return;
+  }
   if (count == 0) {
     ShowError(kNoZipFiles);
     UnzipTotalBytes = 0;

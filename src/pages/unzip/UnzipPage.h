@@ -95,6 +95,11 @@ class TUnzipPage : public TPage {
   void ResetUnzipPage();
   // The buttons enabled after every listing with rows.
   void EnableLoadedArchiveButtons();
+  // An archive that cannot be opened: the page is left as an empty one (caption, lists, counters and
+  // buttons), then `message` is shown, the one message of the open.
+  void OpenFailed(const std::string& message);
+  // "CANNOT OPEN THE FILE <archive>" and the reason on a line of its own.
+  static std::string CannotOpenText(const std::string& archive, const std::string& reason);
   void UnzipPropertiesButtonClick();
   // Opens the Properties window on the named page ("UNZIP", "Tar GZ "); set by the window that owns it.
   std::function<void(const std::string& page)> ShowProperties;
@@ -256,6 +261,10 @@ class TUnzipPage : public TPage {
   // The steps after every opener: totals, selection, buttons, the list shown again.
   void FinishListing(bool tarTotals);
   void HideListsForListing();
+  // False, with OpenFailed done, when `archive` is missing, no regular file, unreadable or empty.
+  bool CheckOpenable(const std::string& archive);
+  // Lists a tar file; `shown` is the archive the user opened (a gzipped tar's own name).
+  void ListTarFile(const std::string& tarFile, const std::string& shown);
   void SetWaitCursor(bool on);
 
   void SetUpSelection();

@@ -117,7 +117,11 @@ TEST_F(TarGzPageTest, GzipWithoutStoredNameAndBrokenFiles) {
   page_->ResetUnzipPage();
   prompt_.Clear();
   Open(work_ / "fake.gz");
-  EXPECT_TRUE(prompt_.Texts().empty()) << "a file that is not gzip ends silently";
+  // A file that is not gzip says so once, and the page stays an empty one.
+  EXPECT_EQ(prompt_.Texts(),
+            std::vector<std::string>{"CANNOT OPEN THE FILE " + (work_ / "fake.gz").string() + "\nnot a gzip file"});
+  EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
+  EXPECT_FALSE(page_->UnzipButton->isEnabled());
   EXPECT_EQ(page_->UnzipListView->Count(), 0);
   EXPECT_TRUE(page_->OpenUnzipButton->isEnabled());
   Open(work_ / "named.gz");
