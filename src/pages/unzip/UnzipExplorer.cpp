@@ -48,7 +48,12 @@ void TUnzipPage::TreeButtonClick() {
     UnzipListView->SelectRows(rows);
   }
   SetSelectionButtons(UnzipListView->selectionModel()->hasSelection());
+  // A folder goes with the entries of its folders, which are no rows (empty folders are made too),
+  // taken by name; not for a name that would match as a pattern of others ("*", "?", "[").
+  const std::string chosen = tree.PathOf(answer).toStdString() + "/";
+  if (result == TUnzipTreeviewForm::kFolder && chosen.find_first_of("*?[") == std::string::npos) folderChoice_ = {chosen};
   if (UnzipListView->selectionModel()->hasSelection()) DoUnzip(TreeButton);
+  folderChoice_.clear();
   VisibleList()->setEnabled(true);
   VisibleList()->setFocus();
 }

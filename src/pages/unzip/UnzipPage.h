@@ -243,7 +243,8 @@ class TUnzipPage : public TPage {
   void RunOnWorker(const std::function<void()>& work);
   // Sets the progress bar from any thread (queued).
   void PostProgress(int percent);
-  // The highlighted rows' entries (none: the whole archive, when every listed row is highlighted);
+  // The highlighted rows' entries (none: the whole archive, when every listed row is highlighted),
+  // and the explorer's chosen folder by name (its folder entries, empty ones included, are no rows);
   // `any` tells whether a row is highlighted.
   TSelection HighlightedEntries(bool& any) const;
   // The highlighted entries into `p`; false, with the message shown and the run ended, when none is.
@@ -282,6 +283,7 @@ class TUnzipPage : public TPage {
   std::unique_ptr<TUnzipQuestions> unzipQuestions_;
   TArchiveFormat openedAs_ = TArchiveFormat::Unknown;  // the kind the shown archive was listed as
   int64_t listedRows_ = 0;                              // rows the listing made
+  std::vector<std::string> folderChoice_;               // the explorer's chosen folder ("docs/") during its run
   bool unzipCursor_ = false;
   int waitCursors_ = 0;
   std::string lastUnzipFolder_;

@@ -159,11 +159,14 @@ TSelection TUnzipPage::HighlightedEntries(bool& any) const {
   const TFileListModel& m = *UnzipListView->Model();
   const std::vector<int> rows = UnzipListView->SelectedRows();
   any = !rows.empty();
-  // Every listed row highlighted: the whole archive.
-  if (any && static_cast<int64_t>(rows.size()) == listedRows_ && m.Count() == listedRows_) return s;
+  // Every listed row highlighted: the whole archive (unless the explorer chose a folder that holds
+  // every file: the archive's other folder entries are not part of it).
+  if (any && folderChoice_.empty() && static_cast<int64_t>(rows.size()) == listedRows_ && m.Count() == listedRows_)
+    return s;
   s.Ids.reserve(rows.size());
   for (int r : rows)
     if (m.Row(r).Id >= 0) s.Ids.push_back(static_cast<TEntryId>(m.Row(r).Id));
+  s.Patterns = folderChoice_;
   return s;
 }
 

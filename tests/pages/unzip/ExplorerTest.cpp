@@ -63,6 +63,54 @@ class ExplorerTest : public UnzipPageTest {
   TRecordingLauncher recorder_;
 };
 
+TEST_F(ExplorerTest, AFolderChoiceMakesTheEmptyFoldersBelowIt) {
+  // Folder entries are no rows: a chosen folder takes them by name, the empty ones below it included,
+  // and no others (not those of a sibling that only begins alike, nor those elsewhere when the folder
+  // holds every file).
+  const fs::path zip = work_ / "empty.zip";
+  MakePythonZip(zip, {{"docs/", ""},
+                      {"docs/a.txt", "a"},
+                      {"docs/empty/", ""},
+                      {"docs/sub/deeper/", ""},
+                      {"docs/sub/b.txt", "b"},
+                      {"docsextra/", ""},
+                      {"other/empty/", ""},
+                      {"other/o.txt", "o"}});
+  const fs::path onlyDocs = work_ / "only.zip";
+  MakePythonZip(onlyDocs, {{"docs/a.txt", "a"}, {"docs/empty/", ""}, {"elsewhere/", ""}});
+  // The same by GNU tar.
+  const fs::path src = work_ / "tarsrc";
+  for (const char* d : {"docs/empty", "docs/sub/deeper", "docsextra", "other/empty"}) fs::create_directories(src / d);
+  testenv::WriteFile(src / "docs/a.txt", "a");
+  testenv::WriteFile(src / "docs/sub/b.txt", "b");
+  testenv::WriteFile(src / "other/o.txt", "o");
+  RunIn(src, "tar -cf ../empty.tar docs docsextra other");
+  const fs::path tar = work_ / "empty.tar";
+  struct Case {
+    fs::path archive;
+    QString path;
+    std::vector<std::string> written;
+  } cases[] = {
+      {zip, "docs", {"docs/", "docs/a.txt", "docs/empty/", "docs/sub/", "docs/sub/b.txt", "docs/sub/deeper/"}},
+      {zip, "docs/sub", {"docs/", "docs/sub/", "docs/sub/b.txt", "docs/sub/deeper/"}},
+      {zip, "other", {"other/", "other/empty/", "other/o.txt"}},
+      {onlyDocs, "docs", {"docs/", "docs/a.txt", "docs/empty/"}},
+      {tar, "docs", {"docs/", "docs/a.txt", "docs/empty/", "docs/sub/", "docs/sub/b.txt", "docs/sub/deeper/"}},
+      {tar, "other", {"other/", "other/empty/", "other/o.txt"}},
+  };
+  int k = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archive.filename().string() + " " + c.path.toStdString());
+    Open(c.archive);
+    const fs::path dest = work_ / ("empty" + std::to_string(k++));
+    fs::create_directories(dest);
+    int result = 0;
+    Explore([&](TUnzipTreeviewForm& f) { return result = Choose(f, c.path); }, dest);
+    EXPECT_EQ(result, TUnzipTreeviewForm::kFolder);
+    EXPECT_EQ(testenv::ListTree(dest), c.written);
+  }
+}
+
 TEST_F(ExplorerTest, ChoicesExtractExactlyWhatWasChosen) {
   OpenSample();
   struct Case {
