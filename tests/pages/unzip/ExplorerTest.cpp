@@ -2,6 +2,7 @@
 // file extracts exactly that (checked on disk); search with and without Whole Word and Case Sensitive,
 // forwards and backwards; a root-only archive; files opened from the list reach the desktop's handler.
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -233,3 +234,38 @@ TEST_F(ExplorerTest, RootOnlyArchiveAndOpeningFromTheList) {
 }
 
 }  // namespace
+
+TEST_F(ExplorerTest, LargeIconsAndListLayOutTheContents) {
+  // LARGE ICONS: left to right in rows, each icon above its name, every name in a place of the same
+  // width; LIST: one below the other, the icon before the name; the selected row is kept.
+  OpenSample();
+  Explore([](TUnzipTreeviewForm& f) {
+    f.resize(900, 500);
+    f.show();
+    f.SelectNode(f.NodeOfPath("docs"));
+    QListView* v = f.ListView;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.Contents()->rowCount(), 3);  // img/, a.txt, READ
+    const QRect a = v->visualRect(f.Contents()->index(0)), b = v->visualRect(f.Contents()->index(1));
+    EXPECT_EQ(a.top(), b.top());
+    EXPECT_GT(b.left(), a.right() - 1);
+    EXPECT_EQ(a.width(), b.width());
+    EXPECT_GE(a.width(), 100);
+    EXPECT_TRUE(f.LargeIconsButton->isChecked());
+    v->setCurrentIndex(f.Contents()->index(2));
+    f.ListButton->click();
+    QCoreApplication::processEvents();
+    const QRect c = v->visualRect(f.Contents()->index(0)), d = v->visualRect(f.Contents()->index(1));
+    EXPECT_EQ(c.left(), d.left());
+    EXPECT_GT(d.top(), c.bottom() - 1);
+    EXPECT_LT(c.height(), a.height());
+    EXPECT_TRUE(f.ListButton->isChecked());
+    EXPECT_FALSE(f.LargeIconsButton->isChecked());
+    EXPECT_EQ(v->currentIndex().row(), 2);
+    f.LargeIconsButton->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(v->visualRect(f.Contents()->index(1)).top(), v->visualRect(f.Contents()->index(0)).top());
+    f.hide();
+    return int(TUnzipTreeviewForm::kClosed);
+  });
+}
