@@ -263,6 +263,11 @@ int main(int argc, char** argv) {
   });
   r = Click([&] { page->SelectButtonClick(); }, 400, reportMs);
   line("file-type filter (pattern file: every row)", r, QString("%1 rows kept").arg(page->UnzipFilteredListView->Count()));
+  r = Click([&] { page->SelectAllButtonClick(); }, 400, reportMs);
+  line("ALL on the filtered list", r,
+       QString("%1 rows highlighted").arg(page->UnzipListView->selectionModel()->selectedRows().size()));
+  r = Click([&] { page->UnSelectAllButtonClick(); }, 400, reportMs);
+  line("None", r, QString("%1 rows highlighted").arg(page->UnzipListView->SelectedRows().size()));
 
   // Folders: dir001 with its subfolders, and dir002/sub02 alone; then every dir0* with its subfolders.
   SetModalHook([](QDialog& d, const char*) {
@@ -298,6 +303,10 @@ int main(int argc, char** argv) {
   SetModalHook([](QDialog& d, const char*) { return dynamic_cast<TFolderFilterForm*>(&d) ? int(TFolderFilterForm::kDisplayAll) : -1; });
   r = Click([&] { page->FolderFilterButtonClick(); }, 400, reportMs);
   line("folder filter window, Display All", r, QString("%1 rows shown").arg(page->VisibleList()->Count()));
+  r = Click([&] { page->SelectAllButtonClick(); }, 400, reportMs);
+  line("ALL on the full list", r, QString("%1 rows highlighted").arg(page->UnzipListView->SelectedRows().size()));
+  r = Click([&] { page->UnSelectAllButtonClick(); }, 400, reportMs);
+  line("None", r, QString("%1 rows highlighted").arg(page->UnzipListView->SelectedRows().size()));
 
   // The explorer: from TREE until its window has painted, the largest folder opened, a search.
   const auto explore = [&](const char* what, const std::function<void(TUnzipTreeviewForm&)>& inside) {
