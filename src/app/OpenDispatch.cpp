@@ -167,6 +167,7 @@ void TOpenDispatch::WaitForOpenThread() {
   QEventLoop loop;  // the worker's outcome is delivered meanwhile
   connect(this, &TOpenDispatch::OpenEnded, &loop, &QEventLoop::quit);
   if (opening_) loop.exec();
+  if (openThread_) openThread_->wait();  // it has handed its outcome over and only returns
 }
 
 void TOpenDispatch::OpenByFileType(const TOpenOutcome& outcome) {

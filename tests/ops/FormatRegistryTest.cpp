@@ -2,6 +2,8 @@
 // names, on archives with data in front, empty and cut-short files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 
@@ -106,6 +108,37 @@ TEST_F(FormatRegistryTest, MissingFilesAndFolders) {
   fs::create_directories(dir_ / "folder.zip");
   m = DetectArchiveFormat((dir_ / "folder.zip").string());
   EXPECT_EQ(m.Status.Code(), TStatusCode::Unreadable);
+}
+
+// What keeps a file from being opened at all, found without reading it (a FIFO would block a read).
+TEST_F(FormatRegistryTest, FilesThatCannotBeOpenedAtAll) {
+  fs::create_directories(dir_ / "folder.zip");
+  ASSERT_EQ(mkfifo((dir_ / "fifo.tar").c_str(), 0600), 0);
+  fs::create_symlink("loop.gz", dir_ / "loop.gz");
+  fs::create_symlink("gone.zip", dir_ / "dangling.zip");
+  Write("empty.rar", "");
+  const struct {
+    std::string name;
+    TStatusCode code;
+    std::string why;
+  } cases[] = {
+      {"real.zip", TStatusCode::Ok, ""},
+      {"gone.zip", TStatusCode::NotFound, "No such file or directory"},
+      {"dangling.zip", TStatusCode::NotFound, "No such file or directory"},
+      {"real.zip/inside.zip", TStatusCode::NotFound, "Not a directory"},
+      {"folder.zip", TStatusCode::Unreadable, "not a regular file"},
+      {"fifo.tar", TStatusCode::Unreadable, "not a regular file"},
+      {"loop.gz", TStatusCode::Unreadable, "Too many levels of symbolic links"},
+      {"empty.rar", TStatusCode::Unreadable, "the file is empty"},
+  };
+  for (const auto& c : cases) {
+    const TStatus s = CheckArchiveFile((dir_ / c.name).string());
+    EXPECT_EQ(s.Code(), c.code) << c.name;
+    EXPECT_EQ(s.Message(), c.why) << c.name;
+  }
+  EXPECT_EQ(CheckArchiveFile("").Code(), TStatusCode::NotFound);
+  // Detection does not block on a FIFO either.
+  EXPECT_EQ(DetectArchiveFormat((dir_ / "fifo.tar").string()).Status.Code(), TStatusCode::Unreadable);
 }
 
 TEST(FormatNames, NewArchivesAndExtensions) {
