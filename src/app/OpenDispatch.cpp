@@ -45,13 +45,7 @@ class TTimerOpenThread : public QThread {
   TTimerOpenThread(TOpenDispatch& dispatch, TOpenRequest request) : dispatch_(dispatch), request_(std::move(request)) {}
 
  protected:
-  void run() override {
-    TOpenOutcome outcome = ResolveOpen(request_);
-    TOpenDispatch* dispatch = &dispatch_;
-    QMetaObject::invokeMethod(
-        dispatch, [dispatch, outcome = std::move(outcome)] { dispatch->OpenByFileType(outcome); },
-        Qt::QueuedConnection);
-  }
+  void run() override { dispatch_.HandOver(ResolveOpen(request_)); }
 
  private:
   TOpenDispatch& dispatch_;
@@ -168,6 +162,24 @@ void TOpenDispatch::WaitForOpenThread() {
   connect(this, &TOpenDispatch::OpenEnded, &loop, &QEventLoop::quit);
   if (opening_) loop.exec();
   if (openThread_) openThread_->wait();  // it has handed its outcome over and only returns
+}
+
+void TOpenDispatch::HandOver(TOpenOutcome outcome) {
+  {
+    std::lock_guard lock(outcomeMutex_);
+    outcome_ = std::move(outcome);
+  }
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        TOpenOutcome taken;
+        {
+          std::lock_guard lock(outcomeMutex_);
+          taken = std::move(outcome_);
+        }
+        OpenByFileType(taken);
+      },
+      Qt::QueuedConnection);
 }
 
 void TOpenDispatch::OpenByFileType(const TOpenOutcome& outcome) {

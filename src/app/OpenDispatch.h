@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <mutex>
 #include <string>
 
 class QThread;
@@ -57,6 +58,9 @@ class TOpenDispatch : public QObject {
   // The open on the user-interface thread: one message when the file cannot be opened (the page is
   // left empty), else the unzip page's opener for its kind.
   void OpenByFileType(const TOpenOutcome& outcome);
+  // Called by the worker: keeps its outcome (under a lock, so that the hand-over is ordered without
+  // relying on the event queue) and queues OpenByFileType.
+  void HandOver(TOpenOutcome outcome);
   // An archive is being opened, listed or extracted on the unzip page.
   bool OpenInProgress() const;
   // Waits (processing events) until a running open has finished.
@@ -78,6 +82,8 @@ class TOpenDispatch : public QObject {
   QPointer<QThread> openThread_;
   bool opening_ = false;     // from StartOpenThread to the end of OpenByFileType
   bool delivering_ = false;  // while OpenByFileType runs
+  std::mutex outcomeMutex_;
+  TOpenOutcome outcome_;     // the worker's outcome, until it is taken on this thread
 
  signals:
   void OpenEnded();
