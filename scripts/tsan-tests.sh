@@ -11,4 +11,4 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDOR
 cmake --build "$build" -j2 --target "${tests[@]}" zipeng unzeng unrar sfxstub tandorfile  # the program for the hand-over tests
 pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
 cd "$build"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$root/scripts/tsan.supp ${TSAN_OPTIONS:-}" ctest --output-on-failure -R "$pattern"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_interceptors_accesses=1 suppressions=$root/scripts/tsan.supp ${TSAN_OPTIONS:-}" ctest --output-on-failure -R "$pattern"
