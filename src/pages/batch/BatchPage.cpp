@@ -74,8 +74,8 @@ std::string NormalPath(const std::string& path) {
   return s;
 }
 
-int64_t Number(const QLineEdit* edit) { return RemoveCommas(edit->text().toStdString()); }
-int64_t Number(const QString& text) { return RemoveCommas(text.toStdString()); }
+int64_t Number(const QLineEdit* edit) { return GroupedValue(edit->text()); }
+int64_t Number(const QString& text) { return GroupedValue(text); }
 
 class TWaitCursor {
  public:
@@ -312,9 +312,9 @@ TListRow BatchRow(const std::string& path, uint64_t size, int64_t time, const TA
   row.File = QString::fromStdString(ExtractFileName(path));
   const std::string folder = ExtractFileDir(path);
   row.Path = QString::fromStdString(folder.empty() ? std::string("/") : folder);
-  row.Size = QString::fromStdString(FormatWithCommas(static_cast<int64_t>(size)));
+  row.Size = GroupedNumber(static_cast<int64_t>(size));
   row.SizeValue = static_cast<qint64>(size);
-  row.Extra = QString::fromStdString(FormatWithCommas(static_cast<int64_t>(tally.Unpacked)));
+  row.Extra = GroupedNumber(static_cast<int64_t>(tally.Unpacked));
   row.Date = dates.FromUnix(time);
   row.DateValue = time;
   row.Data = tally.Entries;
@@ -355,9 +355,9 @@ void TBatchPage::TakeArchive(const std::string& archive) {
 }
 
 void TBatchPage::ShowCounters(int64_t files, int64_t packed, int64_t unpacked) {
-  BatchNumEdit->setText(QString::fromStdString(FormatWithCommas(files)));
-  ZipSizeEdit->setText(QString::fromStdString(FormatWithCommas(packed)));
-  BatchTotalSizeEdit->setText(QString::fromStdString(FormatWithCommas(unpacked)));
+  BatchNumEdit->setText(GroupedNumber(files));
+  ZipSizeEdit->setText(GroupedNumber(packed));
+  BatchTotalSizeEdit->setText(GroupedNumber(unpacked));
 }
 
 void TBatchPage::RecountHighlighted() {
@@ -471,10 +471,10 @@ void TBatchPage::BatchUnzipTimerTimer() {
   const size_t i = std::min<size_t>(static_cast<size_t>(std::max(unzipJob_->CurrentIndex(), 0)), runArchives_.size() - 1);
   BatchProgressBar->setValue(static_cast<int>(i));
   BatchPathStatusBar->showMessage(QString::fromStdString(runArchives_[i].Path));
-  BatchCompleteEdit->setText(QString::fromStdString(FormatWithCommas(static_cast<int64_t>(i) + 1)));
-  BatchFileNumEdit->setText(QString::fromStdString(FormatWithCommas(unzipJob_->CurrentEntries())));
-  BatchFileSizeEdit->setText(QString::fromStdString(FormatWithCommas(static_cast<int64_t>(runArchives_[i].Unpacked))));
-  BatchTotalDoneEdit->setText(QString::fromStdString(FormatWithCommas(runningSizes_[i])));
+  BatchCompleteEdit->setText(GroupedNumber(static_cast<int64_t>(i) + 1));
+  BatchFileNumEdit->setText(GroupedNumber(unzipJob_->CurrentEntries()));
+  BatchFileSizeEdit->setText(GroupedNumber(static_cast<int64_t>(runArchives_[i].Unpacked)));
+  BatchTotalDoneEdit->setText(GroupedNumber(runningSizes_[i]));
   const uint64_t total = unzipJob_->CurrentTotal(), done = unzipJob_->CurrentDone();
   BatchFileProgressBar->setValue(total ? static_cast<int>(std::min<uint64_t>(done * 100 / total, 100)) : 0);
 }

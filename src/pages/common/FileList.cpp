@@ -18,7 +18,33 @@ QLocale GroupingLocale() {
 
 }  // namespace
 
-QString GroupedNumber(qint64 value) { return GroupingLocale().toString(value); }
+TNumberText::TNumberText() : locale_(GroupingLocale()), separator_(locale_.groupSeparator()) {
+  // Most locales group ASCII digits by three; those are made here (a locale call per row is slow).
+  const QString probe = locale_.toString(qint64{-1234567890});
+  threes_ = probe == "-1" + separator_ + "234" + separator_ + "567" + separator_ + "890";
+}
+
+QString TNumberText::operator()(qint64 value) const {
+  if (!threes_) return locale_.toString(value);
+  char digits[24];
+  const bool negative = value < 0;
+  quint64 v = negative ? 0 - static_cast<quint64>(value) : static_cast<quint64>(value);
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  QString out;
+  out.reserve(n + (n / 3) * static_cast<int>(separator_.size()) + 1);
+  if (negative) out += '-';
+  for (int i = n - 1; i >= 0; --i) {
+    out += QLatin1Char(digits[i]);
+    if (i > 0 && i % 3 == 0) out += separator_;
+  }
+  return out;
+}
+
+QString GroupedNumber(qint64 value) { return TNumberText()(value); }
 
 qint64 GroupedValue(const QString& text) {
   const QLocale locale = GroupingLocale();
@@ -26,11 +52,20 @@ qint64 GroupedValue(const QString& text) {
   const qint64 v = locale.toLongLong(text.trimmed(), &ok);
   if (ok) return v;
   // Plain digits, or grouping of another kind (",", blanks).
-  QString digits;
-  for (const QChar c : text)
-    if (c.isDigit() || (c == '-' && digits.isEmpty())) digits += c;
-    else if (c != locale.groupSeparator().front() && c != ',' && !c.isSpace()) return 0;
-  return digits.toLongLong();
+  const QString separator = locale.groupSeparator();
+  qint64 value = 0;
+  bool negative = false, any = false;
+  for (const QChar c : text) {
+    if (c.isDigit()) {
+      value = value * 10 + c.digitValue();
+      any = true;
+    } else if (c == '-' && !any && !negative) {
+      negative = true;
+    } else if (!separator.contains(c) && c != ',' && !c.isSpace()) {
+      return 0;
+    }
+  }
+  return negative ? -value : value;
 }
 
 TFileListModel::TFileListModel(QStringList columns, QObject* parent)
@@ -44,14 +79,15 @@ int TFileListModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(columns_.size());
 }
 
-QString TFileListModel::Cell(const TListRow& r, int column) const {
+const QString& TFileListModel::Cell(const TListRow& r, int column) {
+  static const QString none;
   switch (column) {
     case 0: return r.File;
     case 1: return r.Size;
     case 2: return r.Date;
     case 3: return r.Path;
     case 4: return r.Extra;
-    default: return {};
+    default: return none;
   }
 }
 
@@ -170,6 +206,13 @@ TFileListView::TFileListView(QStringList columns, QList<int> widths, QWidget* pa
   header()->setSortIndicator(-1, Qt::AscendingOrder);
   header()->setStretchLastSection(true);
   for (int i = 0; i < widths.size(); ++i) setColumnWidth(i, widths[i]);
+  firstCap_ = widths.isEmpty() ? 0 : widths[0] * 5 / 2;
+  fitted_.assign(static_cast<size_t>(columns.size()), 0);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+    FitRows(first, last);
+  });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { FitRows(0, model_->Count() - 1); });
+  FitColumns();
   // The header paints the selection state of its sections, which costs a look at every row of a
   // column whenever the selection changed (80 ms for a million highlighted rows at each repaint).
   // It selects nothing here, so it gets a selection model of its own that stays empty.
@@ -181,6 +224,48 @@ TFileListView::TFileListView(QStringList columns, QList<int> widths, QWidget* pa
   setStyleSheet(
       "QTreeView::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
       "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
+}
+
+void TFileListView::FitColumns() {
+  for (int c = 0; c + 1 < model_->columnCount(); ++c) {
+    const int hint = header()->sectionSizeHint(c);
+    if (columnWidth(c) < hint) Widen(c, hint);
+  }
+  std::fill(fitted_.begin(), fitted_.end(), 0);
+  FitRows(0, model_->Count() - 1);
+}
+
+void TFileListView::FitRows(int first, int last) {
+  if (first > last) return;
+  const std::vector<TListRow>& rows = model_->Rows();
+  for (int c = 0; c + 1 < model_->columnCount(); ++c) {
+    // The longest text of the new rows (a size or a date: the widest too), measured with the cell's
+    // icon and margins.
+    int longest = -1;
+    qsizetype chars = fitted_[static_cast<size_t>(c)];
+    for (int r = first; r <= last; ++r) {
+      const TListRow& row = rows[static_cast<size_t>(r)];
+      const QString& text = TFileListModel::Cell(row, c);
+      if (text.size() > chars) {
+        chars = text.size();
+        longest = r;
+      }
+    }
+    if (longest < 0) continue;
+    fitted_[static_cast<size_t>(c)] = static_cast<int>(chars);
+    int width = sizeHintForIndex(model_->index(longest, c)).width() + 2;  // the grid line and a pixel of air
+    if (c == 0 && firstCap_ > 0) width = std::min(width, firstCap_);
+    if (columnWidth(c) < width) Widen(c, width);
+  }
+}
+
+void TFileListView::Widen(int column, int width) {
+  // The last column (it stretches to the view's edge) gives up what this one takes, so that the
+  // columns keep fitting the view.
+  const int last = model_->columnCount() - 1;
+  const int grow = width - columnWidth(column);
+  if (last > column) setColumnWidth(last, std::max(kLastColumnFloor, columnWidth(last) - grow));
+  setColumnWidth(column, width);
 }
 
 std::vector<int> TFileListView::SelectedRows() const {

@@ -4,13 +4,25 @@
 // (sizes as numbers, dates as times).
 #include <QAbstractTableModel>
 #include <QIcon>
+#include <QLocale>
 #include <QStringList>
 #include <QTreeView>
 #include <functional>
 #include <vector>
 
-// A whole number with the user's digit grouping ("1,234,567" here, "1.234.567" in German); the C
-// locale groups with ",".
+// Whole numbers with the user's digit grouping ("1,234,567"; "1.234.567" in German; the C locale
+// groups with ","), quick enough for a million rows. Any thread.
+class TNumberText {
+ public:
+  TNumberText();
+  QString operator()(qint64 value) const;
+
+ private:
+  QLocale locale_;
+  QString separator_;
+  bool threes_ = false;  // groups of three ASCII digits: made here, not by the locale
+};
+// TNumberText for one number.
 QString GroupedNumber(qint64 value);
 // The number in a text GroupedNumber wrote (or plain digits); 0 when the text is no number.
 qint64 GroupedValue(const QString& text);
@@ -57,9 +69,10 @@ class TFileListModel : public QAbstractTableModel {
   void RowChanged(int i);
   const std::vector<TListRow>& Rows() const { return rows_; }
   int Count() const { return static_cast<int>(rows_.size()); }
+  // The text a row shows in a column.
+  static const QString& Cell(const TListRow& r, int column);
 
  private:
-  QString Cell(const TListRow& r, int column) const;
   QStringList columns_;
   std::vector<TListRow> rows_;
   std::function<QIcon(int)> iconOf_;
@@ -84,6 +97,9 @@ class TFileListView : public QTreeView {
   void SelectRows(std::vector<int> rows);
   bool IsSelected(int row) const;
   void selectAll() override;  // Ctrl+A
+  // Widens each column but the last to its header and to the widest text of its rows (the first
+  // column to at most 2.5 times its first width); never narrows one. Rows are fitted as they arrive.
+  void FitColumns();
 
  signals:
   void FilesDropped(const QStringList& paths);
@@ -94,5 +110,10 @@ class TFileListView : public QTreeView {
   void dropEvent(QDropEvent* e) override;
 
  private:
+  void FitRows(int first, int last);
+  void Widen(int column, int width);
+  static constexpr int kLastColumnFloor = 200;
   TFileListModel* model_;
+  std::vector<int> fitted_;  // per column: characters of the longest text fitted so far
+  int firstCap_ = 0;         // the widest the first column is made
 };

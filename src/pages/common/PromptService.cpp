@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -128,9 +129,14 @@ TPromptAnswer TPromptService::ShowMessage(const std::string& caption, const std:
 bool TPromptService::AskText(const std::string& caption, const std::string& label, std::string& value, bool secret) {
   bool ok = false;
   OnUiThread([&] {
-    const QString v = QInputDialog::getText(owner_, Q(caption), Q(label), secret ? QLineEdit::Password : QLineEdit::Normal,
-                                            Q(value), &ok);
-    if (ok) value = v.toStdString();
+    QInputDialog dialog(owner_);
+    dialog.setWindowTitle(Q(caption));
+    dialog.setLabelText(Q(label));
+    dialog.setTextEchoMode(secret ? QLineEdit::Password : QLineEdit::Normal);
+    dialog.setTextValue(Q(value));
+    FitToTitle(dialog);
+    ok = dialog.exec() == QDialog::Accepted;
+    if (ok) value = dialog.textValue().toStdString();
   });
   return ok;
 }
@@ -166,8 +172,7 @@ TPromptAnswer TPromptService::AskPassword(const std::string& caption, const std:
     add("&Cancel", TPromptAnswer::Cancel);
     if (cancelAll) add("Cancel all", TPromptAnswer::NoToAll);
     if (abort) add("Abort", TPromptAnswer::Abort);
-    // Wide enough for the title as well as the buttons.
-    dialog.setMinimumWidth(std::max(dialog.sizeHint().width(), dialog.fontMetrics().horizontalAdvance(Q(caption)) + 120));
+    FitToTitle(dialog);
     answer = TPromptAnswer::Cancel;  // Escape and closing the window
     dialog.exec();
     if (answer == TPromptAnswer::Ok) value = edit->text().toStdString();
@@ -217,7 +222,27 @@ std::string TPromptService::ChooseFolder(const std::string& caption, const std::
   return r;
 }
 
+int TitleBarWidth(const QString& title) {
+  // Title bars draw the title in bold beside the window's icon and its three buttons.
+  QFont font = QApplication::font();
+  font.setBold(true);
+  return QFontMetrics(font).horizontalAdvance(title) + 150;
+}
+
+void FitToTitle(QWidget& window) {
+  int needed = TitleBarWidth(window.windowTitle());
+  if (const QScreen* screen = window.screen()) needed = std::min(needed, screen->availableGeometry().width());
+  // The width it would show with: the one it was given, else the one its layout asks for.
+  const int width = window.testAttribute(Qt::WA_Resized) ? window.width()
+                                                          : std::max(window.sizeHint().width(), window.minimumWidth());
+  if (width >= needed) return;
+  if (window.maximumWidth() < needed) window.setMaximumWidth(needed);
+  window.setMinimumWidth(needed);
+  if (window.testAttribute(Qt::WA_Resized)) window.resize(needed, window.height());
+}
+
 int ExecModal(QDialog& dialog, const char* name) {
+  FitToTitle(dialog);
   std::function<int(QDialog&, const char*)> hook;
   {
     std::lock_guard lock(gHookMutex);

@@ -2,6 +2,7 @@
 // The window layer's prompt service: message boxes, text entry and file dialogs shown by Qt on the
 // user-interface thread. A call from a worker thread waits while the user-interface thread shows it.
 #include <QObject>
+#include <QString>
 #include <functional>
 
 #include "core/Prompt.h"
@@ -37,7 +38,12 @@ class TPromptService final : public QObject, public IPromptService {
 // when already there).
 void RunOnUiThread(const std::function<void()>& work);
 
-// Shows one of the program's own modal windows. Tests install a hook that fills the window's fields and
+// The width a title bar needs for `title` (bold text, the window's icon and buttons).
+int TitleBarWidth(const QString& title);
+// Widens a window (never past the screen) so that its title bar shows its whole title.
+void FitToTitle(QWidget& window);
+
+// Shows one of the program's own modal windows; fitted to its title first. Tests install a hook that fills the window's fields and
 // answers instead of showing it; `name` is the window's class name ("TDatePickForm").
 int ExecModal(QDialog& dialog, const char* name);
 void SetModalHook(std::function<int(QDialog& dialog, const char* name)> hook);

@@ -67,7 +67,7 @@ void TAddFolderForm::TakeBatch() {
   results_.Status(folder, file);
   FolderLabel->setText(QString::fromStdString(folder));
   FileLabel->setText(QString::fromStdString(file));
-  CountLabel->setText(QString::fromStdString(FormatWithCommas(results_.Count())));
+  CountLabel->setText(GroupedNumber(results_.Count()));
 }
 
 void TAddFolderForm::TimerTimer() {

@@ -51,7 +51,7 @@ std::string ShortenFolder(const std::string& folder) {
   return result + last;
 }
 
-QString SizeText(int64_t size) { return QString::fromStdString(FormatWithCommas(size)); }
+QString SizeText(int64_t size) { return GroupedNumber(size); }
 
 QString DateText(int64_t unixSeconds) {
   const QDateTime t = QDateTime::fromSecsSinceEpoch(unixSeconds);

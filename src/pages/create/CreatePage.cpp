@@ -236,8 +236,8 @@ void TCreatePage::SetFiveButtons(bool on) {
 }
 
 void TCreatePage::UpdateCounts() {
-  NumfilesEdit->setText(QString::fromStdString(FormatWithCommas(ZipListView->Count())));
-  TotalFileSizeEdit->setText(QString::fromStdString(FormatWithCommas(TotalBytes)));
+  NumfilesEdit->setText(GroupedNumber(ZipListView->Count()));
+  TotalFileSizeEdit->setText(GroupedNumber(TotalBytes));
 }
 
 bool TCreatePage::CheckForDupeZipFileDrop(const std::string& path) {
@@ -338,7 +338,7 @@ void TCreatePage::ZipListViewdisplay(std::vector<TListRow>&& rows, std::vector<U
   }
   for (const TListRow& r : rows) sources_.insert(S(r.Extra));
   added_ += static_cast<int>(rows.size());
-  ZipStatusBar->showMessage(QString::fromStdString(FormatWithCommas(static_cast<int64_t>(rows.size()))));
+  ZipStatusBar->showMessage(GroupedNumber(static_cast<int64_t>(rows.size())));
   ZipListView->Model()->Append(std::move(rows));
 }
 
@@ -450,7 +450,7 @@ void TCreatePage::Delete2Click() {
   const int64_t removal = nextRemoval++;
   auto& kept = RemovedRows[removal];
   for (int r : selected) {
-    TotalBytes -= RemoveCommas(S(ZipListView->Model()->Row(r).Size));
+    TotalBytes -= GroupedValue(ZipListView->Model()->Row(r).Size);
     kept.emplace_back(r, ZipListView->Model()->Row(r));
   }
   if (!BatchCreateMode) UndoStack.PushRemoval(removal);

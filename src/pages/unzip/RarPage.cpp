@@ -58,7 +58,7 @@ void TUnzipPage::UpDateRARWindow(const std::string& archive) {
     p.Format = TArchiveFormat::Rar;
     TListJob job(p);
     job.Questions = &questions;
-    TRowMaker rows(false, true);
+    TRowMaker rows(true);
     job.OnEntry = [&](const TArchiveEntry& e) {
       if (sink.Cancelled()) job.Cancel();
       if (e.Kind == TEntryKind::Folder) return;
@@ -90,11 +90,11 @@ void TUnzipPage::ShowRarArchive() {
       OpenFailed("THE RAR ARCHIVE " + archive + " CANNOT BE READ:\n" + rarListError_);
       return;
     }
-    FinishListing(false);
+    FinishListing();
     ShowError("THERE ARE NO FILES IN THE ZIPFILE THAT THIS PROGRAM CAN READ");
     return;
   }
-  FinishListing(false);
+  FinishListing();
 }
 
 bool TUnzipPage::OKToAddRARFile(const std::string& diskPath, const std::string& sizeText,
@@ -106,7 +106,7 @@ bool TUnzipPage::OKToAddRARFile(const std::string& diskPath, const std::string& 
   if (state.OverwriteNoToAll) return false;
   const std::string diskDate = TDateText().FromUnix(disk.lastModified().toSecsSinceEpoch()).toStdString();
   const std::string text = diskPath + "  " + std::to_string(disk.size() / 1024) + " KB  " + diskDate + "\n\n" +
-                           ExtractFileName(diskPath) + "  " + std::to_string(RemoveCommas(sizeText) / 1024) + " KB  " +
+                           ExtractFileName(diskPath) + "  " + std::to_string(GroupedValue(QString::fromStdString(sizeText)) / 1024) + " KB  " +
                            dateText + "\n\n" + kReplaceText;
   switch (Prompt().ShowMessage("Tandor File", text, TPromptIcon::Question, TPromptButtons::YesNoAllCancel)) {
     case TPromptAnswer::NoToAll: state.OverwriteNoToAll = true; return false;

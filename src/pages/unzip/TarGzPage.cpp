@@ -89,7 +89,7 @@ void TUnzipPage::ListTarFile(const std::string& archive, const std::string& show
     p.Archive = archive;
     p.Format = TArchiveFormat::Tar;
     TListJob job(p);
-    TRowMaker rows(true, false);
+    TRowMaker rows(false);
     job.OnEntry = [&](const TArchiveEntry& e) {
       if (sink.Cancelled()) job.Cancel();
       if (!IsListedKind(e.Kind) || e.Name.empty()) return;
@@ -113,7 +113,7 @@ void TUnzipPage::ListTarFile(const std::string& archive, const std::string& show
     UnzipTotalBytes = 0;
     ShowError(kNoTarFiles);
   }
-  FinishListing(true);
+  FinishListing();
 }
 
 void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
@@ -127,7 +127,7 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   std::error_code ec;
   if (FreeOnDisk(folder) < needed) {
     if (!temp.ChooseNewTempFolder(needed)) {
-      FinishListing(true);
+      FinishListing();
       return;
     }
     folder = temp.TarTempFolder;
@@ -148,7 +148,7 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   }
   if (inner.empty()) {
     ShowError(kNoZipFiles);
-    FinishListing(true);
+    FinishListing();
     return;
   }
   SetWaitCursor(true);
@@ -174,7 +174,7 @@ void TUnzipPage::UpDateTarGZipWindow(const std::string& archive) {
   if (result.Status.IsOk()) {
     ListTarFile(Host.CurrentArchiveFile(), archive);  // the caption names the archive the user opened
   } else if (result.Status.IsCancelled()) {
-    FinishListing(true);
+    FinishListing();
   } else {
     OpenFailed(CannotOpenText(archive, result.Status.Text()));
   }
@@ -198,7 +198,7 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
   }
   if (inner.empty()) {
     ShowError(kNoZipFiles);
-    FinishListing(false);
+    FinishListing();
     return;
   }
   SetWaitCursor(true);
@@ -212,12 +212,12 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
     row.Icon = -1;
     UnzipListView->Model()->Append(std::move(row));
     ShowError("ERROR ON FILE OPEN");
-    FinishListing(false);
+    FinishListing();
     return;
   }
   const int64_t size = info.size();
   row.SizeValue = size;
-  row.Size = QString::number(size);
+  row.Size = GroupedNumber(size);
   row.DateValue = info.lastModified().toSecsSinceEpoch();
   row.Date = TDateText().FromUnix(row.DateValue);
   row.Icon = Host.Icons().FindFilesIcon(row.File.toStdString());
@@ -225,7 +225,7 @@ void TUnzipPage::UpdateGZipWindow(const std::string& archive) {
   UnzipTotalBytes = size;
   const bool selectAll = Host.Settings().SelectAllOnLoad;
   Host.Settings().SelectAllOnLoad = true;  // the one row is always highlighted
-  FinishListing(false);
+  FinishListing();
   Host.Settings().SelectAllOnLoad = selectAll;
   // The free-space estimate of extraction: three times the compressed size.
   UnzipTotalBytes = 3 * size;

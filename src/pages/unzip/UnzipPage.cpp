@@ -364,12 +364,11 @@ void TUnzipPage::ShowListingProgress(int64_t done) {
   UnzipProgressBar->setValue(static_cast<int>(std::min<int64_t>(done / progressScale_, UnzipProgressBar->maximum())));
 }
 
-void TUnzipPage::FinishListing(bool tarTotals) {
+void TUnzipPage::FinishListing() {
   const int rows = UnzipListView->Count();
   listedRows_ = rows;
-  UnzipNumFilesEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(rows)) : QString::number(rows));
-  UnzipTotalFileSizeEdit->setText(tarTotals ? QString::fromStdString(FormatWithCommas(UnzipTotalBytes))
-                                            : QString::number(UnzipTotalBytes));
+  UnzipNumFilesEdit->setText(GroupedNumber(rows));
+  UnzipTotalFileSizeEdit->setText(GroupedNumber(UnzipTotalBytes));
   if (rows > 0) {
     if (Host.Settings().SelectAllOnLoad) UnzipListView->SelectAllRows();
     Host.EnableAll();
@@ -398,7 +397,7 @@ void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
     p.Archive = archive;
     p.Format = TArchiveFormat::Zip;
     TListJob job(p);
-    TRowMaker rows(false, true);
+    TRowMaker rows(true);
     job.OnCount = [&](int64_t n) {
       count = n;
       if (n > 0) sink.SetTotal(n);
@@ -429,7 +428,7 @@ void TUnzipPage::UpdateUnzipWindow(const std::string& archive) {
   }
   UnzipTotalBytes = total;
   Host.RunState().BatchUnpackedTotal += total;
-  FinishListing(false);
+  FinishListing();
 }
 
 int64_t TUnzipPage::TallyZipFile(const std::string& name) {

@@ -260,7 +260,7 @@ class TUnzipPage : public TPage {
   void SetProgressMax(int64_t total);
   void ShowListingProgress(int64_t done);
   // The steps after every opener: totals, selection, buttons, the list shown again.
-  void FinishListing(bool tarTotals);
+  void FinishListing();
   void HideListsForListing();
   // False, with OpenFailed done, when `archive` is missing, no regular file, unreadable or empty.
   bool CheckOpenable(const std::string& archive);

@@ -7,7 +7,7 @@ bool TRowMaker::Make(const TArchiveEntry& e, TListRow& row) {
   ConvertSlashes(name_);
   SplitEntryName(name_, row.File, row.Path);
   row.SizeValue = static_cast<qint64>(e.Size);
-  row.Size = commas_ ? QString::fromStdString(FormatWithCommas(static_cast<int64_t>(e.Size))) : QString::number(e.Size);
+  row.Size = sizes_(static_cast<qint64>(e.Size));
   if (dosDates_) {
     auto [it, added] = dateCache_.try_emplace(int64_t{e.DosTime});
     if (added) it->second = dates_.FromDos(e.DosTime);

@@ -13,14 +13,15 @@
 // identity. Dates repeat a lot in archives: their texts are kept.
 class TRowMaker {
  public:
-  // `commas`: sizes with thousands separators (tar), else plain digits (zip, RAR); `dosDates`: the
-  // stored MS-DOS date and time make the date (zip, RAR), else the entry's time.
-  TRowMaker(bool commas, bool dosDates) : commas_(commas), dosDates_(dosDates) {}
+  // Sizes with the user's digit grouping; `dosDates`: the stored MS-DOS date and time make the date
+  // (zip, RAR), else the entry's time.
+  explicit TRowMaker(bool dosDates) : dosDates_(dosDates) {}
   // Fills the row; false when the name leaves no File text (a folder).
   bool Make(const TArchiveEntry& e, TListRow& row);
 
  private:
-  bool commas_, dosDates_;
+  bool dosDates_;
+  TNumberText sizes_;
   TDateText dates_;
   std::unordered_map<int64_t, QString> dateCache_;
   std::string name_;

@@ -132,7 +132,7 @@ TListRow RowFor(const TFoundFile& file, const TDateText& dates) {
   TListRow row;
   row.File = QString::fromStdString(ExtractFileName(file.Path));
   row.SizeValue = file.Size;
-  row.Size = QString::fromStdString(FormatWithCommas(file.Size));
+  row.Size = GroupedNumber(file.Size);
   row.Date = dates.FromUnix(file.MTime);
   row.DateValue = file.MTime;
   row.Path = QString::fromStdString(file.StoredFolder);

@@ -171,8 +171,8 @@ void TUpdatePage::SetStepTwo(bool enabled) {
 }
 
 void TUpdatePage::ShowCounts() {
-  UpDateNumFilesEdit->setText(QString::fromStdString(FormatWithCommas(UpdateListView->Count())));
-  UpdatetotalFileSizeEdit->setText(QString::fromStdString(FormatWithCommas(totalBytes_)));
+  UpDateNumFilesEdit->setText(GroupedNumber(UpdateListView->Count()));
+  UpdatetotalFileSizeEdit->setText(GroupedNumber(totalBytes_));
 }
 
 void TUpdatePage::SetWaitCursor(bool on) {
@@ -261,7 +261,7 @@ void TUpdatePage::UpDateUpdateWindow(const std::string& archive) {
       p.Archive = archive;
       p.Format = TArchiveFormat::Zip;
       TListJob job(p);
-      TRowMaker rows(true, true);
+      TRowMaker rows(true);
       job.OnCount = [&](int64_t n) {
         if (n > 0) sink.SetTotal(n);
       };
@@ -320,7 +320,7 @@ void TUpdatePage::TakeListedArchive(const std::string& archive, std::vector<TLis
   totalBytes_ = 0;
   for (TListRow& r : rows) {
     totalBytes_ += r.SizeValue;
-    r.Size = QString::fromStdString(FormatWithCommas(r.SizeValue));
+    r.Size = GroupedNumber(r.SizeValue);
     r.Data = -1;
   }
   UpdateListView->Model()->SetRows(std::move(rows));
@@ -346,7 +346,7 @@ void TUpdatePage::CheckMovedArchive() {
   p.Format = TArchiveFormat::Zip;
   auto job = std::make_unique<TListJob>(p);
   TListJob* raw = job.get();
-  auto maker = std::make_shared<TRowMaker>(true, true);
+  auto maker = std::make_shared<TRowMaker>(true);
   size_t next = 0;
   job->OnEntry = [keys, same, maker, next](const TArchiveEntry& e) mutable {
     TListRow row;
@@ -535,7 +535,7 @@ void TUpdatePage::UpdatingAZipFile() {
     TListRow& r = model->MutableRow(row);
     totalBytes_ += file.Size - r.SizeValue;
     const TListRow fresh = updatelist::RowFor(file, dates);
-    r.Size = QString::number(file.Size);
+    r.Size = GroupedNumber(file.Size);
     r.SizeValue = file.Size;
     r.Date = fresh.Date;
     r.DateValue = fresh.DateValue;
@@ -593,7 +593,7 @@ TJobResult TUpdatePage::RunJob(std::unique_ptr<TRewriteJob> job, std::vector<TLi
   UpdateProgressBar->setValue(1);
   // The archive as it stands after the rewrite, in rows made on the worker.
   listed.reserve(static_cast<size_t>(UpdateListView->Count()) + 1024);
-  auto maker = std::make_shared<TRowMaker>(true, true);
+  auto maker = std::make_shared<TRowMaker>(true);
   job->OnEntry = [&listed, maker](const TArchiveEntry& e) {
     TListRow row;
     maker->Make(e, row);

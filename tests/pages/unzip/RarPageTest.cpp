@@ -56,8 +56,8 @@ TEST_F(RarPageTest, SamplesListWithTheirSizes) {
   for (int r = 0; r < page_->UnzipListView->Count(); ++r) rows.emplace_back(Cell(r, 0), Cell(r, 1));
   std::sort(rows.begin(), rows.end());
   EXPECT_EQ(rows, (std::vector<std::pair<std::string, std::string>>{
-                      {"cebula.txt", "814"}, {"make_uue.tcl", "405"}, {"test.bin", "1200"}}));
-  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "2419");
+                      {"cebula.txt", "814"}, {"make_uue.tcl", "405"}, {"test.bin", "1,200"}}));
+  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "2,419");
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : test_read_format_rar5_stored_manyfiles.rar");
   EXPECT_TRUE(page_->UnzipButton->isEnabled());
 
@@ -66,7 +66,7 @@ TEST_F(RarPageTest, SamplesListWithTheirSizes) {
   Open(Sample("test_rar_multivolume_single_file.part1.rar"));
   ASSERT_EQ(page_->UnzipListView->Count(), 1);
   EXPECT_EQ(Cell(0, 0), "LibarchiveAddingTest.html");
-  EXPECT_EQ(Cell(0, 1), "20111");
+  EXPECT_EQ(Cell(0, 1), "20,111");
   page_->ResetUnzipPage();
   Open(Sample("test_rar_multivolume_uncompressed_files.part01.rar"));
   std::vector<std::string> keys = Keys();

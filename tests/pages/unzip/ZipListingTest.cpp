@@ -38,7 +38,7 @@ TEST_F(UnzipPageTest, InfoZipArchiveWithFoldersAndUtf8Names) {
   for (const TListRow& r : rows) {
     if (r.File == "guide.md") {
       EXPECT_EQ(r.Path.toStdString(), "docs/");
-      EXPECT_EQ(r.Size.toStdString(), "1000");
+      EXPECT_EQ(r.Size.toStdString(), "1,000");
     }
     if (r.File == "readme.txt") {
       EXPECT_TRUE(r.Path.isEmpty());
@@ -49,7 +49,7 @@ TEST_F(UnzipPageTest, InfoZipArchiveWithFoldersAndUtf8Names) {
     EXPECT_FALSE(r.Date.isEmpty());
   }
   EXPECT_EQ(page_->UnzipNumFilesEdit->text().toStdString(), "4");
-  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "1012");
+  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "1,012");
   EXPECT_EQ(form_->UnzipPage()->UnzipTotalBytes, 1012);
   EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor : info.zip");
   EXPECT_EQ(form_->CurrentArchiveFile(), (work_ / "info.zip").string());
@@ -71,7 +71,7 @@ TEST_F(UnzipPageTest, SevenZipAndPythonArchives) {
   RunIn(src, "7z a -tzip -bd ../seven.zip a two.txt >/dev/null");
   Open(work_ / "seven.zip");
   EXPECT_EQ(Sorted(Keys()), (std::vector<std::string>{"a/one.bin", "two.txt"}));
-  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "5003");
+  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "5,003");
 
   // Python: UTF-8 names (flag bit 11), a stored entry, a date whose time is not midnight.
   MakePythonZip(work_ / "py.zip", {{"日本/ファイル.txt", "abc"}, {"z.DAT", ""}}, false);
@@ -153,9 +153,9 @@ out.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(central), cd, 0))
             {(work_ / "big.zip").string()});
   Open(work_ / "big.zip");
   ASSERT_EQ(page_->UnzipListView->Count(), 2);
-  EXPECT_EQ(Cell(0, 1), "3221225472");
+  EXPECT_EQ(Cell(0, 1), "3,221,225,472");
   EXPECT_EQ(form_->UnzipPage()->UnzipTotalBytes, 6442450944LL);
-  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "6442450944");
+  EXPECT_EQ(page_->UnzipTotalFileSizeEdit->text().toStdString(), "6,442,450,944");
 }
 
 TEST_F(UnzipPageTest, OpenButtonRoutesByExtensionAndClearsAsTheStateSays) {
