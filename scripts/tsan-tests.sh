@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The job, page and open-dispatch tests under ThreadSanitizer: configures BUILD_DIR with -DTANDOR_TSAN=ON, builds
-# only those tests (and the engines they load), runs them. Qt itself is not instrumented: what that
+# The job, page and open-dispatch tests under ThreadSanitizer: configures BUILD_DIR with
+# -DTANDOR_TSAN=ON, builds only those tests (and the engines they load), runs them. Qt itself is not instrumented: what that
 # hides from the sanitizer is listed in scripts/tsan.supp.
 #   scripts/tsan-tests.sh [BUILD_DIR]
 set -euo pipefail

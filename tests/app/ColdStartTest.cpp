@@ -168,6 +168,25 @@ TEST_F(ColdStartTest, PagesAreIdleAgainAfterTheirClearing) {
   ASSERT_EQ(form_->RequestPage(kUnzipPage), kUnzipPage);
   ExpectIdle(*form_, kUnzipPage, "after the switch cleared it");
 
+  // The create list and the update list: rows, then their RESET.
+  TCreatePage* c = form_->CreatePage();
+  ASSERT_EQ(form_->RequestPage(kCreatePage), kCreatePage);
+  c->ZipListView->Model()->Append(Row("d.txt"));
+  form_->EnableAll();
+  ASSERT_TRUE(c->ZipResetButton->isEnabled());
+  c->ZipResetButton->click();
+  // RESET gives BATCH back: the batch window gathers its jobs without the list.
+  EXPECT_TRUE(c->BatchButton->isEnabled());
+  c->BatchButton->setEnabled(false);
+  ExpectIdle(*form_, kCreatePage, "after the create RESET");
+  TUpdatePage* p = form_->UpdatePage();
+  ASSERT_EQ(form_->RequestPage(kUpdatePage), kUpdatePage);
+  p->UpdateListView->Model()->Append(Row("e.txt"));
+  form_->EnableAll();
+  ASSERT_TRUE(p->UpdateResetButton->isEnabled());
+  p->UpdateResetButton->click();
+  ExpectIdle(*form_, kUpdatePage, "after the update RESET");
+
   // The batch list: rows, then its RESET.
   auto* b = static_cast<TBatchPage*>(form_->Page(kBatchPage));
   ASSERT_EQ(form_->RequestPage(kBatchPage), kBatchPage);

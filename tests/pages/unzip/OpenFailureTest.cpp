@@ -1,5 +1,5 @@
 // Archives that cannot be opened, of every kind and by every way in (the OPEN button, a drop on the
-// list, the command line, the incoming queue): one message that names the file and the reason, and
+// list, the command line, a second start, the incoming queue): one message that names the file and the reason, and
 // the page as an empty one while the message shows and after it.
 #include <sys/stat.h>
 
@@ -44,12 +44,13 @@ class TWatchingPrompt : public TScriptedPrompt {
   std::vector<TSeen> seen;
 };
 
-enum class TWay { OpenButton, Drop, CommandLine, Queue };
+enum class TWay { OpenButton, Drop, CommandLine, SecondStart, Queue };
 const char* WayName(TWay w) {
   switch (w) {
     case TWay::OpenButton: return "OPEN button";
     case TWay::Drop: return "drop";
     case TWay::CommandLine: return "command line";
+    case TWay::SecondStart: return "second start";
     case TWay::Queue: return "queue";
   }
   return "";
@@ -93,6 +94,11 @@ class OpenFailureTest : public UnzipPageTest {
         form_ = std::make_unique<TTandorForm>(QStringList{QString::fromStdString(path.string())});
         page_ = form_->UnzipPage();
         watch_.form = form_.get();
+        break;
+      case TWay::SecondStart:
+        make();
+        form_->Dispatch().RunOnceOtherInstance(nullptr, 1,
+                                               QStringList{"/usr/bin/tandorfile", QString::fromStdString(path.string())});
         break;
       case TWay::Queue: {
         fs::remove_all(path);
@@ -175,7 +181,7 @@ TEST_F(OpenFailureTest, BrokenArchivesOfEveryKindByEveryWayIn) {
       {"missing.rar", [](const fs::path&) {}, "No such file or directory", false, true},
   };
 
-  for (TWay way : {TWay::OpenButton, TWay::Drop, TWay::CommandLine, TWay::Queue}) {
+  for (TWay way : {TWay::OpenButton, TWay::Drop, TWay::CommandLine, TWay::SecondStart, TWay::Queue}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(WayName(way)) + ": " + c.name);
       const fs::path path = work_ / "in" / c.name;
@@ -215,7 +221,7 @@ TEST_F(OpenFailureTest, BrokenArchivesOfEveryKindByEveryWayIn) {
 TEST_F(OpenFailureTest, SoundArchivesOpenByEveryWayIn) {
   MakePythonZip(work_ / "good.zip", {{"a.txt", "A"}, {"d/b.txt", "B"}});
   const std::string good = testenv::ReadFile(work_ / "good.zip");
-  for (TWay way : {TWay::OpenButton, TWay::Drop, TWay::CommandLine, TWay::Queue}) {
+  for (TWay way : {TWay::OpenButton, TWay::Drop, TWay::CommandLine, TWay::SecondStart, TWay::Queue}) {
     SCOPED_TRACE(WayName(way));
     page_->ResetUnzipPage();
     const fs::path path = work_ / "in" / "sound.zip";
