@@ -39,13 +39,14 @@ qint64 ThreadCpuNs() {
   return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// The event loop's turns: a zero-interval timer fires once per pass of the loop (and once per nested
-// processEvents), so the gap between two firings is the longest the window went without handling its
-// events. Turns over `report` ms are listed with their start time for finding where they go.
+// The event loop's turns: a 1 ms timer fires once per pass of the loop (and once per nested
+// processEvents) when it is due, so the gap between two firings is the longest the window went without
+// handling its events, at most 1 ms more (a zero timer would keep the thread spinning and take a core
+// from workers). Turns over `report` ms are listed with their start time for finding where they go.
 class TTurnWatch {
  public:
   explicit TTurnWatch(qint64 reportMs = 0) : report_(reportMs) {
-    ping_.setInterval(0);
+    ping_.setInterval(1);
     ping_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ping_, &QTimer::timeout, [this] { Tick(); });
   }

@@ -207,19 +207,20 @@ TArchiveTreeModel::TArchiveTreeModel(TArchiveTree& tree, bool foldersOnly, QObje
 
 QModelIndex TArchiveTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (column != 0 || row < 0) return {};
-  if (!parent.isValid()) return row == 0 && tree_.Count() > 0 ? createIndex(0, 0, IdOf(0)) : QModelIndex();
+  if (!parent.isValid()) return row == 0 && tree_.Count() > 0 ? createIndex(0, 0, IdOf(0, true)) : QModelIndex();
   const int p = NodeOf(parent);
   const std::vector<int>& c = tree_.Children(p);
-  const int limit = foldersOnly_ ? tree_.At(p).FolderCount : static_cast<int>(c.size());
+  const int folders = tree_.At(p).FolderCount;  // they come first
+  const int limit = foldersOnly_ ? folders : static_cast<int>(c.size());
   if (row >= limit) return {};
-  return createIndex(row, 0, IdOf(c[static_cast<size_t>(row)]));
+  return createIndex(row, 0, IdOf(c[static_cast<size_t>(row)], row < folders));
 }
 
 QModelIndex TArchiveTreeModel::parent(const QModelIndex& child) const {
   if (!child.isValid()) return {};
   const int p = tree_.At(NodeOf(child)).Parent;
   if (p < 0) return {};
-  return createIndex(tree_.Position(p), 0, IdOf(p));
+  return createIndex(tree_.Position(p), 0, IdOf(p, true));
 }
 
 int TArchiveTreeModel::rowCount(const QModelIndex& parent) const {
@@ -231,8 +232,15 @@ int TArchiveTreeModel::rowCount(const QModelIndex& parent) const {
 
 bool TArchiveTreeModel::hasChildren(const QModelIndex& parent) const {
   if (!parent.isValid()) return tree_.Count() > 0;
+  if (!IsFolderId(parent.internalId())) return false;
   const TArchiveTree::Node& n = tree_.At(NodeOf(parent));
   return foldersOnly_ ? n.FolderCount > 0 : !n.Children.empty();
+}
+
+Qt::ItemFlags TArchiveTreeModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  const Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+  return IsFolderId(index.internalId()) ? f : f | Qt::ItemNeverHasChildren;
 }
 
 QVariant TArchiveTreeModel::data(const QModelIndex& index, int role) const {
@@ -245,7 +253,7 @@ QVariant TArchiveTreeModel::data(const QModelIndex& index, int role) const {
 
 QModelIndex TArchiveTreeModel::IndexOf(int node) const {
   if (node < 0 || node >= tree_.Count()) return {};
-  return createIndex(tree_.Position(node), 0, IdOf(node));
+  return createIndex(tree_.Position(node), 0, IdOf(node, tree_.At(node).Folder));
 }
 
 // ---------------------------------------------------------------------------------------------

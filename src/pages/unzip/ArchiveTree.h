@@ -79,16 +79,21 @@ class TArchiveTreeModel : public QAbstractItemModel {
   QVariant data(const QModelIndex& index, int role) const override;
   bool hasChildren(const QModelIndex& parent = {}) const override;
 
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
   int NodeOf(const QModelIndex& index) const { return index.isValid() ? NodeOfId(index.internalId()) : -1; }
   // An index's internal id for a node. Qt hashes an index as (row << 4) + column + internal id, and a
   // view keeps its expanded folders in such a hash: plain node numbers beside positions give
   // thousands of equal hashes (expanding and collapsing 30,000 folders took seconds). The id holds
-  // the node in its high half and a scrambled copy in its low half.
-  static quintptr IdOf(int node) {
-    const quintptr n = static_cast<quintptr>(static_cast<quint32>(node));
+  // the node in its high half with a folder mark on top, and a scrambled copy in its low half. The
+  // mark answers the view's question whether a row may have children without a look at the node
+  // (a million files in one folder, looked at in sorted order, took 150 ms at every layout).
+  static quintptr IdOf(int node, bool folder) {
+    const quintptr n = static_cast<quintptr>(static_cast<quint32>(node)) | (folder ? quintptr{0x80000000u} : 0);
     return (n << 32) | static_cast<quint32>(static_cast<quint32>(node) * 0x9E3779B1u);
   }
-  static int NodeOfId(quintptr id) { return static_cast<int>(id >> 32); }
+  static int NodeOfId(quintptr id) { return static_cast<int>((id >> 32) & 0x7FFFFFFFu); }
+  static bool IsFolderId(quintptr id) { return (id >> 63) != 0; }
   QModelIndex IndexOf(int node) const;
   TArchiveTree& Tree() const { return tree_; }
 

