@@ -9,12 +9,14 @@
 #include <QStyle>
 
 #include "pages/batch/BatchForms.h"
+#include "pages/batchcreate/BatchCreateForm.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
 #include "pages/create/CreateForms.h"
 #include "pages/create/DatePickForm.h"
 #include "pages/props/StartMenuForms.h"
 #include "pages/sfx/AutoStartSelectForm.h"
+#include "pages/unzip/FilterForms.h"
 
 namespace {
 
@@ -127,6 +129,10 @@ TEST(WindowTitles, FitTheWindows) {
   windows.emplace_back(std::make_unique<TMoveZipFolderCreateOptionsForm>());
   windows.emplace_back(std::make_unique<TBatchPasswordForm>("a.zip"));
   windows.emplace_back(std::make_unique<TStartMenuTreeForm>(testing::TempDir()));
+  windows.emplace_back(std::make_unique<TUnzipFileTypeform>([] {}));
+  windows.emplace_back(std::make_unique<TBatchSaveTypeForm>(1));
+  windows.emplace_back(std::make_unique<TBatchTagForm>());
+  windows.emplace_back(std::make_unique<TBatchMemoTagForm>("tag", true));
   int widthShown = 0;
   SetModalHook([&](QDialog& d, const char*) {
     d.show();

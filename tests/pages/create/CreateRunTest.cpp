@@ -229,6 +229,7 @@ TEST_F(CreateRunTest, StopDuringTarLeavesNoArchive) {
   EXPECT_FALSE(ok);
   EXPECT_TRUE(PageIdle());
   EXPECT_EQ(Leftovers(out_, {}), std::vector<std::string>{});
+  EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{}) << "a stop the user asked for is quiet";
 
   // STOP in the tar step of a gzipped tar: no .tar.gz, the partial temporary tar is kept.
   form_->Settings().DefaultArchiveType = 2;
@@ -241,6 +242,7 @@ TEST_F(CreateRunTest, StopDuringTarLeavesNoArchive) {
   EXPECT_TRUE(page_->TarFailed);
   EXPECT_EQ(Leftovers(out_, {}), std::vector<std::string>{});
   EXPECT_TRUE(PageIdle());
+  EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{}) << "a stop the user asked for is quiet";
 }
 
 }  // namespace

@@ -188,3 +188,52 @@ TEST_F(UnzipEndTest, StopWithoutRunDoesNothing) {
   EXPECT_EQ(testenv::ReadFile(dest_ / "a.txt"), "A");
   EXPECT_EQ(Status(), "1 file unzipped to " + dest_.string());
 }
+
+// A cancel the user asked for, in any question of any kind of archive, ends the run without an error
+// box: the page is idle again, the archive is not marked extracted, nothing is written in place of
+// a file the user kept.
+TEST_F(UnzipEndTest, CancelsTheUserAskedForAreQuiet) {
+  testenv::WriteFile(src_ / "keep.txt", "archive copy");
+  testenv::WriteFile(src_ / "other.txt", "other");
+  RunIn(src_, "tar -cf ../q.tar keep.txt other.txt && tar -czf ../q.tar.gz keep.txt other.txt && "
+              "gzip -N -c keep.txt > ../keep.txt.gz && zip -q -P pw ../secret.zip keep.txt other.txt");
+  const fs::path rar = testenv::TestDataDir() / "rar" / "test_read_format_rar_encryption_partially.rar";
+  struct Case {
+    const char* name;
+    fs::path archive;
+    std::function<void()> script;  // the user's answers
+    const char* kept;              // a file on disk the run must leave as it is ("" for none)
+  } cases[] = {
+      {"zip password: Abort", work_ / "secret.zip", [&] { prompt_.QueueText(TScriptedPrompt::kAbort); }, ""},
+      {"tar overwrite: Cancel", work_ / "q.tar", [&] { prompt_.QueueAnswer(TPromptAnswer::Cancel); }, "keep.txt"},
+      {"tar.gz overwrite: Cancel", work_ / "q.tar.gz", [&] { prompt_.QueueAnswer(TPromptAnswer::Cancel); },
+       "keep.txt"},
+      {"gzip replace: No", work_ / "keep.txt.gz", [&] { prompt_.QueueAnswer(TPromptAnswer::No); }, "keep.txt"},
+      {"RAR password: Cancel", rar, [&] { prompt_.QueueText(TScriptedPrompt::kCancel); }, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    page_->ResetUnzipPage();
+    const fs::path into = dest_ / c.name;
+    fs::create_directories(into);
+    if (*c.kept) testenv::WriteFile(into / c.kept, "the user's own");
+    Open(c.archive);
+    page_->UnzipListView->SelectAllRows();
+    prompt_.Clear();
+    c.script();
+    Unzip(into);
+    std::vector<std::string> boxes;
+    for (const auto& h : prompt_.History())
+      if (h.kind == "message" && h.text.find("REPLACE") == std::string::npos &&
+          h.text.find("THE FILE IN THE ZIP FILE") == std::string::npos)
+        boxes.push_back(h.text);
+    EXPECT_EQ(boxes, std::vector<std::string>{}) << "no box besides the question";
+    EXPECT_GE(prompt_.History().size(), 2u) << "the question was asked";
+    if (*c.kept) {
+      EXPECT_EQ(testenv::ReadFile(into / c.kept), "the user's own");
+    }
+    EXPECT_FALSE(form_->ArchiveExtracted());
+    EXPECT_TRUE(page_->UnzipButton->isEnabled());
+    EXPECT_FALSE(page_->UnzipStopButton->isEnabled());
+  }
+}
