@@ -52,10 +52,6 @@ class TTimerOpenThread : public QThread {
   const TOpenRequest request_;
 };
 
-std::string CannotOpen(const std::string& archive, const std::string& why) {
-  return "CANNOT OPEN THE FILE " + archive + "\n" + why;
-}
-
 }  // namespace
 
 TOpenRoute RouteByFileType(const std::string& path) {
@@ -117,7 +113,7 @@ TOpenOutcome ResolveOpen(const TOpenRequest& request) {
   TOpenOutcome out;
   out.Archive = request.Archive;
   if (const TStatus status = CheckArchiveFile(request.Archive); !status.IsOk()) {
-    out.Message = CannotOpen(request.Archive, status.Text());
+    out.Message = TUnzipPage::CannotOpenText(request.Archive, status.Text());
     return out;
   }
   if (!IsArchiveExtension(ExtractFileExt(request.Archive))) {
@@ -127,7 +123,7 @@ TOpenOutcome ResolveOpen(const TOpenRequest& request) {
   if (request.Temporary) {
     // A download may vanish when the browser closes: open a copy of our own.
     if (!TIncomingQueue::CopyFileTo(request.Archive, request.CopyTo)) {
-      out.Message = CannotOpen(request.Archive, "no copy of it could be made in the queue folder");
+      out.Message = TUnzipPage::CannotOpenText(request.Archive, "no copy of it could be made in the queue folder");
       return out;
     }
     out.Archive = request.CopyTo;

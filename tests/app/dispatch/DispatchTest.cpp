@@ -93,6 +93,21 @@ TEST_F(DispatchTest, ArchiveFromTheTemporaryFolderIsOpenedAsItsCopy) {
   EXPECT_TRUE(fs::exists(copy));
 }
 
+TEST_F(DispatchTest, DownloadWhoseCopyCannotBeMadeSaysSo) {
+  const fs::path download = fs::path(getenv("TMPDIR")) / "browser" / "dl.zip";
+  fs::create_directories(download.parent_path());
+  testenv::WriteFile(download, "PK-download");
+  testenv::WriteFile(data_ / "ziptemp", "a file where the copies folder belongs");
+  MakeForm(Args({download.string()}));
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{"CANNOT OPEN THE FILE " + download.string() +
+                                                      "\nno copy of it could be made in the queue folder"});
+  EXPECT_EQ(form_->windowTitle().toStdString(), "Tandor");
+  EXPECT_EQ(form_->CurrentArchiveFile(), "");
+  EXPECT_FALSE(form_->UnzipPage()->UnzipButton->isEnabled());
+  EXPECT_TRUE(form_->UnzipPage()->OpenUnzipButton->isEnabled());
+}
+
 TEST_F(DispatchTest, ExpandLongPath) {
   const std::string a = File("sub/a.zip");
   fs::create_directory_symlink(files_ / "sub", files_ / "link");
