@@ -6,12 +6,14 @@
 // entries in its root folder (make_flat_zip.py): the time until its window has painted, and the time
 // and longest turn of opening its largest folder.
 //   filters_bench [folder]            (TURN_REPORT_MS=n lists every turn and event over n ms)
-//   filters_bench --shots archive outdir   (shows the three windows on the archive and saves their pictures)
+//   filters_bench --shots archive outdir   (shows the three windows on the archive and saves their pictures,
+//                                          the explorer with its contents as icons and as a list)
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
 #include <cstdio>
@@ -189,6 +191,11 @@ int Shots(int argc, char** argv) {
     d.show();
     settle();
     d.grab().save(QString::fromStdString((out / (std::string(name) + ".png")).string()));
+    if (auto* f = dynamic_cast<TUnzipTreeviewForm*>(&d)) {  // its contents as a list too
+      f->ListButton->click();
+      settle();
+      d.grab().save(QString::fromStdString((out / (std::string(name) + "-list.png")).string()));
+    }
     const bool filter = dynamic_cast<TUnzipFileTypeform*>(&d) != nullptr;
     d.hide();
     return filter ? TUnzipFileTypeform::kOk : -1;
