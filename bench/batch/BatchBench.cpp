@@ -5,6 +5,7 @@
 //   batchbench --show FOLDER SECONDS   (shows the window for screenshots: each message box stays up
 //                                       SECONDS, so do the list after the scan and after the run)
 #include <stdlib.h>
+#include "../support/BenchHome.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
   const int seconds = show ? std::atoi(argv[3]) : 0;
   char home[] = "/tmp/batchbench-XXXXXX";
   if (!mkdtemp(home)) return 2;
-  setenv("TANDOR_HOME", home, 1);
+  IsolateBenchHome(home);
   if (!show) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   {
     TSettings settings;  // a settings file keeps the first-run window away

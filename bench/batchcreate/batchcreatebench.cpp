@@ -4,6 +4,7 @@
 // SOURCE_FOLDER holds f0.txt ... f{N}.txt; each job takes three of them (a gzip job one) and a tag;
 // the job types go round zip, tar.gz, tar, gz. Prints both wall times and their ratio.
 #include <stdlib.h>
+#include "../support/BenchHome.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
   const int jobs = argc > 3 ? std::atoi(argv[3]) : 100;
   char home[] = "/tmp/batchcreatebench-XXXXXX";
   if (!mkdtemp(home)) return 2;
-  setenv("TANDOR_HOME", home, 1);
+  IsolateBenchHome(home);
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   TBenchPrompt prompt;

@@ -3,6 +3,7 @@
 // Shows "Batch Create" with two queued jobs, then runs them and shows "Batch Processing Results";
 // each window is captured with ImageMagick's `import -window root`.
 #include <stdlib.h>
+#include "../support/BenchHome.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
   const std::string out = argv[1], source = argv[2];
   char home[] = "/tmp/batchcreateshots-XXXXXX";
   if (!mkdtemp(home)) return 2;
-  setenv("TANDOR_HOME", home, 1);
+  IsolateBenchHome(home);
   QApplication app(argc, argv);
   // The first-run window and the folder scan answer themselves; the results window is captured.
   SetModalHook([&](QDialog& d, const char* name) {

@@ -4,6 +4,7 @@
 //   createbench ARCHIVE FOLDER [LEVEL]
 //   createbench --scan FOLDER      (the folder scan only)
 #include <stdlib.h>
+#include "../support/BenchHome.h"
 #include <unistd.h>
 
 #include <QApplication>
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
   const int level = argc > 3 ? std::atoi(argv[3]) : 8;
   char home[] = "/tmp/createbench-XXXXXX";
   if (!mkdtemp(home)) return 2;
-  setenv("TANDOR_HOME", home, 1);
+  IsolateBenchHome(home);
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   TBenchPrompt prompt;

@@ -7,6 +7,7 @@
 //                                     scrolled from top to bottom a step at a time, each step painted;
 //                                     prints the longest and the mean paint in milliseconds
 #include <QApplication>
+#include "../support/BenchHome.h"
 #include <QElapsedTimer>
 #include <QScrollBar>
 #include <algorithm>
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
     if (thumbs.empty()) return 1;
     // A settings file in the data folder ($TANDOR_HOME), so that no first-run window shows.
     if (const char* home = std::getenv("TANDOR_HOME")) {
-      fs::create_directories(home);
+      IsolateBenchHome(home);
       TSettings settings;
       settings.ConfigFile = std::string(home) + "/config";
       settings.WriteDefaultSettings();

@@ -3,6 +3,7 @@
 //   unzippage_bench [folder]   (archives are made there with make_zip.py when missing)
 //   unzippage_bench --show archive seconds   (shows the window with the archive loaded, for a screenshot)
 #include <QApplication>
+#include "../support/BenchHome.h"
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
   const fs::path folder = show ? fs::temp_directory_path() / "unzippage-show"
                                : argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unzippage-bench";
   fs::create_directories(folder / "home");
-  setenv("TANDOR_HOME", (folder / "home").c_str(), 1);
+  IsolateBenchHome((folder / "home").c_str());
   if (!show && !getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const fs::path script = fs::path(__FILE__).parent_path() / "make_zip.py";
   {

@@ -4,6 +4,7 @@
 // cannot-open.png: a file that is not there, with its one message. Each is taken with ImageMagick's
 // `import -window root`.
 #include <stdlib.h>
+#include "../support/BenchHome.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   const std::string out = argv[1], archive = argv[2];
   char home[] = "/tmp/unzipshots-XXXXXX";
   if (!mkdtemp(home)) return 2;
-  setenv("TANDOR_HOME", home, 1);
+  IsolateBenchHome(home);
   TSettings settings;  // a settings file, so that the first-run window stays away
   settings.ConfigFile = std::string(home) + "/config";
   settings.WriteDefaultSettings();

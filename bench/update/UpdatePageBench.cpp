@@ -4,6 +4,7 @@
 //   updatepage_bench [folder]   (inputs are made there with make_inputs.py when missing)
 //   updatepage_bench --show archive seconds   (the window on the update page with the archive listed)
 #include <sys/resource.h>
+#include "../support/BenchHome.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
   const fs::path folder = show ? fs::temp_directory_path() / "updatepage-show"
                                : argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "updatepage-bench";
   fs::create_directories(folder / "home");
-  setenv("TANDOR_HOME", (folder / "home").c_str(), 1);
+  IsolateBenchHome((folder / "home").c_str());
   if (!show && !getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   {
     TSettings settings;  // a settings file keeps the first-run window away
