@@ -9,6 +9,7 @@
 //   filters_bench --shots archive outdir   (shows the three windows on the archive and saves their pictures,
 //                                          the explorer with its contents as icons and as a list)
 #include <QApplication>
+#include "../support/BenchHome.h"
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -154,7 +155,7 @@ double Ms(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed())
 int Shots(int argc, char** argv) {
   const fs::path out = argv[3];
   fs::create_directories(out / "home");
-  setenv("TANDOR_HOME", (out / "home").c_str(), 1);
+  IsolateBenchHome((out / "home").c_str());
   {
     TSettings settings;
     settings.ConfigFile = (out / "home" / "config").string();
@@ -215,7 +216,7 @@ int main(int argc, char** argv) {
   // Turns longer than this many ms are listed with their start (for finding where they go).
   const qint64 reportMs = getenv("TURN_REPORT_MS") ? std::atoll(getenv("TURN_REPORT_MS")) : 0;
   fs::create_directories(folder / "home");
-  setenv("TANDOR_HOME", (folder / "home").c_str(), 1);
+  IsolateBenchHome((folder / "home").c_str());
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   {
     TSettings settings;
