@@ -206,7 +206,7 @@ TFileListView::TFileListView(QStringList columns, QList<int> widths, QWidget* pa
   header()->setSortIndicator(-1, Qt::AscendingOrder);
   header()->setStretchLastSection(true);
   for (int i = 0; i < widths.size(); ++i) setColumnWidth(i, widths[i]);
-  firstCap_ = widths.isEmpty() ? 0 : widths[0] * 5 / 2;
+  for (int w : widths) caps_.push_back(w * 5 / 2);
   fitted_.assign(static_cast<size_t>(columns.size()), 0);
   connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
     FitRows(first, last);
@@ -259,7 +259,7 @@ void TFileListView::FitRows(int first, int last) {
     // Measured with the cell's icon and margins.
     const int column = static_cast<int>(c);
     int width = sizeHintForIndex(model_->index(longest[c], column)).width() + 2;  // the grid line and a pixel of air
-    if (column == 0 && firstCap_ > 0) width = std::min(width, firstCap_);
+    if (c < caps_.size()) width = std::min(width, caps_[c]);
     if (columnWidth(column) < width) Widen(column, width);
   }
 }

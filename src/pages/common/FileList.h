@@ -97,8 +97,9 @@ class TFileListView : public QTreeView {
   void SelectRows(std::vector<int> rows);
   bool IsSelected(int row) const;
   void selectAll() override;  // Ctrl+A
-  // Widens each column but the last to its header and to the widest text of its rows (the first
-  // column to at most 2.5 times its first width); never narrows one. Rows are fitted as they arrive.
+  // Widens each column but the last to its header and to the widest text of its rows, to at most 2.5
+  // times its first width (a long name or path does not push the others away); never narrows one.
+  // Rows are fitted as they arrive.
   void FitColumns();
 
  signals:
@@ -115,5 +116,5 @@ class TFileListView : public QTreeView {
   static constexpr int kLastColumnFloor = 200;
   TFileListModel* model_;
   std::vector<int> fitted_;  // per column: characters of the longest text fitted so far
-  int firstCap_ = 0;         // the widest the first column is made
+  std::vector<int> caps_;    // per column: the widest it is made (two and a half times its first width)
 };

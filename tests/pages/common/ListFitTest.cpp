@@ -68,7 +68,7 @@ TEST(GroupedNumbers, FollowTheLocale) {
 }
 
 TEST(ListColumns, FitTheirTextsAndNeverShrink) {
-  TFileListView list({"File ", "Size", "Date", "Path"}, {150, 40, 60, 900});
+  TFileListView list({"File ", "Size", "Date", "Path"}, {150, 60, 100, 900});
   const QStyle* style = list.style();
   const int margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1);
   const auto needs = [&](const QString& text) { return list.fontMetrics().horizontalAdvance(text) + margins; };
@@ -87,7 +87,7 @@ TEST(ListColumns, FitTheirTextsAndNeverShrink) {
   EXPECT_GE(list.columnWidth(1), needs("3,221,225,472"));
   EXPECT_GE(list.columnWidth(2), needs("31 December 2025 23:59:58"));
   EXPECT_EQ(list.columnWidth(0), 375) << "two and a half times its first width, not the whole name";
-  EXPECT_EQ(list.columnWidth(0) + list.columnWidth(1) + list.columnWidth(2) + list.columnWidth(3), 150 + 40 + 60 + 900)
+  EXPECT_EQ(list.columnWidth(0) + list.columnWidth(1) + list.columnWidth(2) + list.columnWidth(3), 150 + 60 + 100 + 900)
       << "the last column gives up what the others take";
 
   // Shorter rows later, or none: the widths stay.
@@ -102,14 +102,15 @@ TEST(ListColumns, FitTheirTextsAndNeverShrink) {
   EXPECT_EQ(list.columnWidth(2), dateWidth);
 
   // A list filled in one step (the filtered list) fits too, and headers fit with no rows at all.
-  TFileListView batch({"File ", "Size", "Date", "Path", "Unzipped Size"}, {20, 20, 20, 20, 20});
+  TFileListView batch({"File ", "Size", "Date", "Path", "Unzipped Size"}, {20, 40, 20, 100, 20});
   EXPECT_GE(batch.columnWidth(0), batch.header()->sectionSizeHint(0));
-  std::vector<TListRow> set(1);
-  set[0].Path = "some/folder/deep/down/";
+  std::vector<TListRow> set(2);
+  set[0].Path = "some/folder/";
   set[0].Size = "12,345";
+  set[1].Path = "a/very/long/folder/path/that/goes/on/and/on/and/on/for/ever/and/ever/";
   batch.Model()->SetRows(std::move(set));
   EXPECT_GE(batch.columnWidth(1), needs("12,345"));
-  EXPECT_GE(batch.columnWidth(3), needs("some/folder/deep/down/"));
+  EXPECT_EQ(batch.columnWidth(3), 250) << "a long path stops at two and a half times the column's first width";
 }
 
 // Each window, as it shows, is wide enough for its title in a title bar (bold text with room for the
