@@ -267,7 +267,13 @@ TExisting TDestination::Look(const TFolder& folder, const std::string& leaf) {
 }
 
 std::unique_ptr<TOutputFile> TDestination::NewFile(const std::shared_ptr<TFolder>& folder, const std::string& leaf,
-                                                   unsigned createMode, TResult& why) {
+                                                   unsigned createMode, TResult& why, uint64_t size) {
+  if (size <= kSmallFile) {
+    // Never through a link or over anything: a name that is taken goes the unnamed way below.
+    const int fd = ::openat(folder->Fd(), leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            static_cast<mode_t>(createMode & 0777));
+    if (fd >= 0) return std::make_unique<TOutputFile>(folder, leaf, fd, std::string(), true);
+  }
   return CreateIn(folder, leaf, createMode, noTmpfile_, why);
 }
 

@@ -71,8 +71,14 @@ class TDestination {
   static TExisting Look(const TFolder& folder, const std::string& leaf);
 
   // A new file that takes the name `leaf` in `folder` when committed. Safe to call from any thread.
+  // A file of at most kSmallFile bytes (`size`, when the caller knows it) whose name is free is made
+  // under that name at once and removed again unless committed: for a tree of small files an
+  // unnamed file and its link cost more than the writing. Only a killed run can leave such a file
+  // short; a stopped or failed one never does.
+  static constexpr uint64_t kSmallFile = 1 << 20;
+  static constexpr uint64_t kUnknownSize = ~uint64_t(0);
   std::unique_ptr<TOutputFile> NewFile(const std::shared_ptr<TFolder>& folder, const std::string& leaf,
-                                       unsigned createMode, TResult& why);
+                                       unsigned createMode, TResult& why, uint64_t size = kUnknownSize);
 
   // Whether a symbolic link in `folder` pointing at `target` stays inside: a relative target whose
   // ".." elements all come first and climb no higher than the destination, and which, resolved

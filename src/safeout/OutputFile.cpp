@@ -75,8 +75,8 @@ bool IsTemporaryName(const std::string& name, long& pid) {
   return true;
 }
 
-TOutputFile::TOutputFile(std::shared_ptr<TFolder> folder, std::string leaf, int fd, std::string tempName)
-    : folder_(std::move(folder)), leaf_(std::move(leaf)), fd_(fd), temp_(std::move(tempName)) {}
+TOutputFile::TOutputFile(std::shared_ptr<TFolder> folder, std::string leaf, int fd, std::string tempName, bool named)
+    : folder_(std::move(folder)), leaf_(std::move(leaf)), fd_(fd), temp_(std::move(tempName)), named_(named) {}
 
 TOutputFile::~TOutputFile() { Discard(); }
 
@@ -113,6 +113,7 @@ TResult TOutputFile::Skip(uint64_t n) {
   if (n == 0) return {};
   if (::lseek(fd_, static_cast<off_t>(n), SEEK_CUR) < 0) return TResult::FromErrno(errno, "cannot seek in " + leaf_);
   pos_ += n;
+  gap_ = true;
   return {};
 }
 
@@ -146,14 +147,17 @@ TResult TOutputFile::Commit(int mode, const timespec* mtime, bool replace) {
   Unmap();
   // A hole at the end (a skip past the last write) still counts in the size.
   const uint64_t size = std::max(pos_, extent_);
+  // Only a skip can leave the file shorter than its size, and only a mode asked for needs the one
+  // it has: most files need neither look (one system call less per file of a large tree).
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && static_cast<uint64_t>(st.st_size) < size &&
-      ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+  const bool known = (gap_ || mode >= 0) && ::fstat(fd_, &st) == 0;
+  if (gap_ && known && static_cast<uint64_t>(st.st_size) < size && ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
     TResult r = WriteFailure(errno, leaf_);
     Discard();
     return r;
   }
-  if (mode >= 0) ::fchmod(fd_, static_cast<mode_t>(mode) & 0777);
+  const mode_t want = static_cast<mode_t>(mode) & 0777;
+  if (mode >= 0 && !(known && (st.st_mode & 07777) == want)) ::fchmod(fd_, want);
   if (mtime) {
     const timespec times[2] = {*mtime, *mtime};
     ::futimens(fd_, times);
@@ -168,7 +172,9 @@ TResult TOutputFile::Commit(int mode, const timespec* mtime, bool replace) {
     return TResult::FromErrno(err, "cannot name " + leaf_);
   };
   TResult result;
-  if (temp_.empty()) {
+  if (named_) {
+    // Already under its name.
+  } else if (temp_.empty()) {
     // Unnamed: linked straight to its name when that is free, else beside it and renamed over it.
     if (LinkUnnamed(fd_, dirFd, leaf) != 0) {
       const int err = errno;
@@ -221,6 +227,7 @@ void TOutputFile::Discard() {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
+    if (named_) ::unlinkat(folder_->Fd(), leaf_.c_str(), 0);
   }
   if (!temp_.empty()) {
     ::unlinkat(folder_->Fd(), temp_.c_str(), 0);

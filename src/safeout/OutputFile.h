@@ -1,7 +1,8 @@
 #pragma once
 // One file being written: an unnamed file (O_TMPFILE) or, where the file system has none, a hidden
 // temporary of our own naming beside its final name. It takes its name only when committed, so a
-// stopped, failed or killed run never leaves a partial file under the real name.
+// stopped, failed or killed run never leaves a partial file under the real name. Small files may be
+// made under their name at once (see TDestination::NewFile): removed again unless committed.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -18,7 +19,8 @@ class TFolder;
 
 class TOutputFile {
  public:
-  TOutputFile(std::shared_ptr<TFolder> folder, std::string leaf, int fd, std::string tempName);
+  // `named`: the file was made under `leaf` itself (removed again unless committed).
+  TOutputFile(std::shared_ptr<TFolder> folder, std::string leaf, int fd, std::string tempName, bool named = false);
   ~TOutputFile();  // an uncommitted file is discarded
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -59,6 +61,8 @@ class TOutputFile {
   int fd_;
   std::string temp_;  // hidden name while written; empty for an unnamed file
   uint64_t pos_ = 0, extent_ = 0;
+  bool gap_ = false;  // a skip past the end: the file may be shorter than pos_
+  bool named_ = false;
   void* map_ = nullptr;
   size_t mapSize_ = 0;
 };

@@ -226,7 +226,10 @@ struct TTarExtractor::TRun {
       ++result.Skipped;
       return;
     }
-    auto out = dest.NewFile(folder, name.leaf, 0666, why);
+    // Made with its permissions (the umask is already in them), so that committing it changes none.
+    const int mode = Mode(rec, false);
+    auto out = dest.NewFile(folder, name.leaf, mode >= 0 ? static_cast<unsigned>(mode) : 0666u, why,
+                            rec.Sparse ? safeout::TDestination::kUnknownSize : static_cast<uint64_t>(rec.Size));
     if (!out) {
       result.Ok = false;
       result.Error = "Can't create " + diskPath + ": " + why.text;
@@ -246,7 +249,7 @@ struct TTarExtractor::TRun {
       throw;
     }
     timespec ts{};
-    const safeout::TResult r = out->Commit(Mode(rec, false), Time(rec, ts), replace);
+    const safeout::TResult r = out->Commit(-1, Time(rec, ts), replace);  // the mode was given at creation
     if (r.fault == safeout::TFault::Exists || r.fault == safeout::TFault::FolderInTheWay)
       return Skip(shown + ": " + r.text + "; skipped");
     if (!r) {

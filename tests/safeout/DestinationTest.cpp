@@ -247,6 +247,43 @@ TEST_P(SafeoutBoth, FilesAppearWhenComplete) {
   EXPECT_EQ(testenv::ListTree(dest), (std::vector<std::string>{"big.bin"}));
 }
 
+// A small file whose name is free is made under it at once: gone again unless committed; a taken
+// name (a link out, a file) goes the unnamed way, so nothing is written through or over it.
+TEST_P(SafeoutBoth, SmallFilesTakeTheirNameAtOnce) {
+  TResult why;
+  auto out = d.NewFile(d.Root(), "small.txt", 0600, why, 5);
+  ASSERT_TRUE(out) << why.text;
+  ASSERT_TRUE(out->Write("hello", 5).Ok());
+  EXPECT_TRUE(fs::exists(dest / "small.txt"));
+  const timespec when{1000000000, 0};
+  ASSERT_TRUE(out->Commit(04750, &when, false).Ok());
+  struct stat st {};
+  ASSERT_EQ(stat((dest / "small.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u) << "set-UID dropped";
+  EXPECT_EQ(st.st_mtime, 1000000000);
+  EXPECT_EQ(testenv::ReadFile(dest / "small.txt"), "hello");
+
+  auto stopped = d.NewFile(d.Root(), "stopped.txt", 0644, why, 100);
+  ASSERT_TRUE(stopped);
+  ASSERT_TRUE(stopped->Write("half", 4).Ok());
+  stopped.reset();
+  EXPECT_FALSE(fs::exists(dest / "stopped.txt")) << "a small file not committed is removed";
+
+  fs::create_symlink(root / "outside/secret", dest / "sym");
+  auto over = d.NewFile(d.Root(), "sym", 0644, why, 3);
+  ASSERT_TRUE(over);
+  ASSERT_TRUE(over->Write("new", 3).Ok());
+  EXPECT_EQ(over->Commit(-1, nullptr, false).fault, TFault::Exists);
+  over = d.NewFile(d.Root(), "sym", 0644, why, 3);
+  ASSERT_TRUE(over);
+  ASSERT_TRUE(over->Write("new", 3).Ok());
+  ASSERT_TRUE(over->Commit(-1, nullptr, true).Ok());
+  EXPECT_EQ(testenv::ReadFile(root / "outside/secret"), "secret");
+  EXPECT_FALSE(fs::is_symlink(dest / "sym"));
+  EXPECT_EQ(testenv::ReadFile(dest / "sym"), "new");
+  EXPECT_EQ(testenv::ListTree(dest), (std::vector<std::string>{"small.txt", "sym"}));
+}
+
 // Folders: modes and times only of folders this run created; never the destination or one that was there.
 TEST_P(SafeoutBoth, FolderAttributesOnlyForOwnFolders) {
   fs::create_directories(dest / "old");
