@@ -29,6 +29,8 @@ class TOutputFile {
   int Fd() const { return fd_; }
   // The name it gets.
   const std::string& Leaf() const { return leaf_; }
+  // True when it was made under that name at once (the name was free).
+  bool Named() const { return named_; }
 
   // Appends at the current position.
   TResult Write(const void* data, size_t n);

@@ -221,12 +221,8 @@ struct TTarExtractor::TRun {
     safeout::TResult why;
     auto folder = dest.Folder(name.dirs, true, why);
     if (!folder) return Skip(shown + ": " + why.text + "; skipped");
-    bool replace = false;
-    if (!MayWrite(*folder, name.leaf, rec, diskPath, replace)) {
-      ++result.Skipped;
-      return;
-    }
     // Made with its permissions (the umask is already in them), so that committing it changes none.
+    // A small file that got its name at once had it free: nothing to decide about what is there.
     const int mode = Mode(rec, false);
     auto out = dest.NewFile(folder, name.leaf, mode >= 0 ? static_cast<unsigned>(mode) : 0666u, why,
                             rec.Sparse ? safeout::TDestination::kUnknownSize : static_cast<uint64_t>(rec.Size));
@@ -234,6 +230,11 @@ struct TTarExtractor::TRun {
       result.Ok = false;
       result.Error = "Can't create " + diskPath + ": " + why.text;
       throw ETarError(result.Error);
+    }
+    bool replace = false;
+    if (!out->Named() && !MayWrite(*folder, name.leaf, rec, diskPath, replace)) {
+      ++result.Skipped;
+      return;  // the unnamed file goes with `out`
     }
     try {
       if (rec.Sparse) {
