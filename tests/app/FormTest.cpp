@@ -14,6 +14,7 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
+#include "WindowData.h"
 #include "app/TandorForm.h"
 #include "pages/batch/BatchPage.h"
 #include "pages/common/FileList.h"
@@ -34,12 +35,7 @@ namespace {
 class FormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = testenv::MakeTempDir("data");
-    setenv("TANDOR_HOME", data_.c_str(), 1);
-    TSettings s;
-    s.ConfigFile = (data_ / "config").string();
-    s.WriteDefaultSettings();
-    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines live there
+    data_ = testenv::PrepareWindowData();
     SetModalHook([this](QDialog& d, const char* name) {
       windows_.push_back(name + std::string(":") + d.windowTitle().toStdString());
       return int(QDialog::Accepted);

@@ -14,6 +14,7 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
+#include "WindowData.h"
 #include "app/IncomingQueue.h"
 #include "app/OpenDispatch.h"
 #include "app/TandorForm.h"
@@ -32,13 +33,8 @@ inline TListRow Row(const char* file) {
 class DispatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = testenv::MakeTempDir("data");
+    data_ = testenv::PrepareWindowData();
     files_ = testenv::MakeTempDir("files");
-    setenv("TANDOR_HOME", data_.c_str(), 1);
-    TSettings s;
-    s.ConfigFile = (data_ / "config").string();
-    s.WriteDefaultSettings();
-    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines live there
     SetModalHook([this](QDialog& d, const char* name) {
       windows_.push_back(name);
       return modal_ ? modal_(d) : int(QDialog::Rejected);

@@ -22,6 +22,7 @@
 #include "SampleArchives.h"
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
+#include "WindowData.h"
 #include "app/IncomingQueue.h"
 #include "app/TandorForm.h"
 #include "core/Settings.h"
@@ -48,13 +49,8 @@ void Zip(const fs::path& zip, const std::vector<std::pair<std::string, std::stri
 class BatchPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = testenv::MakeTempDir("data");
+    data_ = testenv::PrepareWindowData();
     work_ = testenv::MakeTempDir("work");
-    setenv("TANDOR_HOME", data_.c_str(), 1);
-    TSettings s;
-    s.ConfigFile = (data_ / "config").string();
-    s.WriteDefaultSettings();
-    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());
     SetModalHook([this](QDialog& d, const char* name) {
       windows_.push_back(name);
       auto it = answers_.find(name);

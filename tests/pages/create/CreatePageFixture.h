@@ -18,6 +18,7 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
+#include "WindowData.h"
 #include "app/TandorForm.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PromptService.h"
@@ -32,12 +33,7 @@ namespace fs = std::filesystem;
 class CreatePageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = testenv::MakeTempDir("data");
-    setenv("TANDOR_HOME", data_.c_str(), 1);
-    TSettings s;
-    s.ConfigFile = (data_ / "config").string();
-    s.WriteDefaultSettings();
-    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines live there
+    data_ = testenv::PrepareWindowData();
     SetModalHook([this](QDialog& d, const char* name) {
       windows_.push_back(name);
       auto it = answers_.find(name);

@@ -1,5 +1,7 @@
 #include "UnzipPageFixture.h"
 
+#include "WindowData.h"
+
 #include <sys/stat.h>
 
 #include <QCoreApplication>
@@ -64,13 +66,8 @@ std::vector<std::string> TRecordingLauncher::Opened() const {
 }
 
 void UnzipPageTest::SetUp() {
-  data_ = testenv::MakeTempDir("data");
+  data_ = testenv::PrepareWindowData();
   work_ = testenv::MakeTempDir("work");
-  setenv("TANDOR_HOME", data_.c_str(), 1);
-  SetProgramPath((testenv::ProgramDir() / "tandorfile").string());  // the engines stand beside the program
-  TSettings s;
-  s.ConfigFile = (data_ / "config").string();
-  s.WriteDefaultSettings();
   SetModalHook([this](QDialog& d, const char* name) {
     windows_.push_back(name + std::string(":") + d.windowTitle().toStdString());
     return modalAnswer_ ? modalAnswer_(d, name) : int(QDialog::Rejected);

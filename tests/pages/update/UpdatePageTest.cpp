@@ -17,6 +17,7 @@
 
 #include "ScriptedPrompt.h"
 #include "TestEnv.h"
+#include "WindowData.h"
 #include "app/TandorForm.h"
 #include "pages/common/FileList.h"
 #include "pages/common/PageHost.h"
@@ -80,13 +81,8 @@ class UpdatePageTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(testenv::HaveTool("zip"));
     ASSERT_TRUE(testenv::HaveTool("zipinfo"));
-    data_ = testenv::MakeTempDir("data");
+    data_ = testenv::PrepareWindowData();
     work_ = testenv::MakeTempDir("work");
-    setenv("TANDOR_HOME", data_.c_str(), 1);
-    SetProgramPath((testenv::ProgramDir() / "tandorfile").string());
-    TSettings s;
-    s.ConfigFile = (data_ / "config").string();
-    s.WriteDefaultSettings();
     SetModalHook([](QDialog&, const char*) { return int(QDialog::Rejected); });
     form_ = std::make_unique<TTandorForm>();
     form_->RequestPage(kUpdatePage);
