@@ -205,7 +205,7 @@ TFileListView::TFileListView(QStringList columns, QList<int> widths, QWidget* pa
   header()->setSortIndicatorShown(false);
   header()->setSortIndicator(-1, Qt::AscendingOrder);
   header()->setStretchLastSection(true);
-  for (int i = 0; i < widths.size(); ++i) setColumnWidth(i, widths[i]);
+  for (int i = 0; i + 1 < widths.size(); ++i) setColumnWidth(i, widths[i]);  // the last one stretches
   for (int w : widths) caps_.push_back(w * 5 / 2);
   fitted_.assign(static_cast<size_t>(columns.size()), 0);
   connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
@@ -267,9 +267,6 @@ void TFileListView::FitRows(int first, int last) {
 void TFileListView::Widen(int column, int width) {
   // The last column (it stretches to the view's edge) gives up what this one takes, so that the
   // columns keep fitting the view.
-  const int last = model_->columnCount() - 1;
-  const int grow = width - columnWidth(column);
-  if (last > column) setColumnWidth(last, std::max(kLastColumnFloor, columnWidth(last) - grow));
   setColumnWidth(column, width);
 }
 

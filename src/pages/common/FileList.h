@@ -113,7 +113,6 @@ class TFileListView : public QTreeView {
  private:
   void FitRows(int first, int last);
   void Widen(int column, int width);
-  static constexpr int kLastColumnFloor = 200;
   TFileListModel* model_;
   std::vector<int> fitted_;  // per column: characters of the longest text fitted so far
   std::vector<int> caps_;    // per column: the widest it is made (two and a half times its first width)
